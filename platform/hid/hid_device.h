@@ -1,0 +1,42 @@
+// The kernel object behind a HID device handle.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/hid/hid_transport.h"
+#include "platform/win/file_api.h"
+
+namespace hidlibrary {
+
+class DeviceObject final : public FileObject {
+public:
+    DeviceObject(std::unique_ptr<hidtransport::Connection> connection, DWORD access);
+
+    DWORD Read(void* buffer, DWORD count, DWORD& done) override;
+    DWORD Write(const void* buffer, DWORD count, DWORD& done) override;
+    DWORD Flush() override;
+    DWORD Size(std::uint64_t& size) override;
+
+    hidtransport::Connection& Connection() { return *connection_; }
+    DWORD Access() const { return access_; }
+
+    // The device's input and feature report byte lengths, from its descriptor (cached).
+    DWORD ReportLengths(USHORT& input, USHORT& feature);
+
+private:
+    std::unique_ptr<hidtransport::Connection> connection_;
+    DWORD access_;
+    std::mutex lengthsLock_;
+    bool lengthsKnown_ = false;
+    USHORT inputLength_ = 0;
+    USHORT featureLength_ = 0;
+};
+
+std::shared_ptr<DeviceObject> LookupDevice(HANDLE handle);
+
+// Registered once by EnsureRegistered; providers.cpp and hid_module.cpp.
+void RegisterBuiltInProviders();
+void RegisterHidModule();
+
+}  // namespace hidlibrary

@@ -1,0 +1,65 @@
+// What a transport provides to the HID library: the interfaces it can see, and an open
+// connection to one of them. Every member answers a Win32 error number (ERROR_SUCCESS
+// when it worked). Transports: Linux hidraw, in-process virtual devices, simulators over
+// a Unix socket.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win/win_error.h"
+
+namespace hidtransport {
+
+struct InterfaceInfo {
+    std::u16string path;
+    USHORT vendorId = 0;
+    USHORT productId = 0;
+    USHORT versionNumber = 0;
+};
+
+enum class StringKind { Manufacturer, Product, SerialNumber, Indexed };
+
+class Connection {
+public:
+    virtual ~Connection() = default;
+    virtual DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) = 0;
+    virtual DWORD GetAttributes(InterfaceInfo& info) = 0;
+    // An output report as SET_REPORT(Output): byte 0 is the report ID.
+    virtual DWORD SetOutputReport(std::span<const std::uint8_t> report) = 0;
+    // GET_REPORT(Input) for `reportId` with `requestedLength` as the transfer length,
+    // unchanged. `answer` receives the bytes the device returned, report ID position first.
+    virtual DWORD GetInputReport(std::uint8_t reportId, ULONG requestedLength, std::vector<std::uint8_t>& answer) = 0;
+    virtual DWORD SetFeature(std::span<const std::uint8_t> report) = 0;
+    virtual DWORD GetFeature(std::uint8_t reportId, ULONG requestedLength, std::vector<std::uint8_t>& answer) = 0;
+    // Interrupt-pipe transfers (ReadFile/WriteFile on the device handle).
+    virtual DWORD WriteReport(std::span<const std::uint8_t> report) = 0;
+    virtual DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) = 0;
+    virtual DWORD GetString(StringKind kind, ULONG index, std::u16string& text) = 0;
+    virtual DWORD FlushQueue() = 0;
+};
+
+class Provider {
+public:
+    virtual ~Provider() = default;
+    // Appends the interfaces present now, in this provider's order.
+    virtual void Enumerate(std::vector<InterfaceInfo>& out) = 0;
+    virtual bool Owns(std::u16string_view path) const = 0;
+    // Opens an interface. `access` is the CreateFileW access mask (0 allowed: the
+    // transport opens what it must and refuses only what the system refuses).
+    virtual DWORD Open(std::u16string_view path, DWORD access, DWORD share, std::unique_ptr<Connection>& out) = 0;
+};
+
+// Providers in enumeration order: hidraw, virtual, socket. `rank` orders them.
+void RegisterProvider(int rank, std::shared_ptr<Provider> provider);
+std::vector<std::shared_ptr<Provider>> Providers();
+
+inline constexpr int kRankHidraw = 10;
+inline constexpr int kRankVirtual = 20;
+inline constexpr int kRankSocket = 30;
+
+}  // namespace hidtransport

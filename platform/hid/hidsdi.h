@@ -1,0 +1,30 @@
+// HID device interface in the shape of the Windows HID class library (hidsdi.h).
+// Every function answers TRUE/FALSE and leaves a Win32 number in GetLastError().
+#pragma once
+
+#include "platform/hid/hidpi.h"
+
+struct HIDD_ATTRIBUTES {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+using PHIDD_ATTRIBUTES = HIDD_ATTRIBUTES*;
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030}, the HID device interface class.
+void HidD_GetHidGuid(LPGUID hidGuid);
+BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
+BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsedData);
+BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData);
+
+// Report transfers. The length handed to HidD_GetInputReport/HidD_GetFeature reaches
+// the device unchanged; no more than the device's report length of that type (from its
+// descriptor) is ever written into the caller's buffer.
+BOOLEAN HidD_SetOutputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
+BOOLEAN HidD_GetInputReport(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
+BOOLEAN HidD_SetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
+BOOLEAN HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
+
+// Drops the input reports queued for the handle.
+BOOLEAN HidD_FlushQueue(HANDLE device);

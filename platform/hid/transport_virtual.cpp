@@ -1,0 +1,155 @@
+// In-process virtual devices: a registry of published devices and connections to them.
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "platform/hid/hid_library.h"
+#include "platform/hid/hid_transport.h"
+#include "platform/hid/virtual_device.h"
+#include "platform/win/text.h"
+
+namespace vhid {
+namespace {
+
+struct Device {
+    DeviceInfo info;
+    std::shared_ptr<DeviceHandler> handler;
+    std::mutex transfer;             // one transfer at a time per device
+    std::atomic<bool> present{true};  // false once withdrawn: an unplug
+};
+
+struct Registry {
+    std::mutex lock;
+    std::vector<std::shared_ptr<Device>> devices;  // publication order
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+class VirtualConnection final : public hidtransport::Connection {
+public:
+    explicit VirtualConnection(std::shared_ptr<Device> device) : device_(std::move(device)) {}
+
+    DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) override {
+        if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+        descriptor = device_->info.reportDescriptor;
+        return ERROR_SUCCESS;
+    }
+    DWORD GetAttributes(hidtransport::InterfaceInfo& info) override {
+        if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+        info = {device_->info.path, device_->info.vendorId, device_->info.productId, device_->info.versionNumber};
+        return ERROR_SUCCESS;
+    }
+    DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
+        return Call([&] { return device_->handler->OnOutputReport(report); });
+    }
+    DWORD GetInputReport(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
+        return Call([&] { return device_->handler->OnInputRequest(id, length, answer); });
+    }
+    DWORD SetFeature(std::span<const std::uint8_t> report) override {
+        return Call([&] { return device_->handler->OnSetFeature(report); });
+    }
+    DWORD GetFeature(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
+        return Call([&] { return device_->handler->OnGetFeature(id, length, answer); });
+    }
+    DWORD WriteReport(std::span<const std::uint8_t> report) override {
+        return Call([&] { return device_->handler->OnWrite(report); });
+    }
+    DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) override {
+        return Call([&] { return device_->handler->OnRead(report, maxLength); });
+    }
+    DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
+        if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+        const DeviceInfo& info = device_->info;
+        switch (kind) {
+        case hidtransport::StringKind::Manufacturer: text = info.manufacturer; break;
+        case hidtransport::StringKind::Product: text = info.product; break;
+        case hidtransport::StringKind::SerialNumber: text = info.serialNumber; break;
+        case hidtransport::StringKind::Indexed:
+            if (index >= info.indexedStrings.size()) return ERROR_INVALID_PARAMETER;
+            text = info.indexedStrings[index];
+            return ERROR_SUCCESS;
+        }
+        // A device without the string answers as Windows does for an absent string.
+        return text.empty() ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    }
+    DWORD FlushQueue() override { return device_->present ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED; }
+
+private:
+    template <class F>
+    DWORD Call(F&& transfer) {
+        std::lock_guard guard(device_->transfer);
+        if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+        return transfer();
+    }
+
+    std::shared_ptr<Device> device_;
+};
+
+class VirtualProvider final : public hidtransport::Provider {
+public:
+    void Enumerate(std::vector<hidtransport::InterfaceInfo>& out) override {
+        Registry& registry = TheRegistry();
+        std::lock_guard guard(registry.lock);
+        for (auto& device : registry.devices)
+            out.push_back({device->info.path, device->info.vendorId, device->info.productId, device->info.versionNumber});
+    }
+    bool Owns(std::u16string_view path) const override { return path.starts_with(u"\\\\?\\vhid#"); }
+    DWORD Open(std::u16string_view path, DWORD, DWORD, std::unique_ptr<hidtransport::Connection>& out) override {
+        Registry& registry = TheRegistry();
+        std::lock_guard guard(registry.lock);
+        for (auto& device : registry.devices) {
+            if (device->info.path == path) {
+                out = std::make_unique<VirtualConnection>(device);
+                return ERROR_SUCCESS;
+            }
+        }
+        return ERROR_FILE_NOT_FOUND;
+    }
+};
+
+class PublicationImpl final : public Publication {
+public:
+    explicit PublicationImpl(std::shared_ptr<Device> device) : device_(std::move(device)) {}
+    ~PublicationImpl() override {
+        Registry& registry = TheRegistry();
+        {
+            std::lock_guard guard(registry.lock);
+            auto& list = registry.devices;
+            list.erase(std::remove(list.begin(), list.end(), device_), list.end());
+        }
+        // Wait for a transfer in progress, then mark the device gone.
+        std::lock_guard transfer(device_->transfer);
+        device_->present = false;
+    }
+    const std::u16string& Path() const override { return device_->info.path; }
+
+private:
+    std::shared_ptr<Device> device_;
+};
+
+}  // namespace
+
+std::unique_ptr<Publication> Publish(DeviceInfo info, std::shared_ptr<DeviceHandler> handler) {
+    hidlibrary::EnsureRegistered();
+    auto device = std::make_shared<Device>();
+    device->info = std::move(info);
+    device->handler = std::move(handler);
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    registry.devices.push_back(device);
+    return std::make_unique<PublicationImpl>(device);
+}
+
+std::u16string MakePath(std::string_view tag) {
+    static std::atomic<unsigned> counter{0};
+    std::string path = "\\\\?\\vhid#" + std::string(tag) + "#" + std::to_string(counter.fetch_add(1));
+    return Utf8ToUtf16(path);
+}
+
+std::shared_ptr<hidtransport::Provider> MakeVirtualProvider() { return std::make_shared<VirtualProvider>(); }
+
+}  // namespace vhid

@@ -1,0 +1,72 @@
+// The one seam through which the lower layers reach the user: the trace, message boxes,
+// the main dialog's controls by id, the open-file dialog and the application profile.
+// No toolkit here: the program implements it with Qt (ui/qt), tests with RecordingWindow.
+//
+// Texts are UTF-8. A control id that names no control is skipped by every operation
+// (HasControl tells). Calls from a worker thread return only after the dialog's thread
+// has carried them out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ui {
+
+enum class Icon { None, Error, Information, Warning };
+
+// Who owns a message box: the main dialog, or nobody (the workers' outcome boxes).
+enum class BoxOwner { Dialog, None };
+
+struct OpenFileRequest {
+    std::vector<std::pair<std::string, std::string>> filters;  // (description, pattern)
+    bool pathMustExist = false;
+    bool fileMustExist = false;
+};
+
+inline constexpr std::size_t kMaxPathChars = 260;  // including the terminator
+
+class WindowServices {
+public:
+    virtual ~WindowServices() = default;
+
+    // One trace line, formatted by the caller (it ends in "\n" as the design gives it).
+    virtual void Trace(std::string_view line) = 0;
+
+    // Shows a box with one OK button; returns when the user dismissed it.
+    virtual void MessageBox(BoxOwner owner, std::string_view text, std::string_view caption, Icon icon) = 0;
+
+    virtual bool HasControl(int id) = 0;
+    // At most maxCount - 1 characters, as a text buffer of maxCount would hold.
+    virtual std::string GetControlText(int id, int maxCount) = 0;
+    virtual void SetControlText(int id, std::string_view text) = 0;
+    virtual void EnableControl(int id, bool enable) = 0;
+    virtual bool IsControlEnabled(int id) = 0;
+    virtual int GetCheck(int id) = 0;  // 1 checked, 0 not
+    virtual void SetCheck(int id, int state) = 0;
+
+    virtual void AddListItem(int id, std::string_view text) = 0;
+    virtual void SelectListItem(int id, int index) = 0;
+    virtual int GetListSelection(int id) = 0;  // -1 when nothing is selected
+
+    virtual void SetProgressRange(int id, std::uint32_t total) = 0;  // 0 .. total
+    virtual void SetProgressPosition(int id, std::uint32_t position) = 0;
+
+    virtual void SetTextLimit(int id, int maxChars) = 0;
+
+    // Posts a close request; the dialog runs its Cancel path after the current handler.
+    virtual void RequestClose() = 0;
+
+    // False when cancelled; otherwise `path` holds the chosen path (< 260 characters).
+    virtual bool OpenFileDialog(BoxOwner owner, const OpenFileRequest& request, std::string& path) = 0;
+
+    virtual int ReadProfileInt(std::string_view section, std::string_view entry, int defaultValue) = 0;
+    virtual void WriteProfileInt(std::string_view section, std::string_view entry, int value) = 0;
+};
+
+// printf-style formatting for trace lines and control texts ("%d", "%x", "%02x", "%04X", "%08x", "%s").
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace ui
