@@ -97,7 +97,9 @@ BOOLEAN GetReport(HANDLE device, PVOID buffer, ULONG length, bool feature) {
     error = feature ? object->Connection().GetFeature(bytes[0], length, answer)
                     : object->Connection().GetInputReport(bytes[0], length, answer);
     if (error != ERROR_SUCCESS) return Fail(error);
-    std::memcpy(bytes, answer.data(), std::min(answer.size(), capacity));
+    std::size_t placed = std::min(answer.size(), capacity);
+    std::memcpy(bytes, answer.data(), placed);
+    object->SetLastAnswerLength(static_cast<ULONG>(placed));
     return TRUE;
 }
 
@@ -192,4 +194,9 @@ BOOLEAN HidD_FlushQueue(HANDLE device) {
     DWORD error = object->Connection().FlushQueue();
     if (error != ERROR_SUCCESS) return hidlibrary::Fail(error);
     return TRUE;
+}
+
+ULONG HidExt_GetLastAnswerLength(HANDLE device) {
+    auto object = hidlibrary::LookupDevice(device);
+    return object ? object->LastAnswerLength() : 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <atomic>
 #include <mutex>
 
 #include "platform/hid/hid_transport.h"
@@ -24,6 +25,10 @@ public:
     // The device's input and feature report byte lengths, from its descriptor (cached).
     DWORD ReportLengths(USHORT& input, USHORT& feature);
 
+    // Bytes the last input or feature request placed into the caller's buffer.
+    void SetLastAnswerLength(ULONG length) { lastAnswerLength_ = length; }
+    ULONG LastAnswerLength() const { return lastAnswerLength_; }
+
 private:
     std::unique_ptr<hidtransport::Connection> connection_;
     DWORD access_;
@@ -31,6 +36,7 @@ private:
     bool lengthsKnown_ = false;
     USHORT inputLength_ = 0;
     USHORT featureLength_ = 0;
+    std::atomic<ULONG> lastAnswerLength_{0};
 };
 
 std::shared_ptr<DeviceObject> LookupDevice(HANDLE handle);

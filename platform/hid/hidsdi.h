@@ -28,3 +28,8 @@ BOOLEAN HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLen
 
 // Drops the input reports queued for the handle.
 BOOLEAN HidD_FlushQueue(HANDLE device);
+
+// Our extension, with no Windows counterpart: how many bytes the last successful
+// HidD_GetInputReport or HidD_GetFeature on this handle placed into the caller's buffer
+// (a device may answer with fewer bytes than its report length). 0 for a bad handle.
+ULONG HidExt_GetLastAnswerLength(HANDLE device);

@@ -1,0 +1,138 @@
+#include "protocol/command_protocol.h"
+
+#include <cstring>
+
+#include "ui/services/control_ids.h"
+
+namespace ids = ui::ids;
+
+namespace {
+
+void PutLe32(std::uint8_t* at, ULONG value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+}
+
+ULONG GetLe32(const std::uint8_t* at) {
+    return static_cast<ULONG>(at[0]) | static_cast<ULONG>(at[1]) << 8 | static_cast<ULONG>(at[2]) << 16 |
+           static_cast<ULONG>(at[3]) << 24;
+}
+
+}  // namespace
+
+void CommandProtocol::TraceFailedRow(int row) {
+    windows.Trace(ui::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
+}
+
+bool CommandProtocol::SendRow(int row, std::uint8_t* buffer) {
+    HidCall call;
+    HidCallResult result{};
+    if (buffer != nullptr) {
+        PrepareHidCall(call, ReportTable[row], buffer);
+        if (ExecuteHidCall(HidCallSetOutputReport, call, result) == 1 && result.errorFlag == 0) return true;
+    }
+    TraceFailedRow(row);
+    return false;
+}
+
+bool CommandProtocol::FetchRowQuietly(int row) {
+    if (!device.inputReport) return false;
+    std::memset(device.inputReport.get(), 0, device.caps.InputReportByteLength);
+    HidCall call;
+    HidCallResult result{};
+    PrepareHidCall(call, ReportTable[row], nullptr);
+    return ExecuteHidCall(HidCallGetInputReport, call, result) == 1 && result.errorFlag == 0;
+}
+
+bool CommandProtocol::FetchRow(int row) {
+    if (FetchRowQuietly(row)) return true;
+    TraceFailedRow(row);
+    return false;
+}
+
+ULONG CommandProtocol::AnswerLength() const { return HidExt_GetLastAnswerLength(device.handle); }
+
+bool CommandProtocol::RequireOpenDevice() {
+    if (DeviceOpen != 0) return true;
+    windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
+    return false;
+}
+
+int CommandProtocol::RegisterCommand(int mode, ULONG address, ULONG& value) {
+    if (mode != OP_REG_WRITE && mode != OP_REG_READ) return 1;
+    auto lock = LockTransfers();
+    std::uint8_t* frame = controlBuffer.get();
+    if (frame != nullptr) {
+        std::memset(frame, 0, controlBufferLength);
+        PutLe32(frame + 3, address);
+    }
+    if (mode == OP_REG_WRITE) {
+        if (frame != nullptr) PutLe32(frame + 7, value);
+        return SendRow(REPORT_REG_WRITE, frame) ? 1 : 0;
+    }
+    if (!SendRow(REPORT_REG_WRITE_ADDR, frame)) return 0;
+    // An answer too short to hold the value is a failed step, not a value with zero bytes.
+    if (!FetchRowQuietly(REPORT_REG_READ) || AnswerLength() < 4) {
+        TraceFailedRow(REPORT_REG_READ);
+        return 0;
+    }
+    value = GetLe32(Answer());
+    return 1;
+}
+
+int CommandProtocol::IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t count, std::span<std::uint8_t> data,
+                                std::uint8_t readCount) {
+    if (op != OP_IIC_WRITE && op != OP_IIC_READ) return 1;
+    bool write = op == OP_IIC_WRITE;
+    int sendRow = write ? REPORT_IIC_WRITE_OUTPUT : REPORT_IIC_READ_OUTPUT;
+    int fetchRow = write ? REPORT_IIC_WRITE_INPUT : REPORT_IIC_READ_INPUT;
+    // Refuse what the frame, the caller's data or the answer report cannot hold.
+    std::size_t frameBytes = 5u + count + (write ? 0u : 1u);
+    std::size_t answerBytes = write ? 1u : readCount + 1u;
+    if (iicBuffer == nullptr || frameBytes > iicBufferLength || count > data.size() || answerBytes > data.size() ||
+        answerBytes > device.caps.InputReportByteLength) {
+        TraceFailedRow(sendRow);
+        return 0;
+    }
+    auto lock = LockTransfers();
+    std::uint8_t* frame = iicBuffer.get();
+    std::memset(frame, 0, iicBufferLength);
+    frame[3] = deviceAddress;
+    frame[4] = count;
+    std::memcpy(frame + 5, data.data(), count);
+    if (!write) frame[5 + count] = readCount;
+    ReportSelector row = ReportTable[sendRow];
+    row.length = (row.length + count + (write ? 0u : 1u)) & 0xFFu;
+    HidCall call;
+    HidCallResult result{};
+    PrepareHidCall(call, row, frame);
+    if (ExecuteHidCall(HidCallSetOutputReport, call, result) != 1 || result.errorFlag != 0) {
+        TraceFailedRow(sendRow);
+        return 0;
+    }
+    if (!FetchRowQuietly(fetchRow) || AnswerLength() < answerBytes) {
+        TraceFailedRow(fetchRow);
+        return 0;
+    }
+    std::memcpy(data.data(), Answer(), answerBytes);
+    return 1;
+}
+
+int CommandProtocol::GpioCommand(int op, std::uint8_t pin, std::uint8_t& value) {
+    auto lock = LockTransfers();
+    std::uint8_t* frame = controlBuffer.get();
+    if (frame != nullptr) {
+        std::memset(frame, 0, controlBufferLength);
+        frame[3] = pin;
+    }
+    if (op == OP_GPIO_SET_DIRECTION || op == OP_GPIO_WRITE) {
+        if (frame != nullptr) frame[4] = value;
+        return SendRow(op == OP_GPIO_SET_DIRECTION ? REPORT_GPIO_SET : REPORT_GPIO_WRITE, frame) ? 1 : 0;
+    }
+    if (!SendRow(REPORT_GPIO_READ_OUTPUT, frame)) return 0;
+    if (!FetchRowQuietly(REPORT_GPIO_READ_INPUT) || AnswerLength() < 1) {
+        TraceFailedRow(REPORT_GPIO_READ_INPUT);
+        return 0;
+    }
+    value = Answer()[0];
+    return 1;
+}

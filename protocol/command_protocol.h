@@ -1,0 +1,67 @@
+// The dialog's share of the vendor command protocol: the register, IIC and GPIO commands,
+// flash identification (Get ID) and the status queries. Every command builds its frame in
+// a command buffer, prepares a report-table row and hands it to the dispatcher.
+//
+// Failure convention: the commands answer 1 when every step succeeded (or the operation
+// number selects no step) and 0 when a step failed; a failed step writes one trace line
+// "Unknown error: Couldn't execute <row name> function\n" and changes no output.
+// One command's transfers are never interleaved with another's, whichever thread runs it.
+#pragma once
+
+#include <mutex>
+#include <span>
+
+#include "hid/device_host.h"
+#include "protocol/flash_parts.h"
+#include "protocol/report_table.h"
+
+class CommandProtocol : public HidDeviceHost {
+public:
+    using HidDeviceHost::HidDeviceHost;
+
+    int RegisterCommand(int mode, ULONG address, ULONG& value);
+    // `data` holds the bytes to send on entry and the answer on return; its size bounds
+    // both, so a count or read count it cannot hold is refused before anything is sent.
+    int IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t count, std::span<std::uint8_t> data,
+                   std::uint8_t readCount);
+    int GpioCommand(int op, std::uint8_t pin, std::uint8_t& value);
+
+    void OnGetId();
+    void OnGetFwVersion();
+    void OnGetHdmiInfo();
+    void OnTest();
+    void OnBnClickedRdoDHdcpKey();
+    void OnBnClickedRdoEHdcpKey();
+
+    ULONG FlashSectorSize() const { return flashSectorSize; }
+    ULONG FlashTotalSize() const { return flashTotalSize; }
+
+protected:
+    // Holds off every other command's transfers; a multi-report sequence (a burst) holds it
+    // throughout. Recursive, so a command may call another.
+    std::unique_lock<std::recursive_mutex> LockTransfers() { return std::unique_lock(transferLock); }
+
+    // One step: an output row sent from `buffer`, or an input row fetched into the
+    // device's input report (cleared first, so a short answer leaves no stale bytes).
+    // A failed step traces its line and answers false.
+    bool SendRow(int row, std::uint8_t* buffer);
+    bool FetchRow(int row);
+    bool FetchRowQuietly(int row);  // as FetchRow, without the trace line
+    void TraceFailedRow(int row);
+
+    // The answer of the last input step, from byte 0, and how many bytes the device carried.
+    const std::uint8_t* Answer() const { return device.inputReport.get(); }
+    ULONG AnswerLength() const;
+
+    bool RequireOpenDevice();  // "HID Device no found !" when none is open
+
+    ULONG flashSectorSize = 0;
+    ULONG flashTotalSize = 0;
+
+private:
+    void ShowIdentifiedPart(ULONG row);
+    void ShowUnknownPart(ULONG row);
+    void SwitchHdcpKey(int radioId, ULONG value, const char* handlerName);
+
+    std::recursive_mutex transferLock;
+};
