@@ -1,5 +1,7 @@
 #include "hid/hid_call.h"
 
+#include "hid/hid_toolbox.h"
+
 #include <cstring>
 
 #include "platform/win/heap.h"
@@ -167,6 +169,39 @@ std::int32_t ExecuteHidCall(std::int32_t code, HidCall& call, HidCallResult& res
     case HidCallGetCaps: return GetCaps(call, result);
     case HidCallGetValueCaps: return GetValueCaps(call, result);
     case HidCallMaxUsageListLength: return MaxUsageListLength(call, result);
+    case HidCallGetNumInputBuffers: return hidtoolbox::GetNumInputBuffers(call, result);
+    case HidCallSetNumInputBuffers: return hidtoolbox::SetNumInputBuffers(call, result);
+    case HidCallGetPhysicalDescriptor:
+    case HidCallGetManufacturerString:
+    case HidCallGetProductString:
+    case HidCallGetIndexedString:
+    case HidCallGetSerialNumberString:
+    case HidCallGetMsGenreDescriptor: return hidtoolbox::GetDeviceBlock(code, call, result);
+    case HidCallReadFile: return hidtoolbox::ReadReportFile(call, result);
+    case HidCallWriteFile: return hidtoolbox::WriteReportFile(call, result);
+    case HidCallGetButtons:
+    case HidCallGetUsages: return hidtoolbox::GetButtons(call, result);
+    case HidCallGetButtonsEx:
+    case HidCallGetUsagesEx: return hidtoolbox::GetButtonsEx(call, result);
+    case HidCallGetData: return hidtoolbox::GetData(call, result);
+    case HidCallGetExtendedAttributes: return hidtoolbox::GetExtendedAttributes(call, result);
+    case HidCallGetLinkCollectionNodes: return hidtoolbox::GetLinkCollectionNodes(call, result);
+    case HidCallGetScaledUsageValue: return hidtoolbox::GetScaledUsageValue(call, result);
+    case HidCallGetSpecificButtonCaps: return hidtoolbox::GetSpecificButtonCaps(call, result);
+    case HidCallGetSpecificValueCaps: return hidtoolbox::GetSpecificValueCaps(call, result);
+    case HidCallGetUsageValue: return hidtoolbox::GetUsageValue(call, result);
+    case HidCallGetUsageValueArray: return hidtoolbox::GetUsageValueArray(call, result);
+    case HidCallInitializeReportForId: return hidtoolbox::InitializeReportForId(call, result);
+    case HidCallMaxDataListLength: return hidtoolbox::MaxDataListLength(call, result);
+    case HidCallSetButtons:
+    case HidCallSetUsages: return hidtoolbox::SetButtons(call, result);
+    case HidCallSetData: return hidtoolbox::SetData(call, result);
+    case HidCallSetUsageValueAlias:
+    case HidCallSetUsageValue: return hidtoolbox::SetUsageValue(call, result);
+    case HidCallSetUsageValueArray: return hidtoolbox::SetUsageValueArray(call, result);
+    case HidCallUnsetButtons:
+    case HidCallUnsetUsages: return hidtoolbox::UnsetButtons(call, result);
+    case HidCallUsageListDifference: return hidtoolbox::UsageListDifference(call, result);
     case HidCallGetPreparsedData: return GetPreparsedData(call, result);
     case HidCallFreePreparsedData: return FreePreparsedData(call, result);
     default: return 0;  // outside the table, or a code with no operation (2, 3, 4, 45, 49)
