@@ -1,11 +1,13 @@
 // The transports the HID library enumerates, in order.
 #include "platform/hid/hid_device.h"
 #include "platform/hid/hid_library.h"
+#include "platform/hid/transport_socket.h"
 
 namespace hidlibrary {
 
 void RegisterBuiltInProviders() {
     hidtransport::RegisterProvider(hidtransport::kRankVirtual, vhid::MakeVirtualProvider());
+    hidtransport::RegisterProvider(hidtransport::kRankSocket, MakeSocketProvider());
 }
 
 }  // namespace hidlibrary
