@@ -1,0 +1,433 @@
+// Client side of the simulator socket transport, and the wire helpers both ends share.
+#include "platform/hid/transport_socket.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "platform/hid/hid_library.h"
+#include "platform/win/text.h"
+
+namespace simsocket {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits for `events` on fd, or for wakeFd to become readable. timeoutMs -1 waits without limit.
+IoStatus Wait(int fd, short events, int timeoutMs, int wakeFd) {
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        int n = poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return IoStatus::Closed;
+        if (n == 0) return IoStatus::Timeout;
+        if (wakeFd >= 0 && (fds[1].revents & POLLIN)) return IoStatus::Woken;
+        return IoStatus::Ok;  // readable, writable, or hung up: the next call tells which
+    }
+}
+
+IoStatus ReadExactly(int fd, std::uint8_t* out, std::size_t count, Clock::time_point deadline, int wakeFd) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = recv(fd, out + done, count - done, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) return IoStatus::Closed;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::Closed;
+        IoStatus waited = Wait(fd, POLLIN, RemainingMs(deadline), wakeFd);
+        if (waited != IoStatus::Ok) return waited;
+    }
+    return IoStatus::Ok;
+}
+
+void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void PutText(std::vector<std::uint8_t>& out, const std::u16string& text) {
+    const std::size_t units = std::min<std::size_t>(text.size(), 0xFFFF);
+    PutLe(out, static_cast<std::uint32_t>(units), 2);
+    for (std::size_t i = 0; i < units; ++i) PutLe(out, text[i], 2);
+}
+
+// Bounds-checked reader over a received body.
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    bool Le(std::uint32_t& value, int count) {
+        if (bytes_.size() - at_ < static_cast<std::size_t>(count)) return false;
+        value = 0;
+        for (int i = 0; i < count; ++i) value |= std::uint32_t{bytes_[at_++]} << (8 * i);
+        return true;
+    }
+    bool Bytes(std::size_t count, std::vector<std::uint8_t>& out) {
+        if (bytes_.size() - at_ < count) return false;
+        out.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(at_),
+                   bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + count));
+        at_ += count;
+        return true;
+    }
+    bool Text(std::u16string& text) {
+        std::uint32_t units = 0;
+        if (!Le(units, 2)) return false;
+        text.clear();
+        for (std::uint32_t i = 0; i < units; ++i) {
+            std::uint32_t unit = 0;
+            if (!Le(unit, 2)) return false;
+            text.push_back(static_cast<char16_t>(unit));
+        }
+        return true;
+    }
+    bool AtEnd() const { return at_ == bytes_.size(); }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t at_ = 0;
+};
+
+bool IsKnownType(std::uint8_t type) {
+    return (type >= static_cast<std::uint8_t>(MessageType::Info) && type <= static_cast<std::uint8_t>(MessageType::Read)) ||
+           type == static_cast<std::uint8_t>(MessageType::Reply);
+}
+
+bool SafeDirectory(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
+}
+
+}  // namespace
+
+IoStatus SendMessage(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs) {
+    if (payload.size() > kMaxPayload) return IoStatus::Malformed;
+    std::vector<std::uint8_t> frame;
+    frame.reserve(kHeaderBytes + payload.size());
+    PutLe(frame, static_cast<std::uint32_t>(payload.size()), 4);
+    frame.insert(frame.end(), {static_cast<std::uint8_t>(type), 0, 0, 0});
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t done = 0;
+    while (done < frame.size()) {
+        ssize_t n = send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::Closed;
+        IoStatus waited = Wait(fd, POLLOUT, RemainingMs(deadline), -1);
+        if (waited != IoStatus::Ok) return waited;
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus ReceiveMessage(int fd, Message& message, int firstByteTimeoutMs, int restTimeoutMs, int wakeFd) {
+    IoStatus waited = Wait(fd, POLLIN, firstByteTimeoutMs, wakeFd);
+    if (waited != IoStatus::Ok) return waited;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(restTimeoutMs);
+    std::uint8_t header[kHeaderBytes];
+    if (IoStatus status = ReadExactly(fd, header, kHeaderBytes, deadline, wakeFd); status != IoStatus::Ok)
+        return status;
+    const std::uint32_t length = std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
+                                 std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
+    if (length > kMaxPayload || !IsKnownType(header[4]) || header[5] != 0 || header[6] != 0 || header[7] != 0)
+        return IoStatus::Malformed;
+    message.type = static_cast<MessageType>(header[4]);
+    message.payload.resize(length);
+    return ReadExactly(fd, message.payload.data(), length, deadline, wakeFd);
+}
+
+std::vector<std::uint8_t> EncodeInfo(const vhid::DeviceInfo& info) {
+    std::vector<std::uint8_t> out;
+    PutLe(out, info.vendorId, 2);
+    PutLe(out, info.productId, 2);
+    PutLe(out, info.versionNumber, 2);
+    const std::size_t descriptorBytes = std::min<std::size_t>(info.reportDescriptor.size(), 0xFFFF);
+    PutLe(out, static_cast<std::uint32_t>(descriptorBytes), 2);
+    out.insert(out.end(), info.reportDescriptor.begin(),
+               info.reportDescriptor.begin() + static_cast<std::ptrdiff_t>(descriptorBytes));
+    PutText(out, info.manufacturer);
+    PutText(out, info.product);
+    PutText(out, info.serialNumber);
+    const std::size_t strings = std::min<std::size_t>(info.indexedStrings.size(), 255);
+    PutLe(out, static_cast<std::uint32_t>(strings), 1);
+    for (std::size_t i = 0; i < strings; ++i) PutText(out, info.indexedStrings[i]);
+    return out;
+}
+
+bool DecodeInfo(std::span<const std::uint8_t> bytes, vhid::DeviceInfo& info) {
+    Reader reader(bytes);
+    std::uint32_t vid = 0, pid = 0, version = 0, descriptorBytes = 0, strings = 0;
+    if (!reader.Le(vid, 2) || !reader.Le(pid, 2) || !reader.Le(version, 2) || !reader.Le(descriptorBytes, 2))
+        return false;
+    vhid::DeviceInfo out;
+    out.vendorId = static_cast<USHORT>(vid);
+    out.productId = static_cast<USHORT>(pid);
+    out.versionNumber = static_cast<USHORT>(version);
+    if (!reader.Bytes(descriptorBytes, out.reportDescriptor)) return false;
+    if (!reader.Text(out.manufacturer) || !reader.Text(out.product) || !reader.Text(out.serialNumber)) return false;
+    if (!reader.Le(strings, 1)) return false;
+    out.indexedStrings.resize(strings);
+    for (auto& text : out.indexedStrings)
+        if (!reader.Text(text)) return false;
+    if (!reader.AtEnd()) return false;
+    info = std::move(out);
+    return true;
+}
+
+DWORD RuntimeDirectory(bool create, std::string& directory) {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && xdg[0] == '/') {
+        struct stat st {};
+        if (stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && access(xdg, W_OK | X_OK) == 0)
+            base = std::string(xdg) + "/uvc-hid-sim";
+    }
+    if (base.empty()) base = "/tmp/uvc-hid-sim-" + std::to_string(getuid());
+    if (create && mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) return ERROR_ACCESS_DENIED;
+    struct stat st {};
+    if (lstat(base.c_str(), &st) != 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+    if (!SafeDirectory(base)) return ERROR_ACCESS_DENIED;
+    directory = base;
+    return ERROR_SUCCESS;
+}
+
+bool IsValidSocketName(std::string_view name) {
+    if (name.size() <= kSocketSuffix.size() || name.size() > kMaxNameLength || name.front() == '.') return false;
+    if (!name.ends_with(kSocketSuffix)) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+               c == '-';
+    });
+}
+
+}  // namespace simsocket
+
+namespace hidlibrary {
+namespace {
+
+using simsocket::IoStatus;
+using simsocket::Message;
+using simsocket::MessageType;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Fd() { Reset(); }
+    void Reset() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+enum class ConnectResult { Connected, Refused, Failed };
+
+ConnectResult ConnectTo(const std::string& path, Fd& out) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return ConnectResult::Failed;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd.Get() < 0) return ConnectResult::Failed;
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return errno == ECONNREFUSED ? ConnectResult::Refused : ConnectResult::Failed;
+    out = std::move(fd);
+    return ConnectResult::Connected;
+}
+
+// One request and its reply. Fills `status` with the Win32 status the device answered.
+IoStatus Exchange(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs, DWORD& status,
+                  std::vector<std::uint8_t>& data) {
+    if (IoStatus sent = simsocket::SendMessage(fd, type, payload, timeoutMs); sent != IoStatus::Ok) return sent;
+    Message reply;
+    if (IoStatus got = simsocket::ReceiveMessage(fd, reply, timeoutMs, timeoutMs); got != IoStatus::Ok) return got;
+    if (reply.type != MessageType::Reply || reply.payload.size() < 4) return IoStatus::Malformed;
+    status = std::uint32_t{reply.payload[0]} | std::uint32_t{reply.payload[1]} << 8 |
+             std::uint32_t{reply.payload[2]} << 16 | std::uint32_t{reply.payload[3]} << 24;
+    data.assign(reply.payload.begin() + 4, reply.payload.end());
+    return IoStatus::Ok;
+}
+
+bool Probe(int fd, int timeoutMs, vhid::DeviceInfo& info) {
+    DWORD status = ERROR_GEN_FAILURE;
+    std::vector<std::uint8_t> data;
+    if (Exchange(fd, MessageType::Info, {}, timeoutMs, status, data) != IoStatus::Ok) return false;
+    return status == ERROR_SUCCESS && simsocket::DecodeInfo(data, info);
+}
+
+class SocketConnection final : public hidtransport::Connection {
+public:
+    SocketConnection(Fd fd, vhid::DeviceInfo info, std::u16string path)
+        : fd_(std::move(fd)), info_(std::move(info)), path_(std::move(path)) {}
+
+    DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) override {
+        std::lock_guard guard(lock_);
+        if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
+        descriptor = info_.reportDescriptor;
+        return ERROR_SUCCESS;
+    }
+    DWORD GetAttributes(hidtransport::InterfaceInfo& info) override {
+        std::lock_guard guard(lock_);
+        if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
+        info = {path_, info_.vendorId, info_.productId, info_.versionNumber};
+        return ERROR_SUCCESS;
+    }
+    DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
+        return Call(MessageType::SetOutput, report, nullptr);
+    }
+    DWORD GetInputReport(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
+        return Call(MessageType::GetInput, Request(id, length), &answer);
+    }
+    DWORD SetFeature(std::span<const std::uint8_t> report) override {
+        return Call(MessageType::SetFeature, report, nullptr);
+    }
+    DWORD GetFeature(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
+        return Call(MessageType::GetFeature, Request(id, length), &answer);
+    }
+    DWORD WriteReport(std::span<const std::uint8_t> report) override {
+        return Call(MessageType::Write, report, nullptr);
+    }
+    DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) override {
+        std::vector<std::uint8_t> body;
+        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(maxLength >> (8 * i)));
+        return Call(MessageType::Read, body, &report);
+    }
+    DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
+        std::lock_guard guard(lock_);
+        if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
+        switch (kind) {
+        case hidtransport::StringKind::Manufacturer: text = info_.manufacturer; break;
+        case hidtransport::StringKind::Product: text = info_.product; break;
+        case hidtransport::StringKind::SerialNumber: text = info_.serialNumber; break;
+        case hidtransport::StringKind::Indexed:
+            if (index >= info_.indexedStrings.size()) return ERROR_INVALID_PARAMETER;
+            text = info_.indexedStrings[index];
+            return ERROR_SUCCESS;
+        }
+        return text.empty() ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    }
+    DWORD FlushQueue() override {
+        std::lock_guard guard(lock_);
+        return fd_.Get() < 0 ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
+    }
+
+private:
+    static std::vector<std::uint8_t> Request(std::uint8_t id, ULONG length) {
+        std::vector<std::uint8_t> body{id};
+        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+        return body;
+    }
+
+    // One transfer at a time; a broken or silent simulator closes the connection for good.
+    DWORD Call(MessageType type, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* answer) {
+        std::lock_guard guard(lock_);
+        if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
+        if (payload.size() > simsocket::kMaxPayload) return ERROR_INVALID_PARAMETER;
+        DWORD status = ERROR_GEN_FAILURE;
+        std::vector<std::uint8_t> data;
+        IoStatus io = Exchange(fd_.Get(), type, payload, simsocket::kReplyTimeoutMs, status, data);
+        if (io != IoStatus::Ok) {
+            fd_.Reset();
+            return io == IoStatus::Timeout ? ERROR_SEM_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
+        }
+        if (answer) *answer = std::move(data);
+        return status;
+    }
+
+    std::mutex lock_;
+    Fd fd_;
+    vhid::DeviceInfo info_;
+    std::u16string path_;
+};
+
+bool OwnedSocket(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
+}
+
+class SocketProvider final : public hidtransport::Provider {
+public:
+    void Enumerate(std::vector<hidtransport::InterfaceInfo>& out) override {
+        std::string directory;
+        if (simsocket::RuntimeDirectory(false, directory) != ERROR_SUCCESS) return;
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(directory.c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (simsocket::IsValidSocketName(entry->d_name)) names.emplace_back(entry->d_name);
+            closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string path = directory + "/" + name;
+            if (!OwnedSocket(path)) continue;
+            Fd fd;
+            ConnectResult connected = ConnectTo(path, fd);
+            if (connected == ConnectResult::Refused) {
+                unlink(path.c_str());  // nobody listens: a simulator that died
+                continue;
+            }
+            vhid::DeviceInfo info;
+            if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::kProbeTimeoutMs, info)) continue;
+            out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber});
+        }
+    }
+    bool Owns(std::u16string_view path) const override { return path.starts_with(simsocket::kPathPrefix); }
+    DWORD Open(std::u16string_view path, DWORD, DWORD, std::unique_ptr<hidtransport::Connection>& out) override {
+        if (!Owns(path)) return ERROR_FILE_NOT_FOUND;
+        const std::string name = Utf16ToUtf8(path.substr(simsocket::kPathPrefix.size()));
+        if (!simsocket::IsValidSocketName(name)) return ERROR_FILE_NOT_FOUND;
+        std::string directory;
+        if (DWORD error = simsocket::RuntimeDirectory(false, directory); error != ERROR_SUCCESS)
+            return error == ERROR_ACCESS_DENIED ? error : ERROR_FILE_NOT_FOUND;
+        const std::string socketPath = directory + "/" + name;
+        if (!OwnedSocket(socketPath)) return ERROR_FILE_NOT_FOUND;
+        Fd fd;
+        if (ConnectTo(socketPath, fd) != ConnectResult::Connected) return ERROR_FILE_NOT_FOUND;
+        vhid::DeviceInfo info;
+        if (!Probe(fd.Get(), simsocket::kReplyTimeoutMs, info)) return ERROR_GEN_FAILURE;
+        out = std::make_unique<SocketConnection>(std::move(fd), std::move(info), std::u16string(path));
+        return ERROR_SUCCESS;
+    }
+
+private:
+    static std::u16string PathOf(const std::string& name) {
+        return std::u16string(simsocket::kPathPrefix) + Utf8ToUtf16(name);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<hidtransport::Provider> MakeSocketProvider() { return std::make_shared<SocketProvider>(); }
+
+}  // namespace hidlibrary

@@ -1,0 +1,83 @@
+// Simulated devices in other processes, reached over Unix-domain sockets.
+//
+// A simulator program listens on a socket file in the per-user runtime directory
+// ($XDG_RUNTIME_DIR/uvc-hid-sim/ when that is set and usable, else /tmp/uvc-hid-sim-<uid>/;
+// created 0700; a directory that is not the user's own, or that others may enter, is
+// refused). Enumeration lists every simulator that answers there as the interface
+// "\\?\simhid#<socket file name>"; a socket whose connect is refused belongs to a dead
+// simulator and is unlinked.
+//
+// Wire format, both directions: an 8-byte header (payload length, 32-bit little-endian;
+// message type, one byte; three zero bytes) and the payload. Requests:
+//   Info        (empty)                       -> vid, pid, version, descriptor, strings
+//   SetOutput   the report, byte 0 its ID     -> status
+//   GetInput    report ID (1), length (LE 4)  -> status, the answer
+//   SetFeature / GetFeature, as the two above; Write (report) / Read (max length LE 4)
+// Every request gets one Reply: a 32-bit little-endian Win32 status, then any data.
+// A payload above kMaxPayload, an unknown type or a malformed body closes the connection
+// on either end. The client waits kReplyTimeoutMs for a reply (kProbeTimeoutMs while
+// enumerating); a simulator that does not answer in time has its connection closed and
+// the call fails with ERROR_SEM_TIMEOUT, later calls with ERROR_DEVICE_NOT_CONNECTED.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/hid/hid_transport.h"
+#include "platform/hid/virtual_device.h"
+
+namespace simsocket {
+
+inline constexpr std::size_t kHeaderBytes = 8;
+inline constexpr std::size_t kMaxPayload = 1u << 18;
+inline constexpr int kReplyTimeoutMs = 10000;
+inline constexpr int kProbeTimeoutMs = 2000;
+inline constexpr std::u16string_view kPathPrefix = u"\\\\?\\simhid#";
+inline constexpr std::string_view kSocketSuffix = ".sock";
+inline constexpr std::size_t kMaxNameLength = 64;
+
+enum class MessageType : std::uint8_t {
+    Info = 1,
+    SetOutput = 2,
+    GetInput = 3,
+    SetFeature = 4,
+    GetFeature = 5,
+    Write = 6,
+    Read = 7,
+    Reply = 0x80,
+};
+
+struct Message {
+    MessageType type = MessageType::Reply;
+    std::vector<std::uint8_t> payload;
+};
+
+enum class IoStatus { Ok, Closed, Timeout, Malformed, Woken };
+
+// Sends one message on a non-blocking socket, waiting at most timeoutMs for room.
+IoStatus SendMessage(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs);
+// Receives one message. Waits up to firstByteTimeoutMs (-1: without limit) for it to
+// begin and restTimeoutMs for the rest. A readable wakeFd (>= 0) ends the wait (Woken).
+IoStatus ReceiveMessage(int fd, Message& message, int firstByteTimeoutMs, int restTimeoutMs, int wakeFd = -1);
+
+// The device description of an Info reply (the path is not sent).
+std::vector<std::uint8_t> EncodeInfo(const vhid::DeviceInfo& info);
+bool DecodeInfo(std::span<const std::uint8_t> bytes, vhid::DeviceInfo& info);
+
+// The runtime directory, created when `create` is set. ERROR_SUCCESS with its path;
+// ERROR_PATH_NOT_FOUND when it does not exist and `create` is clear; ERROR_ACCESS_DENIED
+// when it is not a directory of the user's own closed to others.
+DWORD RuntimeDirectory(bool create, std::string& directory);
+// A socket file name the transport accepts: 1..kMaxNameLength characters of [A-Za-z0-9._-],
+// ending in ".sock", not starting with '.'.
+bool IsValidSocketName(std::string_view name);
+
+}  // namespace simsocket
+
+namespace hidlibrary {
+std::shared_ptr<hidtransport::Provider> MakeSocketProvider();
+}

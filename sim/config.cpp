@@ -1,0 +1,33 @@
+#include "sim/config.h"
+
+#include <set>
+
+#include "sim/flash_geometry.h"
+
+namespace sim {
+namespace {
+
+std::string CheckReports(const std::array<ReportConfig, kReportKinds>& reports, const char* direction) {
+    std::set<std::uint8_t> ids;
+    for (const ReportConfig& report : reports) {
+        if (!report.declared) continue;
+        if (report.id == 0) return std::string(direction) + " report ID 0 (every report must be numbered)";
+        if (!ids.insert(report.id).second) return std::string(direction) + " report ID used twice";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string Validate(const Config& config) {
+    if (std::string error = CheckReports(config.output, "output"); !error.empty()) return error;
+    if (std::string error = CheckReports(config.input, "input"); !error.empty()) return error;
+    FlashGeometry geometry;
+    if (!GeometryForRow(config.partRow, geometry)) return "part row outside the flash part table";
+    std::set<std::uint8_t> addresses;
+    for (const IicDeviceConfig& device : config.iicDevices)
+        if (!addresses.insert(device.address).second) return "IIC address listed twice";
+    return {};
+}
+
+}  // namespace sim

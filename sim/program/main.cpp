@@ -1,0 +1,279 @@
+// uvc_hid_sim: the simulated device as a program of its own, published over a Unix socket
+// in the per-user runtime directory, where the tool's enumeration finds it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/hid/transport_socket.h"
+#include "sim/simulated_device.h"
+#include "sim/socket_server.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(usage: uvc_hid_sim [options]
+Publishes a simulated UVC HID bridge device on a Unix socket in
+$XDG_RUNTIME_DIR/uvc-hid-sim/ (or /tmp/uvc-hid-sim-<uid>/) and serves it until SIGINT or
+SIGTERM. Numbers are hexadecimal where marked HEX, decimal otherwise.
+
+Device:
+  --vid HEX  --pid HEX  --version HEX     USB ids (default 1209 / 0001 / 0100)
+  --part-row N                            flash part table row (default 29, 8 MiB)
+  --report KIND=ID:COUNT                  report ID (HEX) and report count of a report;
+                                          KIND: flash-out control-out iic-out
+                                                flash-in control-in iic-in
+  --omit-report KIND                      leave a report out of the descriptor
+  --fw-version HEX.HEX.HEX.HEX            firmware version bytes (default 01.00.1a.05)
+  --hdmi HEX                              the 24 HDMI information bytes (48 digits)
+  --hdcp on|off                           HDCP key use at start (default on)
+  --iic-devices HEX,HEX,...               IIC device addresses ("" for none; default 90)
+  --gpio-in PIN=LEVEL                     level an input pin reads (default 0)
+  --lax-padding                           accept nonzero bytes after a frame
+  --image FILE                            flash contents at start (the rest erased)
+  --log-limit N                           transfer records kept (default 65536)
+Program:
+  --name NAME                             socket file name (default sim-<pid>.sock)
+  --save-flash FILE                       write the flash contents here at exit
+  --save-log FILE                         write the transfer log here at exit
+Faults:
+  --fail-transfer N                       the Nth transfer fails
+  --unplug-after N                        every transfer after the Nth fails as unplugged
+  --corrupt-read K:I                      flip byte I of the Kth flash read chunk
+  --delay-ms N                            delay every transfer by N ms
+  --get-id-answer N                       Get ID answers N (0..65535)
+  --truncate-input K                      cut every input answer to K bytes
+  --append-junk M                         append M junk bytes to every input answer
+  --help                                  this text
+)";
+
+struct Options {
+    sim::Config config;
+    std::string name;
+    std::string image, saveFlash, saveLog;
+    std::optional<std::uint64_t> failTransfer, unplugAfter;
+    std::optional<std::pair<std::uint64_t, std::size_t>> corruptRead;
+    std::uint64_t delayMs = 0;
+    std::optional<std::uint16_t> getIdAnswer;
+    std::optional<std::size_t> truncateInput;
+    std::size_t appendJunk = 0;
+};
+
+template <class T>
+bool Number(std::string_view text, T& out, int base = 10) {
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// Splits "a<sep>b" into its two halves.
+bool Split(std::string_view text, char sep, std::string_view& a, std::string_view& b) {
+    auto at = text.find(sep);
+    if (at == std::string_view::npos) return false;
+    a = text.substr(0, at);
+    b = text.substr(at + 1);
+    return true;
+}
+
+sim::ReportConfig* ReportByKind(sim::Config& config, std::string_view kind) {
+    static constexpr std::string_view kKinds[] = {"flash", "control", "iic"};
+    for (std::size_t i = 0; i < sim::kReportKinds; ++i) {
+        if (kind == std::string(kKinds[i]) + "-out") return &config.output[i];
+        if (kind == std::string(kKinds[i]) + "-in") return &config.input[i];
+    }
+    return nullptr;
+}
+
+bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t count) {
+    if (text.size() != 2 * count) return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!Number(text.substr(2 * i, 2), out[i], 16)) return false;
+    return true;
+}
+
+// One option with its value; false with a message for anything it does not understand.
+bool ApplyOption(Options& o, std::string_view option, std::string_view value, std::string& error) {
+    sim::Config& c = o.config;
+    std::string_view a, b;
+    bool ok = true;
+    if (option == "--vid") ok = Number(value, c.vendorId, 16);
+    else if (option == "--pid") ok = Number(value, c.productId, 16);
+    else if (option == "--version") ok = Number(value, c.versionNumber, 16);
+    else if (option == "--part-row") ok = Number(value, c.partRow);
+    else if (option == "--report") {
+        std::string_view id, count;
+        sim::ReportConfig* report = nullptr;
+        ok = Split(value, '=', a, b) && (report = ReportByKind(c, a)) != nullptr && Split(b, ':', id, count) &&
+             Number(id, report->id, 16) && Number(count, report->count);
+    } else if (option == "--omit-report") {
+        sim::ReportConfig* report = ReportByKind(c, value);
+        ok = report != nullptr;
+        if (ok) report->declared = false;
+    } else if (option == "--fw-version") {
+        std::string text(value);
+        std::string_view rest = text;
+        for (std::size_t i = 0; i < 4 && ok; ++i) {
+            std::string_view part = rest;
+            if (i < 3) ok = Split(rest, '.', part, rest);
+            ok = ok && Number(part, c.firmwareVersion[i], 16);
+        }
+    } else if (option == "--hdmi") ok = ParseHexBytes(value, c.hdmiInfo.data(), c.hdmiInfo.size());
+    else if (option == "--hdcp") {
+        ok = value == "on" || value == "off";
+        c.hdcpEnabled = value == "on";
+    } else if (option == "--iic-devices") {
+        c.iicDevices.clear();
+        std::string_view rest = value;
+        while (ok && !rest.empty()) {
+            std::string_view part = rest;
+            if (!Split(rest, ',', part, rest)) rest = {};
+            sim::IicDeviceConfig device;
+            ok = Number(part, device.address, 16);
+            c.iicDevices.push_back(device);
+        }
+    } else if (option == "--gpio-in") {
+        std::uint8_t pin = 0, level = 0;
+        ok = Split(value, '=', a, b) && Number(a, pin) && Number(b, level) && pin < sim::kGpioPins && level <= 1;
+        if (ok) c.gpioExternalLevels[pin] = level;
+    } else if (option == "--image") o.image = value;
+    else if (option == "--log-limit") ok = Number(value, c.logLimit);
+    else if (option == "--name") {
+        ok = simsocket::IsValidSocketName(value);
+        o.name = value;
+    }    else if (option == "--save-flash") o.saveFlash = value;
+    else if (option == "--save-log") o.saveLog = value;
+    else if (option == "--fail-transfer") ok = Number(value, o.failTransfer.emplace()) && *o.failTransfer > 0;
+    else if (option == "--unplug-after") ok = Number(value, o.unplugAfter.emplace());
+    else if (option == "--corrupt-read") {
+        auto& fault = o.corruptRead.emplace();
+        ok = Split(value, ':', a, b) && Number(a, fault.first) && Number(b, fault.second) && fault.first > 0;
+    } else if (option == "--delay-ms") ok = Number(value, o.delayMs) && o.delayMs <= 60000;
+    else if (option == "--get-id-answer") ok = Number(value, o.getIdAnswer.emplace());
+    else if (option == "--truncate-input") ok = Number(value, o.truncateInput.emplace());
+    else if (option == "--append-junk") ok = Number(value, o.appendJunk) && o.appendJunk <= 4096;
+    else {
+        error = "unknown option " + std::string(option);
+        return false;
+    }
+    if (!ok) error = "bad value for " + std::string(option) + ": " + std::string(value);
+    return ok;
+}
+
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool SaveFlash(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+
+bool SaveLog(const std::string& path, const std::vector<sim::TransferRecord>& log) {
+    std::ofstream out(path, std::ios::trunc);
+    for (const sim::TransferRecord& record : log) out << sim::FormatRecord(record) << '\n';
+    return static_cast<bool>(out.flush());
+}
+
+void ApplyFaults(const Options& o, sim::SimulatedDevice& device) {
+    if (o.failTransfer) device.FailTransfer(*o.failTransfer);
+    if (o.unplugAfter) device.UnplugAfter(*o.unplugAfter);
+    if (o.corruptRead) device.CorruptReadChunk(o.corruptRead->first, o.corruptRead->second);
+    device.SetDelay(std::chrono::milliseconds(o.delayMs));
+    device.SetGetIdAnswer(o.getIdAnswer);
+    device.SetInputTruncation(o.truncateInput);
+    device.SetInputJunk(o.appendJunk);
+}
+
+int Run(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view option = argv[i];
+        if (option == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (option == "--lax-padding") {
+            options.config.strictPadding = false;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "uvc_hid_sim: %s needs a value (see --help)\n", argv[i]);
+            return 2;
+        }
+        std::string error;
+        if (!ApplyOption(options, option, argv[++i], error)) {
+            std::fprintf(stderr, "uvc_hid_sim: %s (see --help)\n", error.c_str());
+            return 2;
+        }
+    }
+    std::string error;
+    auto device = sim::SimulatedDevice::Create(options.config, error);
+    if (!device) {
+        std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (!options.image.empty()) {
+        std::vector<std::uint8_t> image;
+        if (!ReadFile(options.image, image) || !device->LoadFlash(image)) {
+            std::fprintf(stderr, "uvc_hid_sim: cannot load %s into the flash\n", options.image.c_str());
+            return 1;
+        }
+    }
+    ApplyFaults(options, *device);
+
+    std::string directory;
+    if (simsocket::RuntimeDirectory(true, directory) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "uvc_hid_sim: no usable runtime directory (%s)\n", directory.c_str());
+        return 1;
+    }
+    if (options.name.empty()) options.name = "sim-" + std::to_string(getpid()) + ".sock";
+
+    // Signals are taken by sigwait below; block them before any thread exists.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    auto server = sim::SocketServer::Start(device, device->Info(), directory + "/" + options.name, error);
+    if (!server) {
+        std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("uvc_hid_sim ready: %s\n", server->SocketPath().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server->Stop();
+
+    int status = 0;
+    if (!options.saveFlash.empty() && !SaveFlash(options.saveFlash, device->FlashContents())) {
+        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveFlash.c_str());
+        status = 1;
+    }
+    if (!options.saveLog.empty() && !SaveLog(options.saveLog, device->Log())) {
+        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveLog.c_str());
+        status = 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }
