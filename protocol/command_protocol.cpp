@@ -88,8 +88,9 @@ int CommandProtocol::IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t
     // Refuse what the frame, the caller's data or the answer report cannot hold.
     std::size_t frameBytes = 5u + count + (write ? 0u : 1u);
     std::size_t answerBytes = write ? 1u : readCount + 1u;
+    std::size_t answerReport = device.caps.NumberInputValueCaps > 2 ? device.inputValueCaps[2].ReportCount + 1u : 0u;
     if (iicBuffer == nullptr || frameBytes > iicBufferLength || count > data.size() || answerBytes > data.size() ||
-        answerBytes > device.caps.InputReportByteLength) {
+        answerBytes > answerReport) {
         TraceFailedRow(sendRow);
         return 0;
     }

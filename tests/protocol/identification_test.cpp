@@ -223,14 +223,17 @@ TEST(ReportTableRows, MatchTheirNamesAndFrameRules) {
         const ReportSelector& r = ReportTable[row];
         EXPECT_LE(r.capsIndex, 2u);
         EXPECT_LE(r.reportType, 1u);
-        if (r.reportType == kInputRow && r.command < 0x10) EXPECT_EQ(r.length, 2u) << row;
+        if (r.reportType == kInputRow && r.command < 0x10) {
+            EXPECT_EQ(r.length, 2u) << row;
+        }
     }
     // Input rows of one capability are told apart only by their command code.
     for (int a = 0; a < kReportTableRows; ++a)
         for (int b = 0; b < a; ++b)
             if (ReportTable[a].reportType == kInputRow && ReportTable[b].reportType == kInputRow &&
-                ReportTable[a].capsIndex == ReportTable[b].capsIndex)
+                ReportTable[a].capsIndex == ReportTable[b].capsIndex) {
                 EXPECT_NE(ReportTable[a].command, ReportTable[b].command);
+            }
 }
 
 }  // namespace
