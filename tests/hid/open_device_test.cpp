@@ -77,14 +77,14 @@ INSTANTIATE_TEST_SUITE_P(Texts, IdFieldText,
 
 TEST_F(OpenDevice, MatchAtIndexThreeShowsItsInfoAndReleasesTheOthers) {
     auto a = Publish(0x1111, 0x0001, testsupport::CaptureDeviceDescriptor());
-    auto b = Publish(0x1209, 0x0002, testsupport::CaptureDeviceDescriptor());
+    auto b = Publish(0x1209, 0x7E58, testsupport::CaptureDeviceDescriptor());
     auto c = Publish(0x2222, 0x0001, testsupport::CaptureDeviceDescriptor());
-    auto match = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    auto match = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    Press("1209", "7E57");
 
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(MatchedDeviceIndex, 3u);
-    EXPECT_EQ(window.Control(ids::kDeviceInfo).text, "Device #3: VID: 0x1209  PID: 0x0001  UsagePage: 0xFF00  Usage: 0x1");
+    EXPECT_EQ(window.Control(ids::kDeviceInfo).text, "Device #3: VID: 0x1209  PID: 0x7E57  UsagePage: 0xFF00  Usage: 0x1");
     EXPECT_EQ(std::u16string(host.device.path.get()), match->Path());
     // Only the opened device's handle is left of the search.
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);
@@ -92,9 +92,9 @@ TEST_F(OpenDevice, MatchAtIndexThreeShowsItsInfoAndReleasesTheOthers) {
 }
 
 TEST_F(OpenDevice, FirstOfTwoMatchingInterfacesIsOpened) {
-    auto first = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    auto second = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    auto first = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    auto second = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    Press("1209", "7E57");
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(std::u16string(host.device.path.get()), first->Path());
     EXPECT_EQ(MatchedDeviceIndex, 0u);
@@ -102,7 +102,7 @@ TEST_F(OpenDevice, FirstOfTwoMatchingInterfacesIsOpened) {
 
 TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
     auto other = Publish(0x1111, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    Press("1209", "7E57");
     EXPECT_EQ(host.IsDeviceOpen(), 0);
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -118,8 +118,8 @@ TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
 }
 
 TEST_F(OpenDevice, StartsThePanelWithItsDefaults) {
-    auto device = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    auto device = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    Press("1209", "7E57");
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(window.Control(ids::kRadioRegister).check, 1);
     EXPECT_EQ(window.Control(ids::kRadioIic).check, 0);
@@ -146,8 +146,8 @@ TEST_F(OpenDevice, StartsThePanelWithItsDefaults) {
 }
 
 TEST_F(OpenDevice, SizesTheCommandBuffersFromTheValueCapabilities) {
-    auto device = Publish(0x1209, 0x0001, VendorDescriptor({259, 40, 50}, {256, 63, 63}));
-    Press("1209", "0001");
+    auto device = Publish(0x1209, 0x7E57, VendorDescriptor({259, 40, 50}, {256, 63, 63}));
+    Press("1209", "7E57");
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(host.flashBufferLength, 260u);
     EXPECT_EQ(host.controlBufferLength, 41u);
@@ -165,8 +165,8 @@ struct RefusedLayout {
 class RefusedDevice : public OpenDevice, public ::testing::WithParamInterface<RefusedLayout> {};
 
 TEST_P(RefusedDevice, IsTracedAndLeavesOpenDeviceEnabled) {
-    auto device = Publish(0x1209, 0x0001, VendorDescriptor(GetParam().outputs, GetParam().inputs));
-    Press("1209", "0001");
+    auto device = Publish(0x1209, 0x7E57, VendorDescriptor(GetParam().outputs, GetParam().inputs));
+    Press("1209", "7E57");
     EXPECT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(window.Traces().back(), "Error initializing flash and RW buffer\n");
     EXPECT_TRUE(window.IsControlEnabled(ids::kOpenDevice));
@@ -182,21 +182,21 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RefusedDevice,
                                            RefusedLayout{{259, 63, 63}, {261, 63, 63}}));  // read > write buffer
 
 TEST_F(OpenDevice, SecondPressAfterARefusalSearchesAfreshAndReleasesTheFirstRecord) {
-    auto refused = Publish(0x1209, 0x0001, VendorDescriptor({259, 63}, {256, 63, 63}));
-    Press("1209", "0001");
+    auto refused = Publish(0x1209, 0x7E57, VendorDescriptor({259, 63}, {256, 63, 63}));
+    Press("1209", "7E57");
     ASSERT_TRUE(window.IsControlEnabled(ids::kOpenDevice));
     refused.reset();
-    auto good = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    auto good = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    Press("1209", "7E57");
     EXPECT_EQ(std::u16string(host.device.path.get()), good->Path());
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);
 }
 
 TEST_F(OpenDevice, FailedBufferAllocationIsTracedAndTheOpenGoesOn) {
-    auto device = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
+    auto device = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
     heap_testing::FailAllocationAfter(1);  // the control buffer, the second of the three
-    Press("1209", "0001");
+    Press("1209", "7E57");
     heap_testing::FailAllocationAfter(-1);
     EXPECT_EQ(window.Traces().back(), "Error allocating memory\n");
     EXPECT_TRUE(host.flashBuffer);
@@ -206,9 +206,9 @@ TEST_F(OpenDevice, FailedBufferAllocationIsTracedAndTheOpenGoesOn) {
 }
 
 TEST_F(OpenDevice, MissingHidEntryPointIsTracedAndTheOpenGoesOn) {
-    auto device = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
+    auto device = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
     module_testing::HideExport(u"HID.DLL", "HidP_InitializeReportForID", true);
-    Press("1209", "0001");
+    Press("1209", "7E57");
     module_testing::HideExport(u"HID.DLL", "HidP_InitializeReportForID", false);
     auto traces = window.Traces();
     EXPECT_NE(std::find(traces.begin(), traces.end(), "Fail to get HID function\n"), traces.end());
@@ -217,8 +217,8 @@ TEST_F(OpenDevice, MissingHidEntryPointIsTracedAndTheOpenGoesOn) {
 }
 
 TEST_F(OpenDevice, BuildsOneUsageEntryPerButtonCapAndValueUsage) {
-    auto device = Publish(0x1209, 0x0001, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "0001");
+    auto device = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    Press("1209", "7E57");
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     const HidDevice& d = host.device;
     ASSERT_EQ(d.outputEntryCount, 3u);

@@ -1,0 +1,183 @@
+// A console front end over the dialog's logic, until the Qt dialog arrives: it opens the
+// device with the default (or given) identifiers the way Open Device does, then runs the
+// commands named on the command line and prints what the dialog's fields would show.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/main_dialog.h"
+#include "ui/services/control_ids.h"
+#include "ui/services/hex_text.h"
+#include "ui/services/stderr_trace.h"
+
+namespace ids = ui::ids;
+
+namespace {
+
+const std::map<int, const char*> kLabels = {
+    {ids::kDeviceInfo, "HID Device Info"}, {ids::kDeviceName, "Device Name"},   {ids::kPageSize, "Page Size"},
+    {ids::kSectorSize, "Sector Size"},     {ids::kTotalBlock, "Total Block"},   {ids::kDeviceId, "Device ID"},
+    {ids::kPagesPerSector, "Pages per Sector"}, {ids::kSectorsPerBlock, "Sectors per block"},
+    {ids::kTotalSize, "Total Size"},       {ids::kFirmwareVersion, "Firmware"}, {ids::kHdmiInfo, "HDMI Info"},
+};
+
+class ConsoleWindow final : public ui::WindowServices {
+public:
+    void Trace(std::string_view line) override { ui::WriteTraceLine(line); }
+    void MessageBox(ui::BoxOwner, std::string_view text, std::string_view caption, ui::Icon) override {
+        std::printf("[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(), static_cast<int>(text.size()),
+                    text.data());
+    }
+    bool HasControl(int) override { return true; }
+    std::string GetControlText(int id, int maxCount) override {
+        std::string text = texts_[id];
+        if (maxCount <= 0) return {};
+        if (text.size() >= static_cast<std::size_t>(maxCount)) text.resize(static_cast<std::size_t>(maxCount - 1));
+        return text;
+    }
+    void SetControlText(int id, std::string_view text) override {
+        texts_[id] = std::string(text);
+        auto label = kLabels.find(id);
+        if (label != kLabels.end())
+            std::printf("%-18s: %.*s\n", label->second, static_cast<int>(text.size()), text.data());
+    }
+    void EnableControl(int, bool) override {}
+    bool IsControlEnabled(int) override { return true; }
+    int GetCheck(int id) override { return checks_[id]; }
+    void SetCheck(int id, int state) override { checks_[id] = state; }
+    void AddListItem(int, std::string_view) override {}
+    void SelectListItem(int, int) override {}
+    int GetListSelection(int) override { return -1; }
+    void SetProgressRange(int, std::uint32_t) override {}
+    void SetProgressPosition(int, std::uint32_t) override {}
+    void SetTextLimit(int, int) override {}
+    void RequestClose() override { closeRequested = true; }
+    bool OpenFileDialog(ui::BoxOwner, const ui::OpenFileRequest&, std::string&) override { return false; }
+    int ReadProfileInt(std::string_view, std::string_view, int defaultValue) override { return defaultValue; }
+    void WriteProfileInt(std::string_view, std::string_view, int) override {}
+
+    bool closeRequested = false;
+
+private:
+    std::map<int, std::string> texts_;
+    std::map<int, int> checks_;
+};
+
+void Usage() {
+    std::printf(
+        "usage: uvc_hid_console [--vid HEX] [--pid HEX] [command ...]\n"
+        "Opens the first HID interface with the identifiers (default %04X:%04X), then runs:\n"
+        "  get-id | fw-version | hdmi-info | usb-info\n"
+        "  reg-read ADDR | reg-write ADDR VALUE\n"
+        "  iic-read DEV OFFSET | iic-write DEV OFFSET BYTE\n"
+        "  gpio-dir PIN 0|1 | gpio-write PIN LEVEL | gpio-read PIN\n"
+        "  hdcp on|off\n"
+        "Numbers are hexadecimal. Without commands: get-id fw-version hdmi-info.\n",
+        DefaultVendorId, DefaultProductId);
+}
+
+class Console : public Cuvc_hid_quendaDlg {
+public:
+    using Cuvc_hid_quendaDlg::Cuvc_hid_quendaDlg;
+
+    // Runs one command starting at args[i]; answers the arguments it consumed, or 0 when
+    // the command is unknown or lacks arguments.
+    std::size_t Run(const std::vector<std::string>& args, std::size_t i) {
+        const std::string& c = args[i];
+        auto arg = [&](std::size_t k) { return ui::ParseHexField(args[i + k]); };
+        auto has = [&](std::size_t n) { return i + n < args.size(); };
+        if (c == "get-id") return OnGetId(), 1;
+        if (c == "fw-version") return OnGetFwVersion(), 1;
+        if (c == "hdmi-info") return OnGetHdmiInfo(), 1;
+        if (c == "usb-info") return OnTest(), 1;
+        if (c == "reg-read" && has(1)) {
+            ULONG value = 0;
+            if (RegisterCommand(OP_REG_READ, arg(1), value)) std::printf("register %08x = %08x\n", arg(1), value);
+            return 2;
+        }
+        if (c == "reg-write" && has(2)) {
+            ULONG value = arg(2);
+            if (RegisterCommand(OP_REG_WRITE, arg(1), value)) std::printf("register %08x <- %08x\n", arg(1), value);
+            return 3;
+        }
+        if (c == "iic-read" && has(2)) {
+            std::uint8_t data[2] = {static_cast<std::uint8_t>(arg(2) & 0xFF), 0};
+            if (IicCommand(OP_IIC_READ, static_cast<std::uint8_t>(arg(1) & 0xFF), 1, data, 1))
+                std::printf("iic %02x[%02x] = %02x (return code %02x)\n", arg(1) & 0xFF, arg(2) & 0xFF, data[1], data[0]);
+            return 3;
+        }
+        if (c == "iic-write" && has(3)) {
+            std::uint8_t data[2] = {static_cast<std::uint8_t>(arg(2) & 0xFF), static_cast<std::uint8_t>(arg(3) & 0xFF)};
+            if (IicCommand(OP_IIC_WRITE, static_cast<std::uint8_t>(arg(1) & 0xFF), 2, data, 0))
+                std::printf("iic %02x write: return code %02x\n", arg(1) & 0xFF, data[0]);
+            return 4;
+        }
+        if ((c == "gpio-dir" || c == "gpio-write") && has(2)) {
+            auto value = static_cast<std::uint8_t>(arg(2) & 0xFF);
+            GpioCommand(c == "gpio-dir" ? OP_GPIO_SET_DIRECTION : OP_GPIO_WRITE, static_cast<std::uint8_t>(arg(1) & 0xFF),
+                        value);
+            return 3;
+        }
+        if (c == "gpio-read" && has(1)) {
+            std::uint8_t level = 0;
+            if (GpioCommand(OP_GPIO_READ, static_cast<std::uint8_t>(arg(1) & 0xFF), level))
+                std::printf("gpio %u = %02x\n", arg(1) & 0xFF, level);
+            return 2;
+        }
+        if (c == "hdcp" && has(1) && (args[i + 1] == "on" || args[i + 1] == "off")) {
+            bool on = args[i + 1] == "on";
+            windows.SetCheck(on ? ids::kEnableHdcpKey : ids::kDisableHdcpKey, 1);
+            if (on)
+                OnBnClickedRdoEHdcpKey();
+            else
+                OnBnClickedRdoDHdcpKey();
+            return 2;
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string vid = ui::FormatFieldValue(DefaultVendorId, 1, 1), pid = ui::FormatFieldValue(DefaultProductId, 1, 1);
+    std::vector<std::string> commands;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            Usage();
+            return 0;
+        }
+        if ((args[i] == "--vid" || args[i] == "--pid") && i + 1 < args.size()) {
+            (args[i] == "--vid" ? vid : pid) = args[i + 1];
+            ++i;
+            continue;
+        }
+        commands.push_back(args[i]);
+    }
+    if (commands.empty()) commands = {"get-id", "fw-version", "hdmi-info"};
+
+    ConsoleWindow window;
+    Console dialog(window);
+    window.SetControlText(ids::kVid, vid);
+    window.SetControlText(ids::kPid, pid);
+    dialog.OnOpenDevice();
+    if (window.closeRequested || dialog.IsDeviceOpen() == 0) {
+        dialog.OnBnClickedCancel();
+        return 1;
+    }
+    int status = 0;
+    for (std::size_t i = 0; i < commands.size();) {
+        std::size_t used = dialog.Run(commands, i);
+        if (used == 0) {
+            std::fprintf(stderr, "unknown command or missing arguments: %s (see --help)\n", commands[i].c_str());
+            status = 2;
+            break;
+        }
+        i += used;
+    }
+    dialog.OnBnClickedOk();
+    return status;
+}
