@@ -120,6 +120,8 @@ public:
     }
     std::size_t WriteChunkLimit() const { return Out(sim::ReportKind::FlashData).count - 3u; }
     DWORD DataReport(std::span<const std::uint8_t> chunk) {
+        EXPECT_LE(chunk.size(), WriteChunkLimit());
+        chunk = chunk.first(std::min(chunk.size(), WriteChunkLimit()));
         std::vector<std::uint8_t> report(std::size_t{Out(sim::ReportKind::FlashData).count} + 1, 0);
         report[0] = Out(sim::ReportKind::FlashData).id;
         std::copy(chunk.begin(), chunk.end(), report.begin() + 4);
