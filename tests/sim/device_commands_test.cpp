@@ -172,6 +172,8 @@ struct BadFrame {
     std::function<std::vector<std::uint8_t>(const Bench&)> build;
 };
 
+void PrintTo(const BadFrame& row, std::ostream* os) { *os << row.name; }
+
 std::vector<std::uint8_t> RegisterWriteFrame(const Bench& bench) {
     auto report = bench.Control(0x0A, 0x00);
     simtest::PutLe(report, 3, 0x100);
@@ -242,6 +244,8 @@ struct BadRequest {
     ReportKind kind;
     ULONG requestedLength;
 };
+
+void PrintTo(const BadRequest& row, std::ostream* os) { *os << row.name; }
 
 const BadRequest kBadRequests[] = {
     {"LowByteNotReportLength", ReportKind::Control, 0x43F},

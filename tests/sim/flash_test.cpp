@@ -108,6 +108,8 @@ struct Window {
     bool announceAccepted, lengthAccepted;
 };
 
+void PrintTo(const Window& row, std::ostream* os) { *os << row.name; }
+
 const Window kWindows[] = {
     {"FirmwareWhole", 29, 0, 0x180000, 0x370000, true, true},
     {"FirmwarePastItsArea", 29, 0, 0x180000, 0x370001, true, false},
