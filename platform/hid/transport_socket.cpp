@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -116,7 +117,17 @@ bool SafeDirectory(const std::string& path) {
     return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
 }
 
+std::atomic<int> replyTimeoutMs{kReplyTimeoutMs};
+std::atomic<int> probeTimeoutMs{kProbeTimeoutMs};
+
 }  // namespace
+
+int ReplyTimeoutMs() { return replyTimeoutMs; }
+int ProbeTimeoutMs() { return probeTimeoutMs; }
+void SetClientTimeouts(int replyMs, int probeMs) {
+    replyTimeoutMs = replyMs;
+    probeTimeoutMs = probeMs;
+}
 
 IoStatus SendMessage(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs) {
     if (payload.size() > kMaxPayload) return IoStatus::Malformed;
@@ -356,7 +367,7 @@ private:
         if (payload.size() > simsocket::kMaxPayload) return ERROR_INVALID_PARAMETER;
         DWORD status = ERROR_GEN_FAILURE;
         std::vector<std::uint8_t> data;
-        IoStatus io = Exchange(fd_.Get(), type, payload, simsocket::kReplyTimeoutMs, status, data);
+        IoStatus io = Exchange(fd_.Get(), type, payload, simsocket::ReplyTimeoutMs(), status, data);
         if (io != IoStatus::Ok) {
             fd_.Reset();
             return io == IoStatus::Timeout ? ERROR_SEM_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
@@ -398,7 +409,7 @@ public:
                 continue;
             }
             vhid::DeviceInfo info;
-            if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::kProbeTimeoutMs, info)) continue;
+            if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::ProbeTimeoutMs(), info)) continue;
             out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber});
         }
     }
@@ -415,7 +426,7 @@ public:
         Fd fd;
         if (ConnectTo(socketPath, fd) != ConnectResult::Connected) return ERROR_FILE_NOT_FOUND;
         vhid::DeviceInfo info;
-        if (!Probe(fd.Get(), simsocket::kReplyTimeoutMs, info)) return ERROR_GEN_FAILURE;
+        if (!Probe(fd.Get(), simsocket::ReplyTimeoutMs(), info)) return ERROR_GEN_FAILURE;
         out = std::make_unique<SocketConnection>(std::move(fd), std::move(info), std::u16string(path));
         return ERROR_SUCCESS;
     }

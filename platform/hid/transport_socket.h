@@ -36,6 +36,10 @@ inline constexpr std::size_t kHeaderBytes = 8;
 inline constexpr std::size_t kMaxPayload = 1u << 18;
 inline constexpr int kReplyTimeoutMs = 10000;
 inline constexpr int kProbeTimeoutMs = 2000;
+// The client's waits, kReplyTimeoutMs and kProbeTimeoutMs unless a test shortened them.
+int ReplyTimeoutMs();
+int ProbeTimeoutMs();
+void SetClientTimeouts(int replyMs, int probeMs);
 inline constexpr std::u16string_view kPathPrefix = u"\\\\?\\simhid#";
 inline constexpr std::string_view kSocketSuffix = ".sock";
 inline constexpr std::size_t kMaxNameLength = 64;

@@ -1,0 +1,212 @@
+// The simulated serial flash: geometry table, bursts, NOR semantics and sector erase,
+// access-mode windows.
+#include <gtest/gtest.h>
+
+#include "sim_bench.h"
+
+namespace {
+
+using simtest::Bench;
+using simtest::Pattern;
+
+constexpr std::uint32_t kMiB = 0x100000;
+
+TEST(SimFlashGeometry, EveryRowIsWholeSectorsAndRowsOutsideAreRefused) {
+    for (std::uint16_t row = 0; row < sim::kPartRows; ++row) {
+        sim::FlashGeometry g;
+        ASSERT_TRUE(sim::GeometryForRow(row, g)) << row;
+        EXPECT_TRUE(g.sectorSize == 0x1000 || g.sectorSize == 0x10000) << row;
+        EXPECT_EQ(g.totalSize % g.sectorSize, 0u) << row;
+        EXPECT_GE(g.totalSize, 256u * 1024) << row;
+    }
+    struct Expected { std::uint16_t row; std::uint32_t sector, total; };
+    for (Expected e : {Expected{22, 0x10000, 4 * kMiB}, Expected{29, 0x10000, 8 * kMiB}, Expected{32, 0x1000, 16 * kMiB},
+                       Expected{34, 0x10000, 256 * 1024}, Expected{38, 0x10000, 2 * kMiB},
+                       Expected{44, 0x1000, 8 * kMiB}, Expected{28, 0x10000, 64 * kMiB}}) {
+        sim::FlashGeometry g;
+        ASSERT_TRUE(sim::GeometryForRow(e.row, g));
+        EXPECT_EQ(g.sectorSize, e.sector) << e.row;
+        EXPECT_EQ(g.totalSize, e.total) << e.row;
+    }
+    sim::FlashGeometry g;
+    EXPECT_FALSE(sim::GeometryForRow(46, g));
+    EXPECT_FALSE(sim::GeometryForRow(0xFFFF, g));
+}
+
+TEST(SimFlash, FreshFlashReadsErased) {
+    Bench bench;
+    std::vector<std::uint8_t> out;
+    ASSERT_EQ(bench.ReadBurst(1, 0x7FFF00, 0x100, out), ERROR_SUCCESS);
+    EXPECT_EQ(out, std::vector<std::uint8_t>(0x100, 0xFF));
+}
+
+TEST(SimFlash, WriteBurstThenReadBurstWithShortLastChunks) {
+    sim::Config config;
+    config.input[0].count = 100;  // read chunks of 100, write chunks of 256
+    Bench bench(config);
+    const auto data = Pattern(1000, 3);
+    ASSERT_EQ(bench.WriteBurst(1, 0x10000, data), ERROR_SUCCESS);
+    std::vector<std::uint8_t> out;
+    ASSERT_EQ(bench.ReadBurst(1, 0x10000, 1000, out), ERROR_SUCCESS);
+    EXPECT_EQ(out, data);
+    EXPECT_EQ(bench.device->FlashBytes(0x10000, 1000), data);
+    // The last read answer carries the 0 remaining bytes... of its 100: the rest is zero.
+    const sim::TransferRecord last = bench.LastRecord();
+    ASSERT_EQ(last.bytes.size(), 101u);
+    EXPECT_EQ(std::vector<std::uint8_t>(last.bytes.begin(), last.bytes.begin() + 100),
+              std::vector<std::uint8_t>(data.begin() + 900, data.end()));
+    EXPECT_EQ(last.bytes[100], 0);
+    // 4 write chunks (3 full, 1 short) and 10 read chunks, plus two announcements each.
+    EXPECT_EQ(bench.device->TransferCount(), 2u + 4u + 2u + 10u);
+}
+
+TEST(SimFlash, BurstErasesEachSectorItEntersOnceAndWholly) {
+    Bench bench;  // 64 KiB sectors
+    bench.device->LoadFlash(std::vector<std::uint8_t>(0x40000, 0x00));
+    // Starts mid-sector 1 and ends inside sector 2; sector 0 and 3 are left alone.
+    const auto data = Pattern(0x10000, 9);
+    ASSERT_EQ(bench.WriteBurst(1, 0x18000, data), ERROR_SUCCESS);
+    // Had the programming been done without an erase, AND with the zeros would leave 0.
+    EXPECT_EQ(bench.device->FlashBytes(0x18000, 0x10000), data);
+    // Every chunk of the same burst in sector 1 survived: it was erased only once.
+    EXPECT_EQ(bench.device->FlashBytes(0x10000, 0x8000), std::vector<std::uint8_t>(0x8000, 0xFF));
+    EXPECT_EQ(bench.device->FlashBytes(0x28000, 0x8000), std::vector<std::uint8_t>(0x8000, 0xFF));
+    EXPECT_EQ(bench.device->FlashBytes(0xFFF0, 0x10), std::vector<std::uint8_t>(0x10, 0x00));
+    EXPECT_EQ(bench.device->FlashBytes(0x30000, 0x10), std::vector<std::uint8_t>(0x10, 0x00));
+}
+
+TEST(SimFlash, FourKilobyteSectorPartErasesOnlyTheSectorsTouched) {
+    sim::Config config;
+    config.partRow = 44;
+    Bench bench(config);
+    bench.device->LoadFlash(std::vector<std::uint8_t>(0x190000, 0x00));
+    const auto data = Pattern(0x1100, 1);
+    ASSERT_EQ(bench.WriteBurst(0, 0x180000, data), ERROR_SUCCESS);
+    EXPECT_EQ(bench.device->FlashBytes(0x180000, 0x1100), data);
+    EXPECT_EQ(bench.device->FlashBytes(0x181100, 0xF00), std::vector<std::uint8_t>(0xF00, 0xFF));
+    EXPECT_EQ(bench.device->FlashBytes(0x182000, 0x100), std::vector<std::uint8_t>(0x100, 0x00));
+}
+
+TEST(SimFlash, ASecondBurstOverWrittenDataErasesFirst) {
+    // The update flag: cleared, then set. Without the erase, programming 0x01 over 0x00
+    // would leave 0x00 (programming only clears bits).
+    Bench bench;
+    std::vector<std::uint8_t> block(256, 0xFF);
+    block[0] = 0x00;
+    ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
+    EXPECT_EQ(bench.device->FlashBytes(0x70000, 1)[0], 0x00);
+    block[0] = 0x01;
+    ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
+    EXPECT_EQ(bench.device->FlashBytes(0x70000, 1)[0], 0x01);
+}
+
+struct Window {
+    const char* name;
+    std::uint16_t partRow;
+    std::uint8_t mode;
+    std::uint32_t address, length;
+    bool announceAccepted, lengthAccepted;
+};
+
+void PrintTo(const Window& row, std::ostream* os) { *os << row.name; }
+
+const Window kWindows[] = {
+    {"FirmwareWhole", 29, 0, 0x180000, 0x370000, true, true},
+    {"FirmwarePastItsArea", 29, 0, 0x180000, 0x370001, true, false},
+    {"FirmwareBelowItsArea", 29, 0, 0x170000, 0x100, false, false},
+    {"WholeFlash", 29, 1, 0, 8 * kMiB, true, true},
+    {"WholeFlashPlusOne", 29, 1, 0, 8 * kMiB + 1, true, false},
+    {"WholeFlashWrapping", 29, 1, 0x100, 0xFFFFFFFF, true, false},
+    {"SmallPartWholeFlash", 34, 1, 0, 0x40000, true, true},
+    {"SmallPartPastEnd", 34, 1, 0x3FF00, 0x101, true, false},
+    {"UpdateFlag", 29, 2, 0x70000, 0x100, true, true},
+    {"UpdateFlagPastBlock", 29, 2, 0x7FF00, 0x101, true, false},
+    {"UpdateFlagElsewhere", 29, 2, 0x180000, 0x100, false, false},
+    {"PrivateArea", 29, 3, 0x4F0000, 0x10000, true, true},
+    {"CustomizedArea", 29, 3, 0x500000, 0x300000, true, true},
+    {"AreasModeOnFirmware", 29, 3, 0x180000, 0x100, false, false},
+    {"CustomizedOnFourMiBPart", 30, 3, 0x500000, 0x100, false, false},
+    {"ModeFour", 29, 4, 0, 0x100, false, false},
+    {"ModeFF", 29, 0xFF, 0, 0x100, false, false},
+    {"ZeroLengthAtWindowEnd", 29, 1, 8 * kMiB, 0, true, true},
+};
+
+class SimAccessWindow : public testing::TestWithParam<Window> {};
+
+TEST_P(SimAccessWindow, AnnouncementIsRefusedOutsideTheModesWindow) {
+    const Window& w = GetParam();
+    sim::Config config;
+    config.partRow = w.partRow;
+    Bench bench(config);
+    EXPECT_EQ(bench.AccessMode(w.mode, w.address) == ERROR_SUCCESS, w.announceAccepted);
+    EXPECT_EQ(bench.Length(w.length) == ERROR_SUCCESS, w.lengthAccepted);
+    std::vector<std::uint8_t> answer;
+    EXPECT_EQ(bench.DataRequest(answer) == ERROR_SUCCESS, w.lengthAccepted && w.length > 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SimAccessWindow, testing::ValuesIn(kWindows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(SimBurst, ServesExactlyTheAnnouncedLength) {
+    Bench bench;
+    const auto data = Pattern(300, 5);
+    ASSERT_EQ(bench.WriteBurst(1, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataReport(std::span(data).first(16)), ERROR_GEN_FAILURE);  // beyond the 300 bytes
+    EXPECT_NE(bench.LastRecord().note.find("beyond"), std::string::npos);
+    std::vector<std::uint8_t> out;
+    ASSERT_EQ(bench.ReadBurst(1, 0, 300, out), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataRequest(out), ERROR_GEN_FAILURE);
+}
+
+TEST(SimBurst, DirectionCannotChangeWithinABurst) {
+    Bench bench;
+    ASSERT_EQ(bench.Announce(1, 0, 1024), ERROR_SUCCESS);
+    const auto data = Pattern(256, 1);
+    ASSERT_EQ(bench.DataReport(data), ERROR_SUCCESS);
+    std::vector<std::uint8_t> answer;
+    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE);
+    ASSERT_EQ(bench.Announce(1, 0, 1024), ERROR_SUCCESS);
+    ASSERT_EQ(bench.DataRequest(answer), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
+}
+
+TEST(SimBurst, SetUpMustBeModeThenLength) {
+    Bench bench;
+    const auto data = Pattern(16, 1);
+    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE);  // no access mode before it
+    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
+    ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
+    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE);  // a second length without a mode
+    // A new access mode ends the burst before its length is given.
+    ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
+    ASSERT_EQ(bench.AccessMode(1, 0x1000), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
+    // Other commands between chunks leave the burst alone.
+    const auto block = Pattern(512, 4);
+    ASSERT_EQ(bench.Announce(1, 0x2000, 512), ERROR_SUCCESS);
+    ASSERT_EQ(bench.DataReport(std::span(block).first(256)), ERROR_SUCCESS);
+    ASSERT_EQ(bench.RegisterWrite(0x100, 1), ERROR_SUCCESS);
+    std::uint8_t level = 0;
+    ASSERT_EQ(bench.GpioRead(0, level), ERROR_SUCCESS);
+    ASSERT_EQ(bench.DataReport(std::span(block).subspan(256)), ERROR_SUCCESS);
+    EXPECT_EQ(bench.device->FlashBytes(0x2000, 512), block);
+}
+
+TEST(SimBurst, NonzeroBytesAfterTheLastShortChunkAreRefused) {
+    Bench bench;
+    ASSERT_EQ(bench.Announce(1, 0, 10), ERROR_SUCCESS);
+    const auto data = Pattern(11, 1);  // one byte more than announced
+    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
+    EXPECT_EQ(bench.DataReport(std::span(data).first(10)), ERROR_SUCCESS);
+}
+
+TEST(SimBurst, ReadLengthOfZeroCannotServeData) {
+    sim::Config config;
+    config.input[0].count = 0;
+    Bench bench(config);
+    ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
+    std::vector<std::uint8_t> answer;
+    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE);
+}
+
+}  // namespace
