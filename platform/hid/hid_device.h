@@ -1,6 +1,7 @@
 // The kernel object behind a HID device handle.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -8,6 +9,11 @@
 #include "platform/win/file_api.h"
 
 namespace hidlibrary {
+
+// Size of a handle's input-report queue, as Windows bounds it (HidD_SetNumInputBuffers).
+inline constexpr ULONG kMinInputBuffers = 2;
+inline constexpr ULONG kMaxInputBuffers = 512;
+inline constexpr ULONG kDefaultInputBuffers = 32;
 
 class DeviceObject final : public FileObject {
 public:
@@ -24,6 +30,10 @@ public:
     // The device's input and feature report byte lengths, from its descriptor (cached).
     DWORD ReportLengths(USHORT& input, USHORT& feature);
 
+    // Kept per handle, as on Windows; every handle starts with kDefaultInputBuffers.
+    ULONG NumInputBuffers() const { return numInputBuffers_.load(); }
+    void SetNumInputBuffers(ULONG count) { numInputBuffers_.store(count); }
+
 private:
     std::unique_ptr<hidtransport::Connection> connection_;
     DWORD access_;
@@ -31,6 +41,7 @@ private:
     bool lengthsKnown_ = false;
     USHORT inputLength_ = 0;
     USHORT featureLength_ = 0;
+    std::atomic<ULONG> numInputBuffers_{kDefaultInputBuffers};
 };
 
 std::shared_ptr<DeviceObject> LookupDevice(HANDLE handle);
