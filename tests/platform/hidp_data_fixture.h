@@ -180,7 +180,7 @@ inline Builder GameController() {
     b.Add({.type = HidP_Feature, .usages = {Usage(kPageVendor, 1)}, .size = 8, .count = 4, .logicalMax = 255});
     b.Add({.type = HidP_Feature, .usages = {Usage(kPageVendor, 2)}, .size = 4, .count = 3, .logicalMax = 15});
     b.Add({.type = HidP_Feature, .size = 4, .count = 1});
-    b.Add({.type = HidP_Feature, .usages = {Usage(kPageVendor, 3)}, .size = 48, .count = 2});
+    b.Add({.type = HidP_Feature, .usages = {Usage(kPageVendor, 3)}, .size = 48, .count = 2, .logicalMax = 15});
     b.Add({.type = HidP_Feature, .usages = {Usage(kPageVendor, 4)}, .size = 16, .count = 1, .logicalMax = 100});
     b.Add({.type = HidP_Feature, .usages = {Range(kPageVendor, 0x10, 0x11)}, .size = 8, .count = 2,
            .logicalMax = 255});
