@@ -1,14 +1,19 @@
 // The kernel object behind a HID device handle.
 #pragma once
 
-#include <memory>
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "platform/hid/hid_transport.h"
 #include "platform/win/file_api.h"
 
 namespace hidlibrary {
+
+// Size of a handle's input-report queue, as Windows bounds it (HidD_SetNumInputBuffers).
+inline constexpr ULONG kMinInputBuffers = 2;
+inline constexpr ULONG kMaxInputBuffers = 512;
+inline constexpr ULONG kDefaultInputBuffers = 32;
 
 class DeviceObject final : public FileObject {
 public:
@@ -28,6 +33,9 @@ public:
     // Bytes the last input or feature request placed into the caller's buffer.
     void SetLastAnswerLength(ULONG length) { lastAnswerLength_ = length; }
     ULONG LastAnswerLength() const { return lastAnswerLength_; }
+    // Kept per handle, as on Windows; every handle starts with kDefaultInputBuffers.
+    ULONG NumInputBuffers() const { return numInputBuffers_.load(); }
+    void SetNumInputBuffers(ULONG count) { numInputBuffers_.store(count); }
 
 private:
     std::unique_ptr<hidtransport::Connection> connection_;
@@ -37,6 +45,7 @@ private:
     USHORT inputLength_ = 0;
     USHORT featureLength_ = 0;
     std::atomic<ULONG> lastAnswerLength_{0};
+    std::atomic<ULONG> numInputBuffers_{kDefaultInputBuffers};
 };
 
 std::shared_ptr<DeviceObject> LookupDevice(HANDLE handle);

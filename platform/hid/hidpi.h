@@ -185,3 +185,51 @@ NTSTATUS HidP_GetLinkCollectionNodes(PHIDP_LINK_COLLECTION_NODE linkCollectionNo
                                      PULONG linkCollectionNodesLength, PHIDP_PREPARSED_DATA preparsedData);
 ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE reportType, USAGE usagePage, PHIDP_PREPARSED_DATA preparsedData);
 ULONG HidP_MaxDataListLength(HIDP_REPORT_TYPE reportType, PHIDP_PREPARSED_DATA preparsedData);
+
+// Report contents (platform/hid/hidp_usages.cpp, hidp_values.cpp, hidp_data.cpp). Every
+// function checks, in this order: the preparsed data (HIDP_STATUS_INVALID_PREPARSED_DATA),
+// the report type (HIDP_STATUS_INVALID_REPORT_TYPE), its pointer arguments (a null one:
+// HIDP_STATUS_NULL), and ReportLength against the type's report byte length
+// (HIDP_STATUS_INVALID_REPORT_LENGTH). Report byte 0 selects the report: 0 matches every
+// report ID; a nonzero ID whose report lacks the usage gives HIDP_STATUS_INCOMPATIBLE_REPORT_ID
+// when another report of the type has it, HIDP_STATUS_USAGE_NOT_FOUND otherwise. A nonzero
+// LinkCollection restricts the search to that link collection node.
+using PLONG = LONG*;
+NTSTATUS HidP_GetUsages(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, PUSAGE usageList,
+                        PULONG usageLength, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_GetUsagesEx(HIDP_REPORT_TYPE reportType, USHORT linkCollection, PUSAGE_AND_PAGE buttonList,
+                          ULONG* usageLength, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_SetUsages(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, PUSAGE usageList,
+                        PULONG usageLength, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_UnsetUsages(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, PUSAGE usageList,
+                          PULONG usageLength, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                            PULONG usageValue, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_SetUsageValue(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                            ULONG usageValue, PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_GetScaledUsageValue(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                                  PLONG usageValue, PHIDP_PREPARSED_DATA preparsedData, PCHAR report,
+                                  ULONG reportLength);
+NTSTATUS HidP_SetScaledUsageValue(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                                  LONG usageValue, PHIDP_PREPARSED_DATA preparsedData, PCHAR report,
+                                  ULONG reportLength);
+NTSTATUS HidP_GetUsageValueArray(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                                 PCHAR usageValue, USHORT usageValueByteLength, PHIDP_PREPARSED_DATA preparsedData,
+                                 PCHAR report, ULONG reportLength);
+NTSTATUS HidP_SetUsageValueArray(HIDP_REPORT_TYPE reportType, USAGE usagePage, USHORT linkCollection, USAGE usage,
+                                 PCHAR usageValue, USHORT usageValueByteLength, PHIDP_PREPARSED_DATA preparsedData,
+                                 PCHAR report, ULONG reportLength);
+NTSTATUS HidP_GetData(HIDP_REPORT_TYPE reportType, PHIDP_DATA dataList, PULONG dataLength,
+                      PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+NTSTATUS HidP_SetData(HIDP_REPORT_TYPE reportType, PHIDP_DATA dataList, PULONG dataLength,
+                      PHIDP_PREPARSED_DATA preparsedData, PCHAR report, ULONG reportLength);
+// Usages in previousUsageList missing from currentUsageList go to breakUsageList, usages
+// new in currentUsageList to makeUsageList; a list ends at its first 0 or at
+// usageListLength, and the rest of both output lists is zero-filled.
+NTSTATUS HidP_UsageListDifference(PUSAGE previousUsageList, PUSAGE currentUsageList, PUSAGE breakUsageList,
+                                  PUSAGE makeUsageList, ULONG usageListLength);
+NTSTATUS HidP_InitializeReportForID(HIDP_REPORT_TYPE reportType, UCHAR reportId, PHIDP_PREPARSED_DATA preparsedData,
+                                    PCHAR report, ULONG reportLength);
+// Our parser keeps no unknown global items: a known data index gives NumGlobalUnknowns 0.
+NTSTATUS HidP_GetExtendedAttributes(HIDP_REPORT_TYPE reportType, USHORT dataIndex, PHIDP_PREPARSED_DATA preparsedData,
+                                    PHIDP_EXTENDED_ATTRIBUTES attributes, PULONG lengthAttributes);

@@ -33,3 +33,21 @@ BOOLEAN HidD_FlushQueue(HANDLE device);
 // HidD_GetInputReport or HidD_GetFeature on this handle placed into the caller's buffer
 // (a device may answer with fewer bytes than its report length). 0 for a bad handle.
 ULONG HidExt_GetLastAnswerLength(HANDLE device);
+
+// Input-report queue size of one handle: 2..512, 32 when opened. A number outside the
+// bounds fails with ERROR_INVALID_PARAMETER and leaves the size as it was.
+BOOLEAN HidD_GetNumInputBuffers(HANDLE device, PULONG numberBuffers);
+BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG numberBuffers);
+
+// Device strings, UTF-16 and NUL-terminated. bufferLength counts bytes (an odd last byte
+// is never written). A buffer that cannot hold the whole text with its terminator gets
+// nothing: FALSE with ERROR_INSUFFICIENT_BUFFER, the buffer untouched. An absent string
+// fails with the transport's error.
+BOOLEAN HidD_GetManufacturerString(HANDLE device, PVOID buffer, ULONG bufferLength);
+BOOLEAN HidD_GetProductString(HANDLE device, PVOID buffer, ULONG bufferLength);
+BOOLEAN HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength);
+BOOLEAN HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer, ULONG bufferLength);
+
+// Not available on Linux: FALSE with ERROR_INVALID_FUNCTION for an open device.
+BOOLEAN HidD_GetPhysicalDescriptor(HANDLE device, PVOID buffer, ULONG bufferLength);
+BOOLEAN HidD_GetMsGenreDescriptor(HANDLE device, PVOID buffer, ULONG bufferLength);
