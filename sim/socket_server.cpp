@@ -125,7 +125,14 @@ void SocketServer::AcceptLoop() {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 || (fds[1].revents & POLLIN)) return;
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            // Out of descriptors, say: back off instead of spinning, still waking for Stop.
+            if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
+                pollfd wake{wakeRead_, POLLIN, 0};
+                if (poll(&wake, 1, 100) > 0) return;
+            }
+            continue;
+        }
         ReapFinished();
         std::lock_guard guard(clientsLock_);
         if (clients_.size() >= kMaxClientConnections) {
