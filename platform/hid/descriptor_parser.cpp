@@ -31,7 +31,8 @@
 // Accepted on purpose: Push without a matching Pop (the stack is bounded and discarded at
 // the end, as the Linux HID core does), unknown local and main item tags and the reserved
 // item type (ignored, as the Linux HID core does), usages left without a main item at the
-// end of the descriptor.
+// end of the descriptor, a top-level collection of any type, items without a Report ID
+// beside items with one (they form report 0), a 4-byte Usage Page (its low 16 bits).
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -544,6 +545,8 @@ USHORT ReportByteLength(const std::array<std::uint32_t, 256>& bits) {
     return static_cast<USHORT>((longest + 7) / 8);  // used <= kMaxReportBits
 }
 
+// The counts are of records only: the items MakesRecords turns away leave no trace in
+// HIDP_CAPS.
 void FillCaps(Parser& p) {
     HIDP_CAPS& caps = p.out.caps;
     caps = HIDP_CAPS{};

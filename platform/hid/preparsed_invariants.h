@@ -91,11 +91,14 @@ inline std::string CheckLayout(const std::vector<Record>& records, USHORT report
     std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
         return a.id != b.id ? a.id < b.id : a.first != b.first ? a.first < b.first : a.end < b.end;
     });
-    for (std::size_t i = 1; i < spans.size(); ++i) {
-        const Span& a = spans[i - 1];
-        const Span& b = spans[i];
-        if (a.id == b.id && b.first < a.end && a.item != b.item && a.first != a.end && b.first != b.end)
+    // Sorted by report and first bit: a span overlaps an earlier one exactly when it starts
+    // before the furthest end seen so far in its report.
+    const Span* furthest = nullptr;
+    for (const Span& s : spans) {
+        if (s.first == s.end) continue;  // zero-size fields take no bits
+        if (furthest != nullptr && furthest->id == s.id && s.first < furthest->end && furthest->item != s.item)
             return "fields of two main items overlap";
+        if (furthest == nullptr || furthest->id != s.id || s.end > furthest->end) furthest = &s;
     }
     return {};
 }
