@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/hid/preparsed.h"
+#include "tools/hid_caps_decode.h"
 #include "tools/hid_caps_input.h"
 #include "tools/hid_caps_json.h"
 
@@ -19,6 +20,7 @@ constexpr int kExitUsage = 2;
 
 void PrintHelp(std::ostream& out) {
     out << "usage: hid_caps <descriptor>\n"
+           "       hid_caps --decode input|output|feature <hex report> <descriptor>\n"
            "\n"
            "Parses a HID report descriptor and prints, as JSON, the capabilities the HidP\n"
            "functions report for its first top-level collection.\n"
@@ -29,6 +31,10 @@ void PrintHelp(std::ostream& out) {
            "                 /sys/class/hidraw/hidrawN/device/report_descriptor\n"
            "  FILE           hex text such as \"05 01 09 02 a1 01 ...\" (0x prefixes, commas and\n"
            "                 '#' comments allowed)\n"
+           "\n"
+           "--decode reads one report (hex, exactly the type's report byte length, byte 0\n"
+           "the report ID) and prints its data list and, per capability, the buttons that\n"
+           "are on and the values, raw and scaled.\n"
            "\n"
            "Exit status: 0 printed, 1 descriptor refused by the parser, 2 usage or input error.\n";
 }
@@ -43,6 +49,8 @@ std::string StatusText(NTSTATUS status) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--decode")
+        return hidcaps::RunDecode({args.begin() + 1, args.end()}, std::cout, std::cerr);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         PrintHelp(std::cout);
         return 0;

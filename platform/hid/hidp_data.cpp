@@ -20,7 +20,7 @@ NTSTATUS CheckListCall(HIDP_REPORT_TYPE type, const void* list, const ULONG* len
                        PCHAR report, ULONG reportLength, const PreparsedData*& data) {
     NTSTATUS status = CheckPreparsed(preparsed, type, data);
     if (status != HIDP_STATUS_SUCCESS) return status;
-    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_NULL;
+    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_INTERNAL_ERROR;
     return CheckReport(*data, type, report, reportLength);
 }
 
@@ -138,7 +138,7 @@ NTSTATUS HidP_GetExtendedAttributes(HIDP_REPORT_TYPE reportType, USHORT dataInde
     const PreparsedData* data = nullptr;
     NTSTATUS status = CheckPreparsed(preparsedData, reportType, data);
     if (status != HIDP_STATUS_SUCCESS) return status;
-    if (attributes == nullptr || lengthAttributes == nullptr) return HIDP_STATUS_NULL;
+    if (attributes == nullptr || lengthAttributes == nullptr) return HIDP_STATUS_INTERNAL_ERROR;
     if (FindDataIndex(*data, reportType, dataIndex) == nullptr) return HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     if (*lengthAttributes < sizeof(HIDP_EXTENDED_ATTRIBUTES)) return HIDP_STATUS_BUFFER_TOO_SMALL;
     // The parser keeps no unknown global items, so the token list that would follow the

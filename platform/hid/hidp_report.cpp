@@ -24,7 +24,7 @@ NTSTATUS CheckPreparsed(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type, cons
 }
 
 NTSTATUS CheckReport(const PreparsedData& data, HIDP_REPORT_TYPE type, const void* report, ULONG length) {
-    if (report == nullptr) return HIDP_STATUS_NULL;
+    if (report == nullptr) return HIDP_STATUS_INTERNAL_ERROR;
     if (length != ReportByteLength(data, type)) return HIDP_STATUS_INVALID_REPORT_LENGTH;
     return HIDP_STATUS_SUCCESS;
 }

@@ -14,7 +14,7 @@ namespace hidreport {
 USHORT ReportByteLength(const hidparse::PreparsedData& data, HIDP_REPORT_TYPE type);
 
 // The checks every report function starts with, in the order Windows applies them:
-// preparsed data, report type, then the report buffer (null -> HIDP_STATUS_NULL, length
+// preparsed data, report type, then the report buffer (null -> HIDP_STATUS_INTERNAL_ERROR, length
 // other than the type's report byte length -> HIDP_STATUS_INVALID_REPORT_LENGTH).
 NTSTATUS CheckPreparsed(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type, const hidparse::PreparsedData*& out);
 NTSTATUS CheckReport(const hidparse::PreparsedData& data, HIDP_REPORT_TYPE type, const void* report, ULONG length);

@@ -57,7 +57,7 @@ NTSTATUS GetPressed(HIDP_REPORT_TYPE type, const USAGE* page, USHORT link, Entry
     const PreparsedData* data = nullptr;
     NTSTATUS status = CheckPreparsed(preparsed, type, data);
     if (status != HIDP_STATUS_SUCCESS) return status;
-    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_NULL;
+    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_INTERNAL_ERROR;
     status = CheckReport(*data, type, report, reportLength);
     if (status != HIDP_STATUS_SUCCESS) return status;
     ULONG capacity = *length;
@@ -82,7 +82,7 @@ NTSTATUS ChangeButtons(HIDP_REPORT_TYPE type, USAGE page, USHORT link, const USA
     const PreparsedData* data = nullptr;
     NTSTATUS status = CheckPreparsed(preparsed, type, data);
     if (status != HIDP_STATUS_SUCCESS) return status;
-    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_NULL;
+    if (length == nullptr || (list == nullptr && *length != 0)) return HIDP_STATUS_INTERNAL_ERROR;
     status = CheckReport(*data, type, report, reportLength);
     if (status != HIDP_STATUS_SUCCESS) return status;
     std::span<std::uint8_t> bytes = Bytes(report, reportLength);
@@ -151,7 +151,7 @@ NTSTATUS HidP_UsageListDifference(PUSAGE previousUsageList, PUSAGE currentUsageL
     if (usageListLength == 0) return HIDP_STATUS_SUCCESS;
     if (previousUsageList == nullptr || currentUsageList == nullptr || breakUsageList == nullptr ||
         makeUsageList == nullptr)
-        return HIDP_STATUS_NULL;
+        return HIDP_STATUS_INTERNAL_ERROR;
     std::span<const USAGE> previous = UsedPart(previousUsageList, usageListLength);
     std::span<const USAGE> current = UsedPart(currentUsageList, usageListLength);
     // Both results are complete before either output is written, so an output list may

@@ -23,7 +23,7 @@ NTSTATUS FindValue(HIDP_REPORT_TYPE type, USAGE page, USHORT link, USAGE usage, 
     const PreparsedData* data = nullptr;
     NTSTATUS status = CheckPreparsed(preparsed, type, data);
     if (status != HIDP_STATUS_SUCCESS) return status;
-    if (out == nullptr) return HIDP_STATUS_NULL;
+    if (out == nullptr) return HIDP_STATUS_INTERNAL_ERROR;
     status = CheckReport(*data, type, report, reportLength);
     if (status != HIDP_STATUS_SUCCESS) return status;
     std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(report), reportLength);

@@ -188,9 +188,11 @@ ULONG HidP_MaxDataListLength(HIDP_REPORT_TYPE reportType, PHIDP_PREPARSED_DATA p
 
 // Report contents (platform/hid/hidp_usages.cpp, hidp_values.cpp, hidp_data.cpp). Every
 // function checks, in this order: the preparsed data (HIDP_STATUS_INVALID_PREPARSED_DATA),
-// the report type (HIDP_STATUS_INVALID_REPORT_TYPE), its pointer arguments (a null one:
-// HIDP_STATUS_NULL), and ReportLength against the type's report byte length
-// (HIDP_STATUS_INVALID_REPORT_LENGTH). Report byte 0 selects the report: 0 matches every
+// the report type (HIDP_STATUS_INVALID_REPORT_TYPE), its pointer arguments (a null one,
+// where Windows would fault: HIDP_STATUS_INTERNAL_ERROR, as the capability queries answer),
+// and ReportLength against the type's report byte length (HIDP_STATUS_INVALID_REPORT_LENGTH).
+// HIDP_STATUS_NULL keeps its Windows meaning: a scaled value outside the logical range of a
+// control with a Null State. Report byte 0 selects the report: 0 matches every
 // report ID; a nonzero ID whose report lacks the usage gives HIDP_STATUS_INCOMPATIBLE_REPORT_ID
 // when another report of the type has it, HIDP_STATUS_USAGE_NOT_FOUND otherwise. A nonzero
 // LinkCollection restricts the search to that link collection node.

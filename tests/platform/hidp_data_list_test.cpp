@@ -337,7 +337,7 @@ TEST_P(HidpCommonChecks, ReportLengthMustEqualTheTypesLength) {
 }
 
 TEST_P(HidpCommonChecks, NullReportIsRefused) {
-    EXPECT_EQ(GetParam().call(HidP_Input, parsed.Handle(), nullptr, InputLength()), HIDP_STATUS_NULL);
+    EXPECT_EQ(GetParam().call(HidP_Input, parsed.Handle(), nullptr, InputLength()), HIDP_STATUS_INTERNAL_ERROR);
 }
 
 INSTANTIATE_TEST_SUITE_P(Functions, HidpCommonChecks, ::testing::ValuesIn(ReportFunctions()),
@@ -349,13 +349,13 @@ TEST(HidpData, NullCountsAndListsAreRefused) {
     auto length = static_cast<ULONG>(report.size());
     ULONG count = 3;
     EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, nullptr, &count, parsed.Handle(), report.data(), length),
-              HIDP_STATUS_NULL);
+              HIDP_STATUS_INTERNAL_ERROR);
     USAGE usage = 1;
     EXPECT_EQ(HidP_SetUsages(HidP_Input, kPageButton, 0, &usage, nullptr, parsed.Handle(), report.data(), length),
-              HIDP_STATUS_NULL);
-    EXPECT_EQ(HidP_GetData(HidP_Input, nullptr, &count, parsed.Handle(), report.data(), length), HIDP_STATUS_NULL);
+              HIDP_STATUS_INTERNAL_ERROR);
+    EXPECT_EQ(HidP_GetData(HidP_Input, nullptr, &count, parsed.Handle(), report.data(), length), HIDP_STATUS_INTERNAL_ERROR);
     EXPECT_EQ(HidP_GetUsageValue(HidP_Input, kPageDesktop, 0, kX, nullptr, parsed.Handle(), report.data(), length),
-              HIDP_STATUS_NULL);
+              HIDP_STATUS_INTERNAL_ERROR);
     count = 0;  // an empty list needs no buffer
     EXPECT_EQ(HidP_GetData(HidP_Input, nullptr, &count, parsed.Handle(), report.data(), length),
               HIDP_STATUS_BUFFER_TOO_SMALL);
