@@ -24,13 +24,6 @@ TEST(HidrawSysfs, HidIdParsesUppercaseHexAndRefusesWhatDoesNotFit) {
         EXPECT_FALSE(hidraw::ParseHidId(bad)) << bad;
 }
 
-TEST(HidrawSysfs, EndpointDetection) {
-    EXPECT_TRUE(hidraw::IsInterruptOut("out\n", "Interrupt\n"));
-    EXPECT_FALSE(hidraw::IsInterruptOut("in\n", "Interrupt\n"));
-    EXPECT_FALSE(hidraw::IsInterruptOut("out\n", "Bulk\n"));
-    EXPECT_FALSE(hidraw::IsInterruptOut("both\n", "Control\n"));
-}
-
 // Three good nodes among ones that are broken, gone or half made; the scan lists the
 // good ones in node order and skips the rest.
 TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
