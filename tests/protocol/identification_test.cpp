@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/sim_fixture.h"
+#include "ui/main_dialog.h"
 
 namespace ids = ui::ids;
 
@@ -214,6 +215,11 @@ TEST_F(Status, HandlersThatCheckForADeviceRefuseWithoutOne) {
     closed.OnGetFwVersion();
     closed.OnGetHdmiInfo();
     EXPECT_EQ(otherWindow.MessageBoxes().size(), 4u);
+}
+
+TEST(SimulatorDefaults, AreTheIdentifiersTheToolLooksFor) {
+    EXPECT_EQ(sim::kDefaultIds.vendorId, DefaultVendorId);
+    EXPECT_EQ(sim::kDefaultIds.productId, DefaultProductId);
 }
 
 TEST(ReportTableRows, MatchTheirNamesAndFrameRules) {
