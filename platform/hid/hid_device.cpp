@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "platform/hid/hid_library.h"
 #include "platform/hid/hidsdi.h"
@@ -115,6 +116,26 @@ BOOLEAN SetReport(HANDLE device, PVOID buffer, ULONG length, bool feature) {
 
 }  // namespace
 
+namespace {
+std::mutex preparsedLock;
+std::set<hidparse::PreparsedData*>& LivePreparsed() {
+    static std::set<hidparse::PreparsedData*> live;
+    return live;
+}
+}  // namespace
+
+void TrackPreparsed(hidparse::PreparsedData* data) {
+    std::lock_guard guard(preparsedLock);
+    LivePreparsed().insert(data);
+}
+
+std::unique_ptr<hidparse::PreparsedData> UntrackPreparsed(PHIDP_PREPARSED_DATA handle) {
+    std::lock_guard guard(preparsedLock);
+    auto* data = reinterpret_cast<hidparse::PreparsedData*>(handle);
+    if (LivePreparsed().erase(data) == 0) return nullptr;
+    return std::unique_ptr<hidparse::PreparsedData>(data);
+}
+
 void EnsureRegistered() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -159,16 +180,17 @@ BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsedData
     std::unique_ptr<hidparse::PreparsedData> parsed;
     if (hidparse::ParseReportDescriptor(descriptor, parsed) != HIDP_STATUS_SUCCESS || !parsed)
         return hidlibrary::Fail(ERROR_INVALID_DATA);
-    *preparsedData = hidparse::ToHandle(parsed.release());
+    *preparsedData = hidparse::ToHandle(parsed.get());
+    hidlibrary::TrackPreparsed(parsed.release());
     return TRUE;
 }
 
 BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData) {
-    const hidparse::PreparsedData* data = hidparse::FromHandle(preparsedData);
-    if (data == nullptr) return hidlibrary::Fail(ERROR_INVALID_PARAMETER);
-    auto* owned = const_cast<hidparse::PreparsedData*>(data);
-    owned->magic = 0;  // a second free of the same block is refused, not a double delete
-    delete owned;
+    // Only blocks this library handed out, and not yet freed, are released: a second free
+    // of the same block is refused without touching it.
+    std::unique_ptr<hidparse::PreparsedData> owned = hidlibrary::UntrackPreparsed(preparsedData);
+    if (!owned) return hidlibrary::Fail(ERROR_INVALID_PARAMETER);
+    owned->magic = 0;
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/hid/hid_transport.h"
+#include "platform/hid/preparsed.h"
 #include "platform/win/file_api.h"
 
 namespace hidlibrary {
@@ -49,6 +50,10 @@ private:
 };
 
 std::shared_ptr<DeviceObject> LookupDevice(HANDLE handle);
+
+// The preparsed data blocks HidD_GetPreparsedData handed out and not yet freed.
+void TrackPreparsed(hidparse::PreparsedData* data);
+std::unique_ptr<hidparse::PreparsedData> UntrackPreparsed(PHIDP_PREPARSED_DATA handle);
 
 // Registered once by EnsureRegistered; providers.cpp and hid_module.cpp.
 void RegisterBuiltInProviders();
