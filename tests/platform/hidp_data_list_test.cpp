@@ -131,13 +131,7 @@ TEST(HidpData, InitializeReportForIdZeroFillsAndWritesTheId) {
 }
 
 TEST(HidpData, InitializeReportRefusesWithoutTouchingTheBuffer) {
-    struct Row {
-        const char* name;
-        HIDP_REPORT_TYPE type;
-        UCHAR id;
-        int lengthDelta;
-        NTSTATUS status;
-    };
+    struct Row { const char* name; HIDP_REPORT_TYPE type; UCHAR id; int lengthDelta; NTSTATUS status; };
     const Row rows[] = {{"length + 1", HidP_Input, 1, 1, HIDP_STATUS_INVALID_REPORT_LENGTH},
                         {"length - 1", HidP_Input, 1, -1, HIDP_STATUS_INVALID_REPORT_LENGTH},
                         {"unknown ID", HidP_Input, 3, 0, HIDP_STATUS_REPORT_DOES_NOT_EXIST},

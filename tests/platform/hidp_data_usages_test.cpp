@@ -69,11 +69,7 @@ TEST(HidpUsages, KeyArrayFullAnswersBufferTooSmallAtTheFailingUsage) {
 }
 
 TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
-    struct Row {
-        USAGE page, usage;
-        std::size_t byte;
-        std::uint8_t expected;
-    };
+    struct Row { USAGE page, usage; std::size_t byte; std::uint8_t expected; };
     // Range 0x08-0x0F with Logical Minimum 0, the list 0x8C-0x8F, and the mixed-page item.
     for (Row row : {Row{kPageVendor2, 0x08, 1, 1}, Row{kPageVendor2, 0x09, 1, 2}, Row{kPageVendor2, 0x0F, 1, 8},
                     Row{kPageVendor2, 0x8C, 3, 1}, Row{kPageVendor2, 0x8E, 3, 3}, Row{kPageButton, 3, 5, 3},
@@ -188,10 +184,7 @@ TEST(HidpUsages, RecordsBeyondTheReportAreNeitherReadNorWritten) {
 }
 
 TEST(HidpUsages, UsageListDifferenceGivesBreaksAndMakes) {
-    struct Row {
-        const char* name;
-        std::vector<USAGE> previous, current, breaks, makes;
-    };
+    struct Row { const char* name; std::vector<USAGE> previous, current, breaks, makes; };
     const Row rows[] = {{"changed", {4, 5, 6, 0}, {5, 7, 0, 0}, {4, 6, 0, 0}, {7, 0, 0, 0}},
                         {"same", {4, 5, 0}, {5, 4, 0}, {0, 0, 0}, {0, 0, 0}},
                         {"all released", {4, 5, 6}, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}},

@@ -76,11 +76,7 @@ TEST(HidpValues, LinkCollectionRestrictsTheSearch) {
 }
 
 TEST(HidpValues, ReportByteZeroSelectsTheReport) {
-    struct Row {
-        UCHAR byteZero;
-        USAGE usage;
-        NTSTATUS expected;
-    };
+    struct Row { UCHAR byteZero; USAGE usage; NTSTATUS expected; };
     for (Row row : {Row{2, kX, HIDP_STATUS_SUCCESS}, Row{0, kX, HIDP_STATUS_SUCCESS},
                     Row{1, kX, HIDP_STATUS_INCOMPATIBLE_REPORT_ID}, Row{7, kRz, HIDP_STATUS_INCOMPATIBLE_REPORT_ID},
                     Row{1, 0x38, HIDP_STATUS_USAGE_NOT_FOUND}}) {
@@ -102,14 +98,7 @@ TEST(HidpValues, ReportByteZeroSelectsTheReport) {
 // X: Logical -127..127, Physical -1000..1000, 8 bits at byte 4. Hat: Logical 0..7,
 // Physical 0..315, Null State, low nibble of byte 2. Rz: no physical range.
 TEST(HidpValues, GetScaledAtExactPoints) {
-    struct Row {
-        const char* name;
-        USAGE usage;
-        std::size_t byte;
-        std::uint8_t raw;
-        NTSTATUS status;
-        LONG value;
-    };
+    struct Row { const char* name; USAGE usage; std::size_t byte; std::uint8_t raw; NTSTATUS status; LONG value; };
     const Row rows[] = {{"XMin", kX, 4, 0x81, HIDP_STATUS_SUCCESS, -1000},
                         {"XMax", kX, 4, 0x7F, HIDP_STATUS_SUCCESS, 1000},
                         {"XZero", kX, 4, 0x00, HIDP_STATUS_SUCCESS, 0},
@@ -211,11 +200,7 @@ TEST(HidpValues, ValueArraysRoundTripByteForByte) {
 }
 
 TEST(HidpValues, ValueArrayRefusalsAgreeForGetAndSet) {
-    struct Row {
-        USAGE usage;
-        std::size_t bufferLength;
-        NTSTATUS status;
-    };
+    struct Row { USAGE usage; std::size_t bufferLength; NTSTATUS status; };
     for (Row row : {Row{1, 3, HIDP_STATUS_BUFFER_TOO_SMALL}, Row{2, 16, HIDP_STATUS_NOT_IMPLEMENTED},  // nibbles
                     Row{4, 16, HIDP_STATUS_NOT_VALUE_ARRAY}, Row{0x10, 16, HIDP_STATUS_NOT_VALUE_ARRAY},  // a range
                     Row{9, 16, HIDP_STATUS_USAGE_NOT_FOUND}}) {

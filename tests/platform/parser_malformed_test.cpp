@@ -32,10 +32,7 @@ const Bytes kInputValue = {0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02};
 // The same without its own usage, for the cases that count usages.
 const Bytes kInputItem = {0x75, 0x08, 0x95, 0x01, 0x81, 0x02};
 
-struct Case {
-    const char* name;
-    Bytes descriptor;
-};
+struct Case { const char* name; Bytes descriptor; };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
