@@ -45,74 +45,68 @@ protected:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-using StringGetter = BOOLEAN (*)(HANDLE, PVOID, ULONG);
-
-struct StringCase {
-    const char* name;
-    StringGetter get;
-    std::u16string text;
-};
-
 BOOLEAN IndexedOne(HANDLE device, PVOID buffer, ULONG length) { return HidD_GetIndexedString(device, 1, buffer, length); }
 BOOLEAN IndexedTwo(HANDLE device, PVOID buffer, ULONG length) { return HidD_GetIndexedString(device, 2, buffer, length); }
 
-class HidDeviceStrings : public HidDeviceInfo, public ::testing::WithParamInterface<StringCase> {};
-
-TEST_P(HidDeviceStrings, ExactBufferHoldsTextAndTerminator) {
-    const StringCase& c = GetParam();
-    std::size_t bytes = (c.text.size() + 1) * 2;
-    std::vector<std::uint8_t> buffer(bytes + 3, 0xCD);
-    ASSERT_TRUE(c.get(handle_, buffer.data(), static_cast<ULONG>(bytes)));
-    std::u16string got(c.text.size() + 1, u'?');
-    std::memcpy(got.data(), buffer.data(), bytes);
-    EXPECT_EQ(got, c.text + u'\0');
-    EXPECT_EQ(buffer[bytes], 0xCD);  // nothing past the given length
-}
-
-TEST_P(HidDeviceStrings, ShortOrOddBufferGetsNothing) {
-    const StringCase& c = GetParam();
-    std::size_t bytes = (c.text.size() + 1) * 2;
-    for (std::size_t length : {bytes - 1, bytes - 2, std::size_t{1}, std::size_t{0}}) {
-        std::vector<std::uint8_t> buffer(bytes, 0xCD);
-        SetLastError(0);
-        EXPECT_FALSE(c.get(handle_, buffer.data(), static_cast<ULONG>(length))) << length;
-        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER) << length;
-        EXPECT_EQ(buffer, std::vector<std::uint8_t>(bytes, 0xCD)) << length;
+// An exact or larger (also odd) buffer gets the text and its terminator and nothing past
+// them; a shorter or odd one nothing at all.
+TEST_F(HidDeviceInfo, StringsFillOnlyABufferThatHoldsTextAndTerminator) {
+    struct Row {
+        const char* name;
+        BOOLEAN (*get)(HANDLE, PVOID, ULONG);
+        std::u16string text;
+    };
+    const Row rows[] = {{"manufacturer", HidD_GetManufacturerString, u"Maker"},
+                        {"product", HidD_GetProductString, u"Capture Bridge"},
+                        {"indexed", IndexedOne, u"First"},
+                        {"indexed non-ASCII", IndexedTwo, u"\u00C4rger"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t bytes = (row.text.size() + 1) * 2;
+        for (std::size_t length : {bytes, bytes + 5}) {
+            std::vector<std::uint8_t> buffer(bytes + 5, 0xCD);
+            ASSERT_TRUE(row.get(handle_, buffer.data(), static_cast<ULONG>(length))) << length;
+            std::u16string got(row.text.size() + 1, u'?');
+            std::memcpy(got.data(), buffer.data(), bytes);
+            EXPECT_EQ(got, row.text + u'\0') << length;
+            EXPECT_EQ(buffer[bytes], 0xCD) << length;
+        }
+        for (std::size_t length : {bytes - 1, bytes - 2, std::size_t{1}, std::size_t{0}}) {
+            std::vector<std::uint8_t> buffer(bytes, 0xCD);
+            SetLastError(0);
+            EXPECT_FALSE(row.get(handle_, buffer.data(), static_cast<ULONG>(length))) << length;
+            EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER) << length;
+            EXPECT_EQ(buffer, std::vector<std::uint8_t>(bytes, 0xCD)) << length;
+        }
     }
 }
 
-TEST_P(HidDeviceStrings, OddLargerBufferIsFilledUpToTheTerminatorOnly) {
-    const StringCase& c = GetParam();
-    std::size_t bytes = (c.text.size() + 1) * 2;
-    std::vector<std::uint8_t> buffer(bytes + 5, 0xCD);
-    ASSERT_TRUE(c.get(handle_, buffer.data(), static_cast<ULONG>(bytes + 5)));
-    EXPECT_EQ(buffer[bytes - 1], 0);
-    EXPECT_EQ(buffer[bytes], 0xCD);
-}
-
-INSTANTIATE_TEST_SUITE_P(Strings, HidDeviceStrings,
-                         ::testing::Values(StringCase{"Manufacturer", HidD_GetManufacturerString, u"Maker"},
-                                           StringCase{"Product", HidD_GetProductString, u"Capture Bridge"},
-                                           StringCase{"IndexedOne", IndexedOne, u"First"},
-                                           StringCase{"IndexedNonAscii", IndexedTwo, u"\u00C4rger"}),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(HidDeviceInfo, AbsentStringsAndBadArgumentsFail) {
-    char16_t buffer[32];
-    SetLastError(0);
-    EXPECT_FALSE(HidD_GetSerialNumberString(handle_, buffer, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(HidD_GetIndexedString(handle_, 9, buffer, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(HidD_GetProductString(handle_, nullptr, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
-    EXPECT_FALSE(HidD_GetProductString(nullptr, buffer, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
-TEST_F(HidDeviceInfo, StringsOfAnUnpluggedDeviceFail) {
-    publication_.reset();
-    char16_t buffer[32];
+TEST_F(HidDeviceInfo, AbsentStringsBadArgumentsAndMissingDescriptorsFail) {
+    static char16_t buffer[32];
+    struct Row {
+        const char* name;
+        BOOLEAN (*call)(HANDLE);
+        DWORD error;
+    };
+    const Row rows[] = {
+        {"no serial number", [](HANDLE h) { return HidD_GetSerialNumberString(h, buffer, sizeof buffer); },
+         ERROR_INVALID_PARAMETER},
+        {"no string 9", [](HANDLE h) { return HidD_GetIndexedString(h, 9, buffer, sizeof buffer); },
+         ERROR_INVALID_PARAMETER},
+        {"null buffer", [](HANDLE h) { return HidD_GetProductString(h, nullptr, sizeof buffer); },
+         ERROR_INVALID_USER_BUFFER},
+        {"physical", [](HANDLE h) { return HidD_GetPhysicalDescriptor(h, buffer, sizeof buffer); }, ERROR_INVALID_FUNCTION},
+        {"genre", [](HANDLE h) { return HidD_GetMsGenreDescriptor(h, buffer, sizeof buffer); }, ERROR_INVALID_FUNCTION},
+    };
+    for (const Row& row : rows) {
+        SetLastError(0);
+        EXPECT_FALSE(row.call(handle_)) << row.name;
+        EXPECT_EQ(GetLastError(), row.error) << row.name;
+        SetLastError(0);
+        EXPECT_FALSE(row.call(nullptr)) << row.name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << row.name << ", null handle";
+    }
+    publication_.reset();  // unplugged
     EXPECT_FALSE(HidD_GetManufacturerString(handle_, buffer, sizeof buffer));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
 }
@@ -121,21 +115,16 @@ TEST_F(HidDeviceInfo, NumInputBuffersIsBoundedAndKeptPerHandle) {
     ULONG count = 0;
     ASSERT_TRUE(HidD_GetNumInputBuffers(handle_, &count));
     EXPECT_EQ(count, 32u);
-    struct Row {
-        ULONG requested;
-        bool accepted;
-    };
-    for (Row row : {Row{2, true}, Row{512, true}, Row{1, false}, Row{0, false}, Row{513, false}, Row{100, true}}) {
+    for (auto [requested, accepted] : {std::pair<ULONG, bool>{2, true}, {512, true}, {1, false}, {0, false},
+                                       {513, false}, {100, true}}) {
         ULONG before = 0;
         ASSERT_TRUE(HidD_GetNumInputBuffers(handle_, &before));
         SetLastError(0);
-        EXPECT_EQ(HidD_SetNumInputBuffers(handle_, row.requested), row.accepted ? TRUE : FALSE) << row.requested;
+        EXPECT_EQ(HidD_SetNumInputBuffers(handle_, requested), accepted ? TRUE : FALSE) << requested;
         ASSERT_TRUE(HidD_GetNumInputBuffers(handle_, &count));
-        if (row.accepted) {
-            EXPECT_EQ(count, row.requested);
-        } else {
-            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-            EXPECT_EQ(count, before);
+        EXPECT_EQ(count, accepted ? requested : before) << requested;
+        if (!accepted) {
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << requested;
         }
     }
     HANDLE second = Open();
@@ -145,18 +134,6 @@ TEST_F(HidDeviceInfo, NumInputBuffersIsBoundedAndKeptPerHandle) {
     EXPECT_TRUE(CloseHandle(second));
     EXPECT_FALSE(HidD_GetNumInputBuffers(handle_, nullptr));
     EXPECT_FALSE(HidD_SetNumInputBuffers(nullptr, 8));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
-TEST_F(HidDeviceInfo, PhysicalAndGenreDescriptorsAreNotOffered) {
-    std::uint8_t buffer[64] = {};
-    SetLastError(0);
-    EXPECT_FALSE(HidD_GetPhysicalDescriptor(handle_, buffer, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
-    SetLastError(0);
-    EXPECT_FALSE(HidD_GetMsGenreDescriptor(handle_, buffer, sizeof buffer));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
-    EXPECT_FALSE(HidD_GetPhysicalDescriptor(nullptr, buffer, sizeof buffer));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 

@@ -9,64 +9,54 @@ namespace {
 
 using namespace hidptest;
 
-std::uint8_t Byte(const std::vector<char>& report, std::size_t i) { return static_cast<std::uint8_t>(report[i]); }
-
-struct Buttons {
-    Parsed parsed;
-    std::vector<char> report;
-    Buttons(const Builder& builder, HIDP_REPORT_TYPE type, UCHAR id = 0)
-        : parsed(builder), report(parsed.Report(type, id)), type_(type) {}
-
-    NTSTATUS Set(USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr, USHORT link = 0) {
-        ULONG length = static_cast<ULONG>(usages.size());
-        NTSTATUS status = HidP_SetUsages(type_, page, link, usages.data(), &length, parsed.Handle(), report.data(),
-                                         static_cast<ULONG>(report.size()));
+struct Buttons : Device {
+    using Device::Device;
+    using Call = NTSTATUS (*)(HIDP_REPORT_TYPE, USAGE, USHORT, PUSAGE, PULONG, PHIDP_PREPARSED_DATA, PCHAR, ULONG);
+    // Answers the status; `failedAt` gets the count the function hands back.
+    NTSTATUS Apply(Call call, USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
+        auto length = static_cast<ULONG>(usages.size());
+        NTSTATUS status = call(type, page, 0, usages.data(), &length, Handle(), report.data(), Length());
         if (failedAt != nullptr) *failedAt = length;
         return status;
     }
+    NTSTATUS Set(USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
+        return Apply(HidP_SetUsages, page, std::move(usages), failedAt);
+    }
     NTSTATUS Unset(USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
-        ULONG length = static_cast<ULONG>(usages.size());
-        NTSTATUS status = HidP_UnsetUsages(type_, page, 0, usages.data(), &length, parsed.Handle(), report.data(),
-                                           static_cast<ULONG>(report.size()));
-        if (failedAt != nullptr) *failedAt = length;
-        return status;
+        return Apply(HidP_UnsetUsages, page, std::move(usages), failedAt);
     }
     std::vector<USAGE> Get(USAGE page, USHORT link = 0, NTSTATUS* status = nullptr) {
         std::vector<USAGE> list(64, 0xEEEE);
-        ULONG length = static_cast<ULONG>(list.size());
-        NTSTATUS result = HidP_GetUsages(type_, page, link, list.data(), &length, parsed.Handle(), report.data(),
-                                         static_cast<ULONG>(report.size()));
+        auto length = static_cast<ULONG>(list.size());
+        NTSTATUS result = HidP_GetUsages(type, page, link, list.data(), &length, Handle(), report.data(), Length());
         if (status != nullptr) *status = result;
         list.resize(result == HIDP_STATUS_SUCCESS ? length : 0);
         return list;
     }
-
-private:
-    HIDP_REPORT_TYPE type_;
 };
 
 TEST(HidpUsages, VariableButtonsRoundTripThroughTheirBits) {
-    Buttons b(GameController(), HidP_Input);
+    Buttons b(kGameController, HidP_Input);
     ASSERT_EQ(b.Set(kPageButton, {1, 3, 8}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 1), 0x85);
+    EXPECT_EQ(b.Byte(1), 0x85);
     EXPECT_EQ(b.Get(kPageButton), (std::vector<USAGE>{1, 3, 8}));
     ASSERT_EQ(b.Unset(kPageButton, {3}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 1), 0x81);
-    // Setting a button twice leaves it on once.
-    ASSERT_EQ(b.Set(kPageButton, {1}), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(b.Byte(1), 0x81);
+    ASSERT_EQ(b.Set(kPageButton, {1}), HIDP_STATUS_SUCCESS);  // set twice: on once
     EXPECT_EQ(b.Get(kPageButton), (std::vector<USAGE>{1, 8}));
+    EXPECT_EQ(b.Unset(kPageButton, {4}), HIDP_STATUS_BUTTON_NOT_PRESSED);
 }
 
 TEST(HidpUsages, KeyboardModifiersAndKeysLandInTheirOwnFields) {
     Buttons b(Keyboard(), HidP_Input);
     ASSERT_EQ(b.Set(kPageKeyboard, {0xE1, 0x04, 0x05, 0xE7}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 1), 0x82);
-    EXPECT_EQ(Byte(b.report, 2), 0x00);  // the reserved byte stays untouched
-    // Slots hold the 1-based position in the usage list 0x00-0x65, not the usage itself.
-    EXPECT_EQ(Byte(b.report, 3), 0x05);
-    EXPECT_EQ(Byte(b.report, 4), 0x06);
-    EXPECT_EQ(Byte(b.report, 5), 0x00);
+    // Slots hold the 1-based position in the usage list 0x00-0x65, not the usage itself;
+    // the reserved byte 2 stays untouched.
+    EXPECT_EQ(std::vector<char>(b.report.begin() + 1, b.report.begin() + 6), (std::vector<char>{'\x82', 0, 5, 6, 0}));
     EXPECT_EQ(b.Get(kPageKeyboard), (std::vector<USAGE>{0xE1, 0xE7, 0x04, 0x05}));
+    Buttons leds(Keyboard(), HidP_Output);
+    ASSERT_EQ(leds.Set(kPageLed, {2}), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(leds.Byte(1), 0x02);
 }
 
 TEST(HidpUsages, KeyArrayFullAnswersBufferTooSmallAtTheFailingUsage) {
@@ -78,77 +68,44 @@ TEST(HidpUsages, KeyArrayFullAnswersBufferTooSmallAtTheFailingUsage) {
     EXPECT_EQ(b.Get(kPageKeyboard).size(), 6u);
 }
 
-struct SlotCase {
-    const char* name;
-    USAGE page;
-    USAGE usage;
-    std::size_t byte;
-    std::uint8_t expected;
-};
-
-class HidpArraySlots : public ::testing::TestWithParam<SlotCase> {};
-
-TEST_P(HidpArraySlots, UsageIsWrittenAsItsPositionInTheItemsUsageList) {
-    const SlotCase& c = GetParam();
-    Buttons b(Arrays(), HidP_Input);
-    ASSERT_EQ(b.Set(c.page, {c.usage}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, c.byte), c.expected);
-    EXPECT_EQ(b.Get(c.page), std::vector<USAGE>{c.usage});
+TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
+    struct Row { USAGE page, usage; std::size_t byte; std::uint8_t expected; };
+    // Range 0x08-0x0F with Logical Minimum 0, the list 0x8C-0x8F, and the mixed-page item.
+    for (Row row : {Row{kPageVendor2, 0x08, 1, 1}, Row{kPageVendor2, 0x09, 1, 2}, Row{kPageVendor2, 0x0F, 1, 8},
+                    Row{kPageVendor2, 0x8C, 3, 1}, Row{kPageVendor2, 0x8E, 3, 3}, Row{kPageButton, 3, 5, 3},
+                    Row{kPageVendor2, 0x20, 5, 4}}) {
+        SCOPED_TRACE(testing::Message() << "usage " << row.page << ":" << row.usage);
+        Buttons b(kArrays, HidP_Input);
+        ASSERT_EQ(b.Set(row.page, {row.usage}), HIDP_STATUS_SUCCESS);
+        EXPECT_EQ(b.Byte(row.byte), row.expected);
+        EXPECT_EQ(b.Get(row.page), std::vector<USAGE>{row.usage});
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Positions, HidpArraySlots,
-    ::testing::Values(SlotCase{"RangeWithLogicalMinZero", kPageVendor2, 0x09, 1, 2},
-                      SlotCase{"RangeFirst", kPageVendor2, 0x08, 1, 1},
-                      SlotCase{"RangeLast", kPageVendor2, 0x0F, 1, 8},
-                      SlotCase{"ListThird", kPageVendor2, 0x8E, 3, 3},
-                      SlotCase{"ListFirst", kPageVendor2, 0x8C, 3, 1},
-                      SlotCase{"MixedPagesButton", kPageButton, 3, 5, 0x03},
-                      SlotCase{"MixedPagesAfterTheRange", kPageVendor2, 0x20, 5, 0x04}),
-    [](const auto& row) { return std::string(row.param.name); });
-
 TEST(HidpUsages, ArraySlotsFillInOrderAndRemovalShiftsLaterSlotsDown) {
-    Buttons b(Arrays(), HidP_Input);
-    ASSERT_EQ(b.Set(kPageVendor2, {0x8C, 0x8E}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 3), 1);
-    EXPECT_EQ(Byte(b.report, 4), 3);
-    ASSERT_EQ(b.Unset(kPageVendor2, {0x8C}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 3), 3);
-    EXPECT_EQ(Byte(b.report, 4), 0);
-    // The freed slot is the first free one again.
-    ASSERT_EQ(b.Set(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 4), 2);
+    Buttons b(kArrays, HidP_Input);
+    ASSERT_EQ(b.Set(kPageVendor2, {0x8C, 0x8E, 0x8E}), HIDP_STATUS_SUCCESS);  // one slot per usage
+    EXPECT_EQ(b.Byte(3), 1);
+    EXPECT_EQ(b.Byte(4), 3);
+    ULONG failedAt = 99;
+    EXPECT_EQ(b.Unset(kPageVendor2, {0x8C, 0x8F}, &failedAt), HIDP_STATUS_BUTTON_NOT_PRESSED);
+    EXPECT_EQ(failedAt, 1u);
+    EXPECT_EQ(b.Byte(3), 3);
+    EXPECT_EQ(b.Byte(4), 0);
+    ASSERT_EQ(b.Set(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);  // the freed slot is the first free one
+    EXPECT_EQ(b.Byte(4), 2);
 }
 
 TEST(HidpUsages, FourBitSlotsShiftAcrossByteBoundaries) {
-    Buttons b(Arrays(), HidP_Input);
+    Buttons b(kArrays, HidP_Input);
     ASSERT_EQ(b.Set(kPageButton, {2, 1}), HIDP_STATUS_SUCCESS);
     ASSERT_EQ(b.Set(kPageVendor2, {0x20}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 5), 0x12);  // slots 0 and 1
-    EXPECT_EQ(Byte(b.report, 6), 0x04);  // slot 2, the low nibble of the next byte
+    EXPECT_EQ(b.Byte(5), 0x12);  // slots 0 and 1
+    EXPECT_EQ(b.Byte(6), 0x04);  // slot 2, the low nibble of the next byte
     ASSERT_EQ(b.Unset(kPageButton, {2}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 5), 0x41);
-    EXPECT_EQ(Byte(b.report, 6), 0x00);
+    EXPECT_EQ(b.Byte(5), 0x41);
+    EXPECT_EQ(b.Byte(6), 0x00);
     EXPECT_EQ(b.Get(kPageButton), std::vector<USAGE>{1});
-    EXPECT_EQ(b.Get(kPageVendor2), std::vector<USAGE>{0x20});
-}
-
-TEST(HidpUsages, ArrayKeepsOneSlotPerUsage) {
-    Buttons b(Arrays(), HidP_Input);
-    ASSERT_EQ(b.Set(kPageVendor2, {0x8D, 0x8D}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 4), 0);
-    ASSERT_EQ(b.Unset(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);
-    EXPECT_TRUE(b.Get(kPageVendor2).empty());
-}
-
-TEST(HidpUsages, UnsettingAButtonThatIsOffAnswersButtonNotPressed) {
-    Buttons array(Arrays(), HidP_Input);
-    ULONG failedAt = 99;
-    ASSERT_EQ(array.Set(kPageVendor2, {0x8C}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(array.Unset(kPageVendor2, {0x8C, 0x8F}, &failedAt), HIDP_STATUS_BUTTON_NOT_PRESSED);
-    EXPECT_EQ(failedAt, 1u);
-    Buttons variable(GameController(), HidP_Input);
-    EXPECT_EQ(variable.Unset(kPageButton, {4}), HIDP_STATUS_BUTTON_NOT_PRESSED);
 }
 
 TEST(HidpUsages, ArraySlotValuesOutsideTheUsageListAreNotReported) {
@@ -159,40 +116,38 @@ TEST(HidpUsages, ArraySlotValuesOutsideTheUsageListAreNotReported) {
 }
 
 TEST(HidpUsages, UsageOrPageAbsentAnswersUsageNotFound) {
-    Buttons b(GameController(), HidP_Input);
+    Buttons b(kGameController, HidP_Input);
     ULONG failedAt = 99;
     EXPECT_EQ(b.Set(kPageButton, {2, 9}, &failedAt), HIDP_STATUS_USAGE_NOT_FOUND);
     EXPECT_EQ(failedAt, 1u);
-    EXPECT_EQ(Byte(b.report, 1), 0x02);  // the usages before the failing one are set
-    NTSTATUS status = 0;
-    b.Get(kPageKeyboard, 0, &status);
-    EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND);
-    b.Get(kPageButton, 7, &status);  // no such link collection
-    EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND);
-    b.Get(kPageButton, 1, &status);  // buttons live in collection 0, not 1
-    EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND);
+    EXPECT_EQ(b.Byte(1), 0x02);  // the usages before the failing one are set
+    // Another page, no such link collection, and collection 1 (buttons live in 0).
+    for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 7}, {kPageButton, 1}}) {
+        NTSTATUS status = 0;
+        b.Get(page, link, &status);
+        EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND) << page << " in " << link;
+    }
 }
 
 TEST(HidpUsages, ReportByteZeroSelectsTheReport) {
-    Buttons b(GameControllerWithIds(), HidP_Input, 2);
+    Buttons b(kGameControllerWithIds, HidP_Input, 2);
     EXPECT_EQ(b.Set(kPageButton, {1}), HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
     NTSTATUS status = 0;
     b.Get(kPageButton, 0, &status);
     EXPECT_EQ(status, HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
     b.report[0] = 1;
     ASSERT_EQ(b.Set(kPageButton, {1}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(Byte(b.report, 1), 0x01);
+    EXPECT_EQ(b.Byte(1), 0x01);
     b.report[0] = 0;  // 0 matches every report ID
     EXPECT_EQ(b.Get(kPageButton), std::vector<USAGE>{1});
 }
 
 TEST(HidpUsages, GetUsagesTooSmallAnswersTheNeededCountAndFillsWhatFits) {
-    Buttons b(GameController(), HidP_Input);
+    Buttons b(kGameController, HidP_Input);
     ASSERT_EQ(b.Set(kPageButton, {2, 4, 6}), HIDP_STATUS_SUCCESS);
     USAGE list[2] = {0, 0};
     ULONG length = 2;
-    EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, list, &length, b.parsed.Handle(), b.report.data(),
-                             static_cast<ULONG>(b.report.size())),
+    EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, list, &length, b.Handle(), b.report.data(), b.Length()),
               HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, 3u);
     EXPECT_EQ(list[0], 2);
@@ -200,72 +155,54 @@ TEST(HidpUsages, GetUsagesTooSmallAnswersTheNeededCountAndFillsWhatFits) {
 }
 
 TEST(HidpUsages, GetUsagesExWalksEveryPageInRecordOrder) {
-    Buttons b(Arrays(), HidP_Input);
+    Buttons b(kArrays, HidP_Input);
     ASSERT_EQ(b.Set(kPageVendor2, {0x0A, 0x20}), HIDP_STATUS_SUCCESS);
     ASSERT_EQ(b.Set(kPageButton, {3}), HIDP_STATUS_SUCCESS);
     std::vector<USAGE_AND_PAGE> list(8);
-    ULONG length = static_cast<ULONG>(list.size());
-    ASSERT_EQ(HidP_GetUsagesEx(HidP_Input, 0, list.data(), &length, b.parsed.Handle(), b.report.data(),
-                               static_cast<ULONG>(b.report.size())),
+    auto length = static_cast<ULONG>(list.size());
+    ASSERT_EQ(HidP_GetUsagesEx(HidP_Input, 0, list.data(), &length, b.Handle(), b.report.data(), b.Length()),
               HIDP_STATUS_SUCCESS);
     ASSERT_EQ(length, 3u);
     // The mixed item lists its last entry (0x20) first.
-    EXPECT_EQ(list[0].Usage, 0x0A);
-    EXPECT_EQ(list[0].UsagePage, kPageVendor2);
-    EXPECT_EQ(list[1].Usage, 0x20);
-    EXPECT_EQ(list[1].UsagePage, kPageVendor2);
-    EXPECT_EQ(list[2].Usage, 3);
-    EXPECT_EQ(list[2].UsagePage, kPageButton);
+    const USAGE_AND_PAGE expected[] = {{0x0A, kPageVendor2}, {0x20, kPageVendor2}, {3, kPageButton}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(list[i].Usage, expected[i].Usage) << i;
+        EXPECT_EQ(list[i].UsagePage, expected[i].UsagePage) << i;
+    }
 }
 
 TEST(HidpUsages, RecordsBeyondTheReportAreNeitherReadNorWritten) {
     // Preparsed data that claims a shorter report than its records need.
-    Parsed parsed(Keyboard());
-    parsed.data->caps.InputReportByteLength = 4;
-    std::vector<char> report(4, 0);
-    USAGE usage = 0x04;
-    ULONG length = 1;
-    EXPECT_EQ(HidP_SetUsages(HidP_Input, kPageKeyboard, 0, &usage, &length, parsed.Handle(), report.data(), 4),
-              HIDP_STATUS_INVALID_REPORT_LENGTH);
-    EXPECT_EQ(report, std::vector<char>(4, 0));
-    USAGE list[8];
-    length = 8;
-    EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageKeyboard, 0, list, &length, parsed.Handle(), report.data(), 4),
-              HIDP_STATUS_INVALID_REPORT_LENGTH);
+    Buttons b(Keyboard(), HidP_Input);
+    b.parsed.data->caps.InputReportByteLength = 4;
+    b.report.assign(4, 0);
+    EXPECT_EQ(b.Set(kPageKeyboard, {0x04}), HIDP_STATUS_INVALID_REPORT_LENGTH);
+    EXPECT_EQ(b.report, std::vector<char>(4, 0));
+    NTSTATUS status = 0;
+    b.Get(kPageKeyboard, 0, &status);
+    EXPECT_EQ(status, HIDP_STATUS_INVALID_REPORT_LENGTH);
 }
 
-struct DifferenceCase {
-    const char* name;
-    std::vector<USAGE> previous, current, breaks, makes;
-};
-
-class HidpUsageListDifference : public ::testing::TestWithParam<DifferenceCase> {};
-
-TEST_P(HidpUsageListDifference, BreaksAndMakes) {
-    DifferenceCase c = GetParam();
-    auto length = static_cast<ULONG>(c.previous.size());
-    std::vector<USAGE> breaks(length, 0xEEEE), makes(length, 0xEEEE);
-    ASSERT_EQ(HidP_UsageListDifference(c.previous.data(), c.current.data(), breaks.data(), makes.data(), length),
-              HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(breaks, c.breaks);
-    EXPECT_EQ(makes, c.makes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lists, HidpUsageListDifference,
-    ::testing::Values(DifferenceCase{"Changed", {4, 5, 6, 0}, {5, 7, 0, 0}, {4, 6, 0, 0}, {7, 0, 0, 0}},
-                      DifferenceCase{"Same", {4, 5, 0}, {5, 4, 0}, {0, 0, 0}, {0, 0, 0}},
-                      DifferenceCase{"AllReleased", {4, 5, 6}, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}},
-                      DifferenceCase{"EntriesAfterZeroIgnored", {4, 0, 9}, {0, 5, 9}, {4, 0, 0}, {0, 0, 0}},
-                      DifferenceCase{"FullListsWithoutTerminator", {1, 2}, {2, 3}, {1, 0}, {3, 0}}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST(HidpUsages, UsageListDifferenceMayWriteOverItsInput) {
-    std::vector<USAGE> previous{4, 5, 0}, current{5, 6, 0}, makes(3);
-    ASSERT_EQ(HidP_UsageListDifference(previous.data(), current.data(), previous.data(), makes.data(), 3),
-              HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(previous, (std::vector<USAGE>{4, 0, 0}));
-    EXPECT_EQ(makes, (std::vector<USAGE>{6, 0, 0}));
+TEST(HidpUsages, UsageListDifferenceGivesBreaksAndMakes) {
+    struct Row { const char* name; std::vector<USAGE> previous, current, breaks, makes; };
+    const Row rows[] = {{"changed", {4, 5, 6, 0}, {5, 7, 0, 0}, {4, 6, 0, 0}, {7, 0, 0, 0}},
+                        {"same", {4, 5, 0}, {5, 4, 0}, {0, 0, 0}, {0, 0, 0}},
+                        {"all released", {4, 5, 6}, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}},
+                        {"entries after 0 ignored", {4, 0, 9}, {0, 5, 9}, {4, 0, 0}, {0, 0, 0}},
+                        {"full lists without terminator", {1, 2}, {2, 3}, {1, 0}, {3, 0}}};
+    for (Row row : rows) {
+        auto length = static_cast<ULONG>(row.previous.size());
+        std::vector<USAGE> breaks(length, 0xEEEE), makes(length, 0xEEEE);
+        ASSERT_EQ(HidP_UsageListDifference(row.previous.data(), row.current.data(), breaks.data(), makes.data(), length),
+                  HIDP_STATUS_SUCCESS);
+        EXPECT_EQ(breaks, row.breaks) << row.name;
+        EXPECT_EQ(makes, row.makes) << row.name;
+        // The output may be the input list itself.
+        ASSERT_EQ(HidP_UsageListDifference(row.previous.data(), row.current.data(), row.previous.data(), makes.data(),
+                                           length),
+                  HIDP_STATUS_SUCCESS);
+        EXPECT_EQ(row.previous, row.breaks) << row.name << " in place";
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
 
 #include "platform/win/text.h"
 #include "tests/platform/hidraw_fake_sysfs.h"
@@ -18,11 +19,8 @@ namespace {
 
 using hidraw::ReportRequest;
 
-TEST(HidrawTransfer, LengthLimits) {
-    struct Row {
-        std::size_t length;
-        DWORD ioctl, write;
-    };
+TEST(HidrawTransfer, LengthLimitsIoctlNumbersAndWireLength) {
+    struct Row { std::size_t length; DWORD ioctl, write; };
     for (Row row : {Row{0, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
                     Row{1, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER}, Row{2, ERROR_SUCCESS, ERROR_SUCCESS},
                     Row{16383, ERROR_SUCCESS, ERROR_SUCCESS}, Row{16384, ERROR_INVALID_PARAMETER, ERROR_SUCCESS},
@@ -30,28 +28,19 @@ TEST(HidrawTransfer, LengthLimits) {
         EXPECT_EQ(hidraw::CheckIoctlLength(row.length), row.ioctl) << row.length;
         EXPECT_EQ(hidraw::CheckWriteLength(row.length), row.write) << row.length;
     }
-}
-
-// Each request has its own command number, both directions, and the length whole in
-// the size field, up to the largest accepted.
-TEST(HidrawTransfer, IoctlNumbersCarryTheLength) {
-    struct Row {
-        ReportRequest request;
-        unsigned nr;
-    };
-    for (Row row : {Row{ReportRequest::SetFeature, 0x06}, Row{ReportRequest::GetFeature, 0x07},
-                    Row{ReportRequest::GetInput, 0x0A}, Row{ReportRequest::SetOutput, 0x0B}}) {
+    // Each request has its own command number, both directions, and the length whole in
+    // the size field, up to the largest accepted.
+    for (auto [request, nr] : {std::pair{ReportRequest::SetFeature, 0x06u}, {ReportRequest::GetFeature, 0x07u},
+                               {ReportRequest::GetInput, 0x0Au}, {ReportRequest::SetOutput, 0x0Bu}}) {
         for (std::size_t length : {std::size_t{2}, std::size_t{0x240}, hidraw::kMaxIoctlReportLength}) {
-            unsigned long number = hidraw::ReportIoctl(row.request, length);
-            EXPECT_EQ(_IOC_NR(number), row.nr);
+            unsigned long number = hidraw::ReportIoctl(request, length);
+            EXPECT_EQ(_IOC_NR(number), nr);
             EXPECT_EQ(_IOC_TYPE(number), static_cast<unsigned>('H'));
             EXPECT_EQ(_IOC_DIR(number), static_cast<unsigned>(_IOC_READ | _IOC_WRITE));
             EXPECT_EQ(_IOC_SIZE(number), length);
         }
     }
-}
-
-TEST(HidrawTransfer, WireLengthDropsTheIdByteOfReportZeroOnly) {
+    // The wire length drops the ID byte of report 0 only.
     EXPECT_EQ(hidraw::WireLength(0, 0x240), 0x23Fu);
     EXPECT_EQ(hidraw::WireLength(1, 0x240), 0x240u);
     EXPECT_EQ(hidraw::WireLength(0, 2), 1u);
@@ -66,15 +55,11 @@ TEST(HidrawTransfer, AnswerIsTheReturnedPartOfTheScratchBuffer) {
     EXPECT_EQ(std::count(scratch.begin() + 1, scratch.end(), 0), 0x23F);
     for (std::size_t i = 0; i < scratch.size(); ++i) scratch[i] = static_cast<std::uint8_t>(i);
     std::vector<std::uint8_t> answer;
-    struct Row {
-        long returned;
-        std::size_t size;
-    };
-    for (Row row : {Row{5, 5}, Row{0x40, 0x40}, Row{0x100, 0x100}, Row{0x240, 0x240}, Row{0x10000, 0x240},
-                    Row{0, 0}, Row{-1, 0}}) {
-        hidraw::TakeAnswer(scratch, row.returned, answer);
-        ASSERT_EQ(answer.size(), row.size) << row.returned;
-        EXPECT_TRUE(std::equal(answer.begin(), answer.end(), scratch.begin())) << row.returned;
+    for (auto [returned, size] : {std::pair<long, std::size_t>{5, 5}, {0x40, 0x40}, {0x100, 0x100}, {0x240, 0x240},
+                                  {0x10000, 0x240}, {0, 0}, {-1, 0}}) {
+        hidraw::TakeAnswer(scratch, returned, answer);
+        ASSERT_EQ(answer.size(), size) << returned;
+        EXPECT_TRUE(std::equal(answer.begin(), answer.end(), scratch.begin())) << returned;
     }
 }
 
@@ -104,7 +89,7 @@ protected:
     std::unique_ptr<hidtransport::Connection> connection_;
 };
 
-TEST_F(HidrawSocket, ReadTakesOneReportAtATimeAndTimesOut) {
+TEST_F(HidrawSocket, ReadTakesOneReportAtATimeFlushDrainsAndUnplugEndsBoth) {
     Send({0x01, 0xAA, 0xBB, 0xCC});
     Send({0x02, 0x11});
     std::vector<std::uint8_t> report;
@@ -117,19 +102,11 @@ TEST_F(HidrawSocket, ReadTakesOneReportAtATimeAndTimesOut) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_TRUE(report.empty());
     EXPECT_EQ(connection_->ReadReport(report, 0), ERROR_INVALID_USER_BUFFER);
-}
-
-TEST_F(HidrawSocket, FlushDrainsTheQueue) {
-    EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);
+    EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);  // an empty queue
     for (std::uint8_t i = 0; i < 3; ++i) Send({i, i});
     EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);
-    std::vector<std::uint8_t> report;
     EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SEM_TIMEOUT);
-}
-
-TEST_F(HidrawSocket, UnplugEndsReadsAndFlushes) {
     Unplug();
-    std::vector<std::uint8_t> report;
     EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(connection_->FlushQueue(), ERROR_DEVICE_NOT_CONNECTED);
 }

@@ -45,7 +45,7 @@ TEST_F(CapsFunctions, RefuseWhatIsNotOurPreparsedData) {
     }
 }
 
-TEST_F(CapsFunctions, RefuseAnUnknownReportType) {
+TEST_F(CapsFunctions, RefuseAnUnknownTypeOrNullCountAndFindNoRecordsOfAnAbsentKind) {
     const auto type = static_cast<HIDP_REPORT_TYPE>(3);
     HIDP_BUTTON_CAPS button{};
     HIDP_VALUE_CAPS value{};
@@ -54,18 +54,10 @@ TEST_F(CapsFunctions, RefuseAnUnknownReportType) {
     EXPECT_EQ(HidP_GetValueCaps(type, &value, &count, Mouse()), HIDP_STATUS_INVALID_REPORT_TYPE);
     EXPECT_EQ(HidP_MaxUsageListLength(type, 0, Mouse()), 0u);
     EXPECT_EQ(HidP_MaxDataListLength(type, Mouse()), 0u);
-}
-
-TEST_F(CapsFunctions, NullCountIsAnErrorNotAWrite) {
-    HIDP_CAPS* noCaps = nullptr;
+    HIDP_CAPS* noCaps = nullptr;  // a null count is an error, not a write
     EXPECT_EQ(HidP_GetCaps(Mouse(), noCaps), HIDP_STATUS_INTERNAL_ERROR);
     EXPECT_EQ(HidP_GetButtonCaps(HidP_Input, nullptr, nullptr, Mouse()), HIDP_STATUS_INTERNAL_ERROR);
     EXPECT_EQ(HidP_GetLinkCollectionNodes(nullptr, nullptr, Mouse()), HIDP_STATUS_INTERNAL_ERROR);
-}
-
-TEST_F(CapsFunctions, TypeWithoutSuchRecordsAnswersUsageNotFound) {
-    HIDP_BUTTON_CAPS button{};
-    USHORT count = 1;
     EXPECT_EQ(HidP_GetButtonCaps(HidP_Output, &button, &count, Mouse()), HIDP_STATUS_USAGE_NOT_FOUND);
     EXPECT_EQ(count, 0);
 }
@@ -83,6 +75,11 @@ TEST_F(CapsFunctions, TooSmallBufferGetsTheTotalAndTheFirstRecords) {
     count = 3;
     EXPECT_EQ(HidP_GetValueCaps(HidP_Input, caps.data(), &count, Mouse()), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(caps[2].NotRange.Usage, 0x30);
+    // A single usage fills the reserved copies of Usage and DataIndex too.
+    EXPECT_EQ(caps[1].NotRange.Usage, 0x31);
+    EXPECT_EQ(caps[1].NotRange.Reserved1, 0x31);
+    EXPECT_EQ(caps[1].NotRange.DataIndex, 4);
+    EXPECT_EQ(caps[1].NotRange.Reserved4, 4);
 }
 
 TEST_F(CapsFunctions, SpecificCapsFilterWithZeroMeaningAny) {
@@ -115,26 +112,14 @@ TEST_F(CapsFunctions, SpecificCapsFilterWithZeroMeaningAny) {
               HIDP_STATUS_USAGE_NOT_FOUND);
 }
 
-TEST_F(CapsFunctions, SingleUsageFillsTheReservedCopies) {
-    HIDP_VALUE_CAPS caps[3]{};
-    USHORT count = 3;
-    ASSERT_EQ(HidP_GetValueCaps(HidP_Input, caps, &count, Mouse()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(caps[1].NotRange.Usage, 0x31);
-    EXPECT_EQ(caps[1].NotRange.Reserved1, 0x31);
-    EXPECT_EQ(caps[1].NotRange.DataIndex, 4);
-    EXPECT_EQ(caps[1].NotRange.Reserved4, 4);
-}
-
-TEST_F(CapsFunctions, LinkCollectionNodesTooSmallGetsTheCount) {
+TEST_F(CapsFunctions, LinkCollectionNodesAndUsageListLength) {
     HIDP_LINK_COLLECTION_NODE nodes[3]{};
     ULONG count = 2;
     EXPECT_EQ(HidP_GetLinkCollectionNodes(nodes, &count, Consumer()), HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(HidP_GetLinkCollectionNodes(nodes, &count, Consumer()), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(nodes[2].LinkUsagePage, 0xFF00);
-}
-
-TEST_F(CapsFunctions, MaxUsageListLengthFiltersByPage) {
+    // The usage list length counts the buttons of one page only.
     EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, 0x0C, Consumer()), 10u);  // 6+1+1 variable, 2 array slots
     EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, 0x08, Consumer()), 1u);
     EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, 0x06, Consumer()), 0u);  // a value, not a button

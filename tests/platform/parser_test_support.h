@@ -29,6 +29,14 @@ inline PHIDP_PREPARSED_DATA Handle(const std::unique_ptr<hidparse::PreparsedData
     return hidparse::ToHandle(data.get());
 }
 
+// Usage Page (Generic Desktop), Usage (0), Collection (Application), body, End Collection.
+inline std::vector<std::uint8_t> Tlc(const std::vector<std::uint8_t>& body) {
+    std::vector<std::uint8_t> out = {0x05, 0x01, 0x09, 0x00, 0xA1, 0x01};
+    out.insert(out.end(), body.begin(), body.end());
+    out.push_back(0xC0);
+    return out;
+}
+
 inline std::filesystem::path DescriptorDir() { return std::filesystem::path(UVC_TEST_DATA_DIR) / "descriptors"; }
 
 }  // namespace parsertest
