@@ -80,35 +80,21 @@ TEST_P(SimEndToEnd, FoundOpenedAndCommandedThroughHidD) {
                            OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
 
+    // The descriptor's layout itself is checked in descriptor_faults_test; here, that it arrives.
     PHIDP_PREPARSED_DATA preparsed = nullptr;
     ASSERT_TRUE(HidD_GetPreparsedData(h, &preparsed));
     HIDP_CAPS caps{};
     ASSERT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
+    HidD_FreePreparsedData(preparsed);
     EXPECT_EQ(caps.UsagePage, 0xFF00);
     EXPECT_EQ(caps.OutputReportByteLength, 260);
     EXPECT_EQ(caps.InputReportByteLength, 257);
-    ASSERT_EQ(caps.NumberOutputValueCaps, 3);
-    ASSERT_EQ(caps.NumberInputValueCaps, 3);
-    for (HIDP_REPORT_TYPE type : {HidP_Output, HidP_Input}) {
-        HIDP_VALUE_CAPS values[3]{};
-        USHORT count = 3;
-        ASSERT_EQ(HidP_GetValueCaps(type, values, &count, preparsed), HIDP_STATUS_SUCCESS);
-        ASSERT_EQ(count, 3);
-        const auto& reports = type == HidP_Output ? config.output : config.input;
-        for (std::size_t k = 0; k < 3; ++k) {
-            EXPECT_EQ(values[k].ReportID, reports[k].id) << k;
-            EXPECT_EQ(values[k].ReportCount, reports[k].count) << k;
-            EXPECT_EQ(values[k].BitSize, 8) << k;
-        }
-    }
-    HidD_FreePreparsedData(preparsed);
+    EXPECT_EQ(caps.NumberOutputValueCaps, 3);
+    EXPECT_EQ(caps.NumberInputValueCaps, 3);
 
     // Register read of the firmware version register 0x58: row 1 then row 2.
-    std::vector<std::uint8_t> control(64, 0);
-    control[0] = config.output[1].id;
-    control[1] = 0x06;
-    control[2] = 0x01;
-    control[3] = 0x58;
+    std::vector<std::uint8_t> control{config.output[1].id, 0x06, 0x01, 0x58};
+    control.resize(64);
     ASSERT_TRUE(HidD_SetOutputReport(h, control.data(), 64));
     std::vector<std::uint8_t> input(caps.InputReportByteLength, 0);
     input[0] = config.input[1].id;
