@@ -42,7 +42,7 @@ TEST(SimRegisters, ReadBackFirmwareVersionAndHdcpKey) {
     }
 }
 
-TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatchAndBadPinsOrValuesFail) {
+TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatch) {
     sim::Config config;
     config.gpioExternalLevels = {0, 1, 0, 0};
     Bench bench(config);
@@ -56,12 +56,6 @@ TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatchAndBadPinsOrValuesFail) {
     EXPECT_EQ(bench.device->Gpio(1).direction, 1);
     bench.device->SetGpioExternalLevel(3, 1);
     EXPECT_EQ(bench.GpioRead(3), 1);
-
-    EXPECT_EQ(bench.Gpio(0x08, 4, 1), ERROR_GEN_FAILURE);
-    EXPECT_EQ(bench.Gpio(0x09, 4, 1), ERROR_GEN_FAILURE);
-    EXPECT_EQ(bench.Send(bench.Control(0x03, 0x0A, {{4}})), ERROR_GEN_FAILURE);
-    EXPECT_EQ(bench.Gpio(0x08, 0, 2), ERROR_GEN_FAILURE);
-    EXPECT_EQ(bench.device->Gpio(0).direction, 0);
 }
 
 TEST(SimIic, AutoIncrementWrapAndReturnCodes) {
@@ -98,52 +92,78 @@ TEST(SimInformation, HdmiAndUsb) {
 
 // ---- refusals
 
-struct BadFrame {
+// Each refusal: an output report, or (without one) an input request of a report ID and length.
+struct Refusal {
     const char* name;
-    Bytes (*build)(const Bench&);
+    Bytes (*frame)(const Bench&);
+    std::uint8_t reportId;
+    ULONG requestedLength;
 };
 
-void PrintTo(const BadFrame& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const Refusal& row, std::ostream* os) { *os << row.name; }
 
 Bytes Write(const Bench& b) { return b.Control(0x0A, 0x00, {Le4(0x100), Le4(0x55)}); }
 Bytes Set(Bytes report, std::size_t at, std::uint8_t value) { return report.at(at) = value, report; }
 
-const BadFrame kBadFrames[] = {
-    {"LengthByteTooShort", [](const Bench& b) { return Set(Write(b), 1, 0x09); }},
-    {"LengthByteTooLong", [](const Bench& b) { return Set(Write(b), 1, 0x0B); }},
-    {"UnknownControlCommand", [](const Bench& b) { return Set(Write(b), 2, 0x02); }},
-    {"IicCommandOnControlReport", [](const Bench& b) { return b.Control(0x04, 0x06, {{0x90}}); }},
-    {"RegisterCommandOnIicReport", [](const Bench& b) { return Set(Write(b), 0, b.Out(ReportKind::Iic).id); }},
-    {"UnknownReportId", [](const Bench& b) { return Set(Write(b), 0, 0x09); }},
-    {"ReportOneByteShort", [](const Bench& b) { auto r = Write(b); return r.pop_back(), r; }},
-    {"ReportOneByteLong", [](const Bench& b) { auto r = Write(b); return r.push_back(0), r; }},
-    {"NonzeroPaddingAfterFrame", [](const Bench& b) { return Set(Write(b), 11, 1); }},
-    {"NonzeroLastByte", [](const Bench& b) { return Set(Write(b), 63, 0x80); }},
-    {"IicLengthByteDisagreesWithCount", [](const Bench& b) { return b.Frame(ReportKind::Iic, 5, 0x06, {{0x90, 2}}); }},
-    {"IicFrameLongerThanReport", [](const Bench& b) { return b.Frame(ReportKind::Iic, 64, 0x06, {{0x90, 60}}); }},
-    {"FlashDataWithByteOneSet", [](const Bench& b) { return b.Frame(ReportKind::FlashData, 1, 0); }},
+const Refusal kRefusals[] = {
+    {"LengthByteTooShort", [](const Bench& b) { return Set(Write(b), 1, 0x09); }, 0, 0},
+    {"LengthByteTooLong", [](const Bench& b) { return Set(Write(b), 1, 0x0B); }, 0, 0},
+    {"UnknownControlCommand", [](const Bench& b) { return Set(Write(b), 2, 0x02); }, 0, 0},
+    {"IicCommandOnControlReport", [](const Bench& b) { return b.Control(0x04, 0x06, {{0x90}}); }, 0, 0},
+    {"RegisterCommandOnIicReport", [](const Bench& b) { return Set(Write(b), 0, b.Out(ReportKind::Iic).id); }, 0, 0},
+    {"UnknownReportId", [](const Bench& b) { return Set(Write(b), 0, 0x09); }, 0, 0},
+    {"ReportOneByteShort", [](const Bench& b) { auto r = Write(b); return r.pop_back(), r; }, 0, 0},
+    {"ReportOneByteLong", [](const Bench& b) { auto r = Write(b); return r.push_back(0), r; }, 0, 0},
+    {"NonzeroPaddingAfterFrame", [](const Bench& b) { return Set(Write(b), 11, 1); }, 0, 0},
+    {"NonzeroLastByte", [](const Bench& b) { return Set(Write(b), 63, 0x80); }, 0, 0},
+    {"IicLengthByteDisagreesWithCount", [](const Bench& b) { return b.Frame(ReportKind::Iic, 5, 6, {{0x90, 2}}); }, 0, 0},
+    {"IicFrameLongerThanReport", [](const Bench& b) { return b.Frame(ReportKind::Iic, 64, 6, {{0x90, 60}}); }, 0, 0},
+    {"FlashDataWithByteOneSet", [](const Bench& b) { return b.Frame(ReportKind::FlashData, 1, 0); }, 0, 0},
+    {"GpioDirectionPinFour", [](const Bench& b) { return b.Control(0x04, 0x08, {{4, 1}}); }, 0, 0},
+    {"GpioLevelPinFour", [](const Bench& b) { return b.Control(0x04, 0x09, {{4, 1}}); }, 0, 0},
+    {"GpioReadPinFour", [](const Bench& b) { return b.Control(0x03, 0x0A, {{4}}); }, 0, 0},
+    {"GpioDirectionTwo", [](const Bench& b) { return b.Control(0x04, 0x08, {{0, 2}}); }, 0, 0},
+    // Requests: control is report 2, IIC 3, flash data 1.
+    {"LowByteNotReportLength", nullptr, 2, 0x43F},
+    {"NoCommand", nullptr, 2, 0x040},
+    {"UnknownControlRequest", nullptr, 2, 0x340},
+    {"IicRequestOnControlReport", nullptr, 2, 0xB40},
+    {"UnnamedIicRequest", nullptr, 3, 0xC40},
+    {"ControlRequestOnIicReport", nullptr, 3, 0x440},
+    {"BitsAboveFifteen", nullptr, 2, 0x10440},
+    {"FlashDataWithCommandBits", nullptr, 1, 0x1101},
+    {"FlashDataWrongLength", nullptr, 1, 0x100},
+    {"NoSuchInputReport", nullptr, 7, 0x240},
+    {"RegisterValueWithoutAddress", nullptr, 2, 0x240},
+    {"GpioLevelWithoutPin", nullptr, 2, 0xA40},
+    {"IicWriteCodeWithoutWrite", nullptr, 3, 0x640},
+    {"IicReadAnswerWithoutRead", nullptr, 3, 0x740},
 };
 
-class SimBadFrame : public testing::TestWithParam<BadFrame> {};
+class SimRefusal : public testing::TestWithParam<Refusal> {};
 
-TEST_P(SimBadFrame, FailsTheTransferChangesNothingAndIsRecorded) {
+TEST_P(SimRefusal, FailsTheTransferChangesNothingAndIsRecorded) {
+    const Refusal& r = GetParam();
     Bench bench;
-    ASSERT_EQ(bench.Announce(1, 0, 4), ERROR_SUCCESS);  // a burst the bad frame must not disturb
-    const std::size_t before = bench.device->Log().size();
-    EXPECT_EQ(bench.Send(GetParam().build(bench)), ERROR_GEN_FAILURE);
-    const sim::TransferRecord record = bench.LastRecord();
-    EXPECT_EQ(bench.device->Log().size(), before + 1);
-    EXPECT_EQ(record.result, ERROR_GEN_FAILURE);
-    EXPECT_FALSE(record.note.empty());
+    ASSERT_EQ(bench.Announce(1, 0, 4), ERROR_SUCCESS);  // a burst the refusal must not disturb
+    Bytes answer{1, 2, 3};
+    EXPECT_EQ(r.frame ? bench.Send(r.frame(bench)) : bench.device->OnInputRequest(r.reportId, r.requestedLength, answer),
+              ERROR_GEN_FAILURE);
+    EXPECT_EQ(answer.empty(), r.frame == nullptr);
+    const auto log = bench.device->Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log.back().result, ERROR_GEN_FAILURE);
+    EXPECT_FALSE(log.back().note.empty());
     EXPECT_EQ(bench.device->Register(0x100), 0u);
     EXPECT_EQ(bench.device->IicMemory(0x90)->at(0), 0);
-    // The device still works, and the flash data frame did not consume the burst.
+    EXPECT_EQ(bench.device->Gpio(0).direction, 0);
+    // The device still works, and the burst is still there to take.
     const std::uint8_t data[4] = {1, 2, 3, 4};
     EXPECT_EQ(bench.DataReport(data), ERROR_SUCCESS);
     EXPECT_EQ(bench.RegisterWrite(0x100, 1), ERROR_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, SimBadFrame, testing::ValuesIn(kBadFrames),
+INSTANTIATE_TEST_SUITE_P(Transfers, SimRefusal, testing::ValuesIn(kRefusals),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SimPadding, LaxDeviceAcceptsNonzeroBytesAfterTheFrame) {
@@ -154,50 +174,9 @@ TEST(SimPadding, LaxDeviceAcceptsNonzeroBytesAfterTheFrame) {
     EXPECT_EQ(bench.device->Register(0x100), 0x55u);
 }
 
-struct BadRequest {
-    const char* name;
-    ReportKind kind;
-    ULONG requestedLength;
-};
-
-void PrintTo(const BadRequest& row, std::ostream* os) { *os << row.name; }
-
-const BadRequest kBadRequests[] = {
-    {"LowByteNotReportLength", ReportKind::Control, 0x43F},
-    {"NoCommand", ReportKind::Control, 0x040},
-    {"UnknownControlCommand", ReportKind::Control, 0x340},
-    {"IicCommandOnControlReport", ReportKind::Control, 0xB40},
-    {"UnnamedIicCommand", ReportKind::Iic, 0xC40},
-    {"ControlCommandOnIicReport", ReportKind::Iic, 0x440},
-    {"BitsAboveFifteen", ReportKind::Control, 0x10440},
-    {"FlashDataWithCommandBits", ReportKind::FlashData, 0x1101},
-    {"FlashDataWrongLength", ReportKind::FlashData, 0x100},
-};
-
-class SimBadRequest : public testing::TestWithParam<BadRequest> {};
-
-TEST_P(SimBadRequest, Fails) {
-    Bench bench;
-    ASSERT_EQ(bench.Announce(1, 0, 256), ERROR_SUCCESS);  // a read burst is there to take
-    Bytes answer{1, 2, 3};
-    EXPECT_EQ(bench.device->OnInputRequest(bench.In(GetParam().kind).id, GetParam().requestedLength, answer),
-              ERROR_GEN_FAILURE);
-    EXPECT_TRUE(answer.empty());
-    EXPECT_FALSE(bench.LastRecord().note.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Requests, SimBadRequest, testing::ValuesIn(kBadRequests),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-TEST(SimRequests, AnswersWithoutTheirSetUpAndOtherReportTypesFail) {
+TEST(SimRequests, NoFeatureOrInterruptReports) {
     Bench bench;
     Bytes answer;
-    EXPECT_EQ(bench.Request(ReportKind::Control, 0x02, answer), ERROR_GEN_FAILURE) << "no register address";
-    EXPECT_EQ(bench.Request(ReportKind::Control, 0x0A, answer), ERROR_GEN_FAILURE) << "no GPIO pin";
-    EXPECT_EQ(bench.Request(ReportKind::Iic, 0x06, answer), ERROR_GEN_FAILURE) << "no IIC write";
-    EXPECT_EQ(bench.Request(ReportKind::Iic, 0x07, answer), ERROR_GEN_FAILURE) << "no IIC read";
-    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE) << "no burst";
-    EXPECT_EQ(bench.device->OnInputRequest(0x07, 0x240, answer), ERROR_GEN_FAILURE) << "no such report";
     const std::uint8_t report[2] = {2, 0};
     EXPECT_EQ(bench.device->OnSetFeature(report), ERROR_GEN_FAILURE);
     EXPECT_EQ(bench.device->OnGetFeature(2, 64, answer), ERROR_GEN_FAILURE);

@@ -163,6 +163,8 @@ TEST(SimBurst, ServesExactlyTheAnnouncedLengthInOneDirection) {
 TEST(SimBurst, SetUpMustBeModeThenLength) {
     Bench bench;
     const auto data = Pattern(16, 1);
+    Bytes answer;
+    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE) << "no burst";
     EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE) << "no access mode before it";
     EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
     ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);

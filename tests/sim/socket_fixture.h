@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "platform/hid/hid_library.h"
 #include "platform/hid/transport_socket.h"
@@ -81,42 +80,6 @@ protected:
 private:
     std::string root_;
     std::string saved_;
-};
-
-// A listener that never serves a transfer: with answerInfo it answers the Info request of
-// the first connection and then leaves every later request unanswered; without, it never accepts.
-class SilentServer {
-public:
-    SilentServer(const std::string& path, bool answerInfo) : listen_(UnixSocket(path, false, 4)) {
-        EXPECT_EQ(pipe(wake_), 0);
-        if (answerInfo) thread_ = std::thread([this] { Serve(); });
-    }
-    ~SilentServer() {
-        [[maybe_unused]] ssize_t n = write(wake_[1], "x", 1);
-        if (thread_.joinable()) thread_.join();
-        for (int fd : {listen_, wake_[0], wake_[1]}) close(fd);
-    }
-
-private:
-    void Serve() {
-        pollfd p[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(p, 2, 10000) <= 0 || (p[1].revents & POLLIN)) return;
-        int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK);
-        simsocket::Message request;
-        if (fd >= 0 && simsocket::ReceiveMessage(fd, request, 5000, 5000, wake_[0]) == simsocket::IoStatus::Ok) {
-            std::vector<std::uint8_t> reply(4, 0);  // ERROR_SUCCESS, then the device description
-            const auto body = simsocket::EncodeInfo(vhid::DeviceInfo{});
-            reply.insert(reply.end(), body.begin(), body.end());
-            simsocket::SendMessage(fd, simsocket::MessageType::Reply, reply, 5000);
-            pollfd w{wake_[0], POLLIN, 0};
-            poll(&w, 1, 10000);
-        }
-        if (fd >= 0) close(fd);
-    }
-
-    int listen_;
-    int wake_[2] = {-1, -1};
-    std::thread thread_;
 };
 
 }  // namespace simtest
