@@ -135,16 +135,12 @@ TEST(SimFaults, SettableWhileTransfersRunOnAnotherThread) {
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
     bench.device->FailTransfer(1);  // at least the first write fails
-    int set = 1;
     std::thread worker([&] {
-        for (int i = 0; i < 2000; ++i)
-            if (bench.RegisterWrite(0x10, static_cast<std::uint32_t>(i)) != ERROR_SUCCESS) ++failures;
+        for (std::uint32_t i = 0; i < 2000; ++i) failures += bench.RegisterWrite(0x10, i) != ERROR_SUCCESS;
         done = true;
     });
-    for (; !done; ++set) {
-        bench.device->FailTransfer(1);
-        (void)bench.device->Log();
-    }
+    int set = 1;
+    for (; !done; ++set) bench.device->FailTransfer(1), (void)bench.device->Log();
     worker.join();
     EXPECT_EQ(bench.device->TransferCount(), 2000u);
     EXPECT_GE(failures.load(), 1);

@@ -70,8 +70,6 @@ struct Garbage {
     Bytes bytes;
 };
 
-void PrintTo(const Garbage& row, std::ostream* os) { *os << row.name; }
-
 const Garbage kGarbage[] = {
     {"OversizedLength", {0xFF, 0xFF, 0xFF, 0x7F, 0x02, 0, 0, 0}},
     {"UnknownType", {0x00, 0x00, 0x00, 0x00, 0x42, 0, 0, 0}},
