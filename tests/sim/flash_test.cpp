@@ -6,98 +6,89 @@
 
 namespace {
 
-using simtest::Bench;
-using simtest::Pattern;
+using namespace simtest;
 
 constexpr std::uint32_t kMiB = 0x100000;
 
-TEST(SimFlashGeometry, EveryRowIsWholeSectorsAndRowsOutsideAreRefused) {
+TEST(SimFlashGeometry, EveryRowIsWholeSectorsGetIdAnswersItsRowAndRowsOutsideAreRefused) {
+    sim::FlashGeometry g;
     for (std::uint16_t row = 0; row < sim::kPartRows; ++row) {
-        sim::FlashGeometry g;
         ASSERT_TRUE(sim::GeometryForRow(row, g)) << row;
         EXPECT_TRUE(g.sectorSize == 0x1000 || g.sectorSize == 0x10000) << row;
         EXPECT_EQ(g.totalSize % g.sectorSize, 0u) << row;
         EXPECT_GE(g.totalSize, 256u * 1024) << row;
     }
+    EXPECT_FALSE(sim::GeometryForRow(46, g));
+    EXPECT_FALSE(sim::GeometryForRow(0xFFFF, g));
+    // Row 1 has the geometry of its sibling row 0; 28 is the largest part, 34 the smallest,
+    // 45 the last row.
     struct Expected { std::uint16_t row; std::uint32_t sector, total; };
-    for (Expected e : {Expected{22, 0x10000, 4 * kMiB}, Expected{29, 0x10000, 8 * kMiB}, Expected{32, 0x1000, 16 * kMiB},
-                       Expected{34, 0x10000, 256 * 1024}, Expected{38, 0x10000, 2 * kMiB},
-                       Expected{44, 0x1000, 8 * kMiB}, Expected{28, 0x10000, 64 * kMiB}}) {
-        sim::FlashGeometry g;
+    for (Expected e : {Expected{1, 0x10000, 4 * kMiB}, Expected{28, 0x10000, 64 * kMiB}, Expected{34, 0x10000, 0x40000},
+                       Expected{44, 0x1000, 8 * kMiB}, Expected{45, 0x1000, 8 * kMiB}}) {
         ASSERT_TRUE(sim::GeometryForRow(e.row, g));
         EXPECT_EQ(g.sectorSize, e.sector) << e.row;
         EXPECT_EQ(g.totalSize, e.total) << e.row;
+        sim::Config config;
+        config.partRow = e.row;
+        Bench bench(config);
+        const Bytes id = bench.Ask(ReportKind::Control, 0x04);
+        EXPECT_EQ(id.size() < 2 ? -1 : id[0] | id[1] << 8, e.row) << "Get ID answers the row, little-endian";
+        EXPECT_EQ(bench.device->FlashContents().size(), e.total) << e.row;
     }
-    sim::FlashGeometry g;
-    EXPECT_FALSE(sim::GeometryForRow(46, g));
-    EXPECT_FALSE(sim::GeometryForRow(0xFFFF, g));
 }
 
-TEST(SimFlash, FreshFlashReadsErased) {
-    Bench bench;
-    std::vector<std::uint8_t> out;
-    ASSERT_EQ(bench.ReadBurst(1, 0x7FFF00, 0x100, out), ERROR_SUCCESS);
-    EXPECT_EQ(out, std::vector<std::uint8_t>(0x100, 0xFF));
-}
-
-TEST(SimFlash, WriteBurstThenReadBurstWithShortLastChunks) {
+TEST(SimFlash, FreshFlashReadsErasedAndBurstsEndInAShortChunk) {
     sim::Config config;
     config.input[0].count = 100;  // read chunks of 100, write chunks of 256
     Bench bench(config);
+    Bytes out;
+    ASSERT_EQ(bench.ReadBurst(1, 0x7FFF00, 0x100, out), ERROR_SUCCESS);
+    EXPECT_EQ(out, Bytes(0x100, 0xFF));
+
+    const auto transfers = bench.device->TransferCount();
     const auto data = Pattern(1000, 3);
     ASSERT_EQ(bench.WriteBurst(1, 0x10000, data), ERROR_SUCCESS);
-    std::vector<std::uint8_t> out;
     ASSERT_EQ(bench.ReadBurst(1, 0x10000, 1000, out), ERROR_SUCCESS);
     EXPECT_EQ(out, data);
     EXPECT_EQ(bench.device->FlashBytes(0x10000, 1000), data);
-    // The last read answer carries the 0 remaining bytes... of its 100: the rest is zero.
+    // The last read answer: the final 100 bytes, then the report's zero byte.
     const sim::TransferRecord last = bench.LastRecord();
     ASSERT_EQ(last.bytes.size(), 101u);
-    EXPECT_EQ(std::vector<std::uint8_t>(last.bytes.begin(), last.bytes.begin() + 100),
-              std::vector<std::uint8_t>(data.begin() + 900, data.end()));
+    EXPECT_EQ(Head(last.bytes, 100), Bytes(data.begin() + 900, data.end()));
     EXPECT_EQ(last.bytes[100], 0);
     // 4 write chunks (3 full, 1 short) and 10 read chunks, plus two announcements each.
-    EXPECT_EQ(bench.device->TransferCount(), 2u + 4u + 2u + 10u);
+    EXPECT_EQ(bench.device->TransferCount() - transfers, 2u + 4u + 2u + 10u);
 }
 
 TEST(SimFlash, BurstErasesEachSectorItEntersOnceAndWholly) {
-    Bench bench;  // 64 KiB sectors
-    bench.device->LoadFlash(std::vector<std::uint8_t>(0x40000, 0x00));
-    // Starts mid-sector 1 and ends inside sector 2; sector 0 and 3 are left alone.
-    const auto data = Pattern(0x10000, 9);
-    ASSERT_EQ(bench.WriteBurst(1, 0x18000, data), ERROR_SUCCESS);
-    // Had the programming been done without an erase, AND with the zeros would leave 0.
-    EXPECT_EQ(bench.device->FlashBytes(0x18000, 0x10000), data);
-    // Every chunk of the same burst in sector 1 survived: it was erased only once.
-    EXPECT_EQ(bench.device->FlashBytes(0x10000, 0x8000), std::vector<std::uint8_t>(0x8000, 0xFF));
-    EXPECT_EQ(bench.device->FlashBytes(0x28000, 0x8000), std::vector<std::uint8_t>(0x8000, 0xFF));
-    EXPECT_EQ(bench.device->FlashBytes(0xFFF0, 0x10), std::vector<std::uint8_t>(0x10, 0x00));
-    EXPECT_EQ(bench.device->FlashBytes(0x30000, 0x10), std::vector<std::uint8_t>(0x10, 0x00));
-}
-
-TEST(SimFlash, FourKilobyteSectorPartErasesOnlyTheSectorsTouched) {
-    sim::Config config;
-    config.partRow = 44;
-    Bench bench(config);
-    bench.device->LoadFlash(std::vector<std::uint8_t>(0x190000, 0x00));
-    const auto data = Pattern(0x1100, 1);
-    ASSERT_EQ(bench.WriteBurst(0, 0x180000, data), ERROR_SUCCESS);
-    EXPECT_EQ(bench.device->FlashBytes(0x180000, 0x1100), data);
-    EXPECT_EQ(bench.device->FlashBytes(0x181100, 0xF00), std::vector<std::uint8_t>(0xF00, 0xFF));
-    EXPECT_EQ(bench.device->FlashBytes(0x182000, 0x100), std::vector<std::uint8_t>(0x100, 0x00));
+    for (auto [row, sector] : {std::pair<std::uint16_t, std::uint32_t>{29, 0x10000}, {44, 0x1000}}) {
+        sim::Config config;
+        config.partRow = row;
+        Bench bench(config);
+        const std::uint32_t half = sector / 2, start = 0x180000 + half;
+        bench.device->LoadFlash(Bytes(0x180000 + 3 * sector, 0x00));
+        // Starts mid-sector and ends mid-way into the next; the sectors around are left alone.
+        const auto data = Pattern(sector, 9);
+        ASSERT_EQ(bench.WriteBurst(1, start, data), ERROR_SUCCESS);
+        // Programming without an erase would AND with the zeros; erasing per chunk would
+        // wipe the burst's earlier chunks.
+        EXPECT_EQ(bench.device->FlashBytes(start, sector), data) << row;
+        EXPECT_EQ(bench.device->FlashBytes(start - half, half), Bytes(half, 0xFF)) << row;
+        EXPECT_EQ(bench.device->FlashBytes(start + sector, half), Bytes(half, 0xFF)) << row;
+        EXPECT_EQ(bench.device->FlashBytes(start - half - 16, 16), Bytes(16, 0x00)) << row;
+        EXPECT_EQ(bench.device->FlashBytes(start + sector + half, 16), Bytes(16, 0x00)) << row;
+    }
 }
 
 TEST(SimFlash, ASecondBurstOverWrittenDataErasesFirst) {
-    // The update flag: cleared, then set. Without the erase, programming 0x01 over 0x00
-    // would leave 0x00 (programming only clears bits).
+    // The update flag: cleared, then set; programming alone only clears bits.
     Bench bench;
-    std::vector<std::uint8_t> block(256, 0xFF);
-    block[0] = 0x00;
-    ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
-    EXPECT_EQ(bench.device->FlashBytes(0x70000, 1)[0], 0x00);
-    block[0] = 0x01;
-    ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
-    EXPECT_EQ(bench.device->FlashBytes(0x70000, 1)[0], 0x01);
+    Bytes block(256, 0xFF);
+    for (std::uint8_t flag : std::initializer_list<std::uint8_t>{0x00, 0x01}) {
+        block[0] = flag;
+        ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
+        EXPECT_EQ(bench.device->FlashBytes(0x70000, 1), Bytes{flag});
+    }
 }
 
 struct Window {
@@ -107,8 +98,6 @@ struct Window {
     std::uint32_t address, length;
     bool announceAccepted, lengthAccepted;
 };
-
-void PrintTo(const Window& row, std::ostream* os) { *os << row.name; }
 
 const Window kWindows[] = {
     {"FirmwareWhole", 29, 0, 0x180000, 0x370000, true, true},
@@ -140,43 +129,44 @@ TEST_P(SimAccessWindow, AnnouncementIsRefusedOutsideTheModesWindow) {
     Bench bench(config);
     EXPECT_EQ(bench.AccessMode(w.mode, w.address) == ERROR_SUCCESS, w.announceAccepted);
     EXPECT_EQ(bench.Length(w.length) == ERROR_SUCCESS, w.lengthAccepted);
-    std::vector<std::uint8_t> answer;
+    Bytes answer;
     EXPECT_EQ(bench.DataRequest(answer) == ERROR_SUCCESS, w.lengthAccepted && w.length > 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SimAccessWindow, testing::ValuesIn(kWindows),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(SimBurst, ServesExactlyTheAnnouncedLength) {
+TEST(SimBurst, ServesExactlyTheAnnouncedLengthInOneDirection) {
     Bench bench;
     const auto data = Pattern(300, 5);
     ASSERT_EQ(bench.WriteBurst(1, 0, data), ERROR_SUCCESS);
-    EXPECT_EQ(bench.DataReport(std::span(data).first(16)), ERROR_GEN_FAILURE);  // beyond the 300 bytes
+    EXPECT_EQ(bench.DataReport(std::span(data).first(16)), ERROR_GEN_FAILURE);
     EXPECT_NE(bench.LastRecord().note.find("beyond"), std::string::npos);
-    std::vector<std::uint8_t> out;
+    Bytes out;
     ASSERT_EQ(bench.ReadBurst(1, 0, 300, out), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataRequest(out), ERROR_GEN_FAILURE) << "beyond the read burst";
+    // Nonzero bytes after the last short chunk (here one byte more than announced).
+    ASSERT_EQ(bench.Announce(1, 0, 10), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataReport(std::span(data).first(11)), ERROR_GEN_FAILURE);
+    EXPECT_EQ(bench.DataReport(std::span(data).first(10)), ERROR_SUCCESS);
+    // The direction cannot change within a burst.
+    ASSERT_EQ(bench.Announce(1, 0, 1024), ERROR_SUCCESS);
+    ASSERT_EQ(bench.DataReport(std::span(data).first(256)), ERROR_SUCCESS);
     EXPECT_EQ(bench.DataRequest(out), ERROR_GEN_FAILURE);
-}
-
-TEST(SimBurst, DirectionCannotChangeWithinABurst) {
-    Bench bench;
     ASSERT_EQ(bench.Announce(1, 0, 1024), ERROR_SUCCESS);
-    const auto data = Pattern(256, 1);
-    ASSERT_EQ(bench.DataReport(data), ERROR_SUCCESS);
-    std::vector<std::uint8_t> answer;
-    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE);
-    ASSERT_EQ(bench.Announce(1, 0, 1024), ERROR_SUCCESS);
-    ASSERT_EQ(bench.DataRequest(answer), ERROR_SUCCESS);
-    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
+    ASSERT_EQ(bench.DataRequest(out), ERROR_SUCCESS);
+    EXPECT_EQ(bench.DataReport(std::span(data).first(256)), ERROR_GEN_FAILURE);
 }
 
 TEST(SimBurst, SetUpMustBeModeThenLength) {
     Bench bench;
     const auto data = Pattern(16, 1);
-    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE);  // no access mode before it
+    Bytes answer;
+    EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE) << "no burst";
+    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE) << "no access mode before it";
     EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
     ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
-    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE);  // a second length without a mode
+    EXPECT_EQ(bench.Length(16), ERROR_GEN_FAILURE) << "a second length without a mode";
     // A new access mode ends the burst before its length is given.
     ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
     ASSERT_EQ(bench.AccessMode(1, 0x1000), ERROR_SUCCESS);
@@ -186,18 +176,9 @@ TEST(SimBurst, SetUpMustBeModeThenLength) {
     ASSERT_EQ(bench.Announce(1, 0x2000, 512), ERROR_SUCCESS);
     ASSERT_EQ(bench.DataReport(std::span(block).first(256)), ERROR_SUCCESS);
     ASSERT_EQ(bench.RegisterWrite(0x100, 1), ERROR_SUCCESS);
-    std::uint8_t level = 0;
-    ASSERT_EQ(bench.GpioRead(0, level), ERROR_SUCCESS);
+    ASSERT_EQ(bench.GpioRead(0), 0);
     ASSERT_EQ(bench.DataReport(std::span(block).subspan(256)), ERROR_SUCCESS);
     EXPECT_EQ(bench.device->FlashBytes(0x2000, 512), block);
-}
-
-TEST(SimBurst, NonzeroBytesAfterTheLastShortChunkAreRefused) {
-    Bench bench;
-    ASSERT_EQ(bench.Announce(1, 0, 10), ERROR_SUCCESS);
-    const auto data = Pattern(11, 1);  // one byte more than announced
-    EXPECT_EQ(bench.DataReport(data), ERROR_GEN_FAILURE);
-    EXPECT_EQ(bench.DataReport(std::span(data).first(10)), ERROR_SUCCESS);
 }
 
 TEST(SimBurst, ReadLengthOfZeroCannotServeData) {
@@ -205,7 +186,7 @@ TEST(SimBurst, ReadLengthOfZeroCannotServeData) {
     config.input[0].count = 0;
     Bench bench(config);
     ASSERT_EQ(bench.Announce(1, 0, 16), ERROR_SUCCESS);
-    std::vector<std::uint8_t> answer;
+    Bytes answer;
     EXPECT_EQ(bench.DataRequest(answer), ERROR_GEN_FAILURE);
 }
 

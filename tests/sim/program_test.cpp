@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,7 +17,7 @@ extern char** environ;
 
 namespace {
 
-using simtest::RuntimeDirFixture;
+using namespace simtest;
 
 // A running simulator program; killed (and reaped) if the test did not stop it.
 class Program {
@@ -40,32 +39,22 @@ public:
         stdout_ = out[0];
     }
     ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
+        if (pid_ > 0) Stop(SIGKILL);
         if (stdout_ >= 0) close(stdout_);
     }
-    // Everything the program printed up to the deadline, or up to its first line.
+    // What the program printed up to its first line, or until it fell silent for 10 s.
     std::string FirstLine() {
         std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 1000) <= 0) continue;
-            char buffer[256];
-            ssize_t n = read(stdout_, buffer, sizeof buffer);
+        char buffer[256];
+        for (pollfd p{stdout_, POLLIN, 0}; text.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0;) {
+            const ssize_t n = read(stdout_, buffer, sizeof buffer);
             if (n <= 0) break;
             text.append(buffer, static_cast<std::size_t>(n));
         }
         return text;
     }
     // The exit status after `signal`, or -1.
-    int Stop(int signal) {
-        if (pid_ <= 0) return -1;
-        kill(pid_, signal);
-        return Wait();
-    }
+    int Stop(int signal) { return pid_ > 0 && kill(pid_, signal) == 0 ? Wait() : -1; }
     int Wait() {
         int status = 0;
         if (waitpid(pid_, &status, 0) != pid_) return -1;
@@ -78,18 +67,19 @@ private:
     int stdout_ = -1;
 };
 
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class SimProgram : public RuntimeDirFixture {};
 
 TEST_F(SimProgram, ServesOverItsSocketAndSavesAtSigterm) {
     const std::string flash = Root() + "/flash.bin", log = Root() + "/log.txt", image = Root() + "/image.bin";
-    {
-        std::ofstream out(image, std::ios::binary);
-        out << "IMAGE";
-    }
+    std::ofstream(image, std::ios::binary) << "IMAGE";
     Program program({"--vid", "abcd", "--pid", "0x0002", "--part-row", "34", "--image", image, "--name", "t.sock",
                      "--save-flash", flash, "--save-log", log});
-    const std::string ready = program.FirstLine();
-    ASSERT_EQ(ready, "uvc_hid_sim ready: " + SimDir() + "/t.sock\n");
+    ASSERT_EQ(program.FirstLine(), "uvc_hid_sim ready: " + SimDir() + "/t.sock\n");
 
     auto listed = Enumerate();
     ASSERT_EQ(listed.size(), 1u);
@@ -99,36 +89,24 @@ TEST_F(SimProgram, ServesOverItsSocketAndSavesAtSigterm) {
     ASSERT_EQ(Provider().Open(listed[0].path, 0, 0, connection), ERROR_SUCCESS);
 
     // Write 16 bytes at 0x100 of the 256 KiB flash, over the wire.
-    simtest::Bench frames;  // only builds frames; its own device is not used
-    auto mode = frames.Control(0x07, 0x03);
-    mode[3] = 1;
-    simtest::PutLe(mode, 4, 0x100);
-    auto length = frames.Control(0x06, 0x05);
-    simtest::PutLe(length, 3, 16);
-    std::vector<std::uint8_t> data(260, 0);
-    data[0] = 1;
-    for (std::size_t i = 0; i < 16; ++i) data[4 + i] = static_cast<std::uint8_t>(0xA0 + i);
-    ASSERT_EQ(connection->SetOutputReport(mode), ERROR_SUCCESS);
-    ASSERT_EQ(connection->SetOutputReport(length), ERROR_SUCCESS);
-    ASSERT_EQ(connection->SetOutputReport(data), ERROR_SUCCESS);
-    std::vector<std::uint8_t> answer;
+    const Bench frames;  // only builds frames; its own device is not used
+    const Bytes data = Pattern(16, 0xA0);
+    ASSERT_EQ(connection->SetOutputReport(frames.Control(0x07, 0x03, {{1}, Le4(0x100)})), ERROR_SUCCESS);
+    ASSERT_EQ(connection->SetOutputReport(frames.Control(0x06, 0x05, {Le4(16)})), ERROR_SUCCESS);
+    ASSERT_EQ(connection->SetOutputReport(frames.Frame(ReportKind::FlashData, 0, 0, {{0}, data})), ERROR_SUCCESS);
+    Bytes answer;
     ASSERT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
-    EXPECT_EQ(answer.at(0), 34);
+    EXPECT_EQ(First(answer), 34);
 
     EXPECT_EQ(program.Stop(SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(SimDir() + "/t.sock"));
-    std::ifstream in(flash, std::ios::binary);
-    std::vector<char> saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes saved = ReadFile(flash);
     ASSERT_EQ(saved.size(), 0x40000u);
     // The write burst erased sector 0 (and with it the loaded image) and programmed its bytes.
-    EXPECT_EQ(saved[0], static_cast<char>(0xFF));
-    EXPECT_EQ(static_cast<std::uint8_t>(saved[0x100]), 0xA0);
-    EXPECT_EQ(static_cast<std::uint8_t>(saved[0x10F]), 0xAF);
-    std::ifstream logIn(log);
-    std::string line;
-    int lines = 0;
-    while (std::getline(logIn, line)) ++lines;
-    EXPECT_EQ(lines, 4);
+    EXPECT_EQ(saved[0], 0xFF);
+    EXPECT_EQ(Bytes(saved.begin() + 0x100, saved.begin() + 0x110), data);
+    const Bytes logText = ReadFile(log);
+    EXPECT_EQ(std::count(logText.begin(), logText.end(), '\n'), 4) << "one line a transfer";
 }
 
 TEST_F(SimProgram, KilledSimulatorLeavesAStaleSocketThatEnumerationRemoves) {
@@ -136,8 +114,8 @@ TEST_F(SimProgram, KilledSimulatorLeavesAStaleSocketThatEnumerationRemoves) {
     ASSERT_NE(program.FirstLine().find("ready"), std::string::npos);
     std::unique_ptr<hidtransport::Connection> connection;
     ASSERT_EQ(Provider().Open(u"\\\\?\\simhid#k.sock", 0, 0, connection), ERROR_SUCCESS);
-    std::vector<std::uint8_t> answer;
-    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_GEN_FAILURE);  // the fault option
+    Bytes answer;
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_GEN_FAILURE) << "the fault option";
     EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
     program.Stop(SIGKILL);
     EXPECT_TRUE(std::filesystem::exists(SimDir() + "/k.sock"));
@@ -148,8 +126,7 @@ TEST_F(SimProgram, KilledSimulatorLeavesAStaleSocketThatEnumerationRemoves) {
 
 TEST_F(SimProgram, HelpAndBadOptions) {
     Program help({"--help"});
-    const std::string text = help.FirstLine();
-    EXPECT_NE(text.find("usage: uvc_hid_sim"), std::string::npos);
+    EXPECT_NE(help.FirstLine().find("usage: uvc_hid_sim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--frobnicate", "1"}, {"--part-row", "46"},
                                          {"--vid", "xyz"}, {"--report", "flash-in=1"}, {"--name", "../x.sock"},

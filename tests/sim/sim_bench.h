@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -12,13 +13,25 @@
 
 namespace simtest {
 
-inline void PutLe(std::vector<std::uint8_t>& report, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) report[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+using Bytes = std::vector<std::uint8_t>;
+using sim::ReportKind;
 
-inline std::uint32_t Le32(const std::vector<std::uint8_t>& bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
+inline Bytes Le4(std::uint32_t v) {
+    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+}
+inline std::uint32_t Le32(const Bytes& b, std::size_t at = 0) {
+    return b.at(at) | std::uint32_t{b.at(at + 1)} << 8 | std::uint32_t{b.at(at + 2)} << 16 |
+           std::uint32_t{b.at(at + 3)} << 24;
+}
+// The first byte (a return code), or -1 for a failed exchange.
+inline int First(const Bytes& b) { return b.empty() ? -1 : b[0]; }
+inline Bytes Head(const Bytes& b, std::size_t n) {
+    return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
+}
+inline Bytes Pattern(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+    return bytes;
 }
 
 class Bench {
@@ -28,131 +41,95 @@ public:
         device = sim::SimulatedDevice::Create(config, error);
         EXPECT_TRUE(device) << error;
     }
+    const sim::ReportConfig& Out(ReportKind kind) const { return config_.output[static_cast<std::size_t>(kind)]; }
+    const sim::ReportConfig& In(ReportKind kind) const { return config_.input[static_cast<std::size_t>(kind)]; }
 
-    const sim::ReportConfig& Out(sim::ReportKind kind) const { return config_.output[static_cast<std::size_t>(kind)]; }
-    const sim::ReportConfig& In(sim::ReportKind kind) const { return config_.input[static_cast<std::size_t>(kind)]; }
-
-    // A zeroed output report of `kind` with its report ID, length byte and command.
-    std::vector<std::uint8_t> Frame(sim::ReportKind kind, std::uint8_t lengthByte, std::uint8_t command) const {
-        std::vector<std::uint8_t> report(std::size_t{Out(kind).count} + 1, 0);
-        report[0] = Out(kind).id;
-        report[1] = lengthByte;
-        report[2] = command;
+    // A zeroed output report of `kind`: report ID, length byte, command, then `params` from byte 3.
+    Bytes Frame(ReportKind kind, std::uint8_t lengthByte, std::uint8_t command,
+                std::initializer_list<Bytes> params = {}) const {
+        Bytes report(std::size_t{Out(kind).count} + 1, 0);
+        report[0] = Out(kind).id, report[1] = lengthByte, report[2] = command;
+        std::size_t at = 3;
+        for (const Bytes& part : params)
+            for (std::uint8_t byte : part) report.at(at++) = byte;
         return report;
     }
-    std::vector<std::uint8_t> Control(std::uint8_t lengthByte, std::uint8_t command) const {
-        return Frame(sim::ReportKind::Control, lengthByte, command);
+    Bytes Control(std::uint8_t lengthByte, std::uint8_t command, std::initializer_list<Bytes> params = {}) const {
+        return Frame(ReportKind::Control, lengthByte, command, params);
     }
 
-    DWORD Send(const std::vector<std::uint8_t>& report) { return device->OnOutputReport(report); }
-    DWORD Request(sim::ReportKind kind, std::uint8_t command, std::vector<std::uint8_t>& answer) {
-        const ULONG length = ULONG{In(kind).count} + 1;
-        return device->OnInputRequest(In(kind).id, (ULONG{command} << 8) | length, answer);
+    DWORD Send(const Bytes& report) { return device->OnOutputReport(report); }
+    DWORD Request(ReportKind kind, std::uint8_t command, Bytes& answer) {
+        return device->OnInputRequest(In(kind).id, (ULONG{command} << 8) | (ULONG{In(kind).count} + 1), answer);
+    }
+    // Sends `frame` (if any), then asks for the answer to `command`; empty when either fails.
+    Bytes Ask(ReportKind kind, std::uint8_t command, const Bytes& frame = {}) {
+        Bytes answer;
+        if (!frame.empty() && Send(frame) != ERROR_SUCCESS) return {};
+        return Request(kind, command, answer) == ERROR_SUCCESS ? answer : Bytes{};
     }
 
     DWORD RegisterWrite(std::uint32_t address, std::uint32_t value) {
-        auto report = Control(0x0A, 0x00);
-        PutLe(report, 3, address);
-        PutLe(report, 7, value);
-        return Send(report);
+        return Send(Control(0x0A, 0x00, {Le4(address), Le4(value)}));
     }
-    DWORD RegisterRead(std::uint32_t address, std::uint32_t& value) {
-        auto report = Control(0x06, 0x01);
-        PutLe(report, 3, address);
-        if (DWORD error = Send(report); error != ERROR_SUCCESS) return error;
-        std::vector<std::uint8_t> answer;
-        if (DWORD error = Request(sim::ReportKind::Control, 0x02, answer); error != ERROR_SUCCESS) return error;
-        value = Le32(answer);
-        return ERROR_SUCCESS;
+    std::optional<std::uint32_t> RegisterRead(std::uint32_t address) {
+        Bytes answer = Ask(ReportKind::Control, 0x02, Control(0x06, 0x01, {Le4(address)}));
+        return answer.empty() ? std::nullopt : std::optional(Le32(answer));
     }
     DWORD Gpio(std::uint8_t command, std::uint8_t pin, std::uint8_t value) {
-        auto report = Control(0x04, command);
-        report[3] = pin;
-        report[4] = value;
-        return Send(report);
+        return Send(Control(0x04, command, {{pin, value}}));
     }
-    DWORD GpioRead(std::uint8_t pin, std::uint8_t& level) {
-        auto report = Control(0x03, 0x0A);
-        report[3] = pin;
-        if (DWORD error = Send(report); error != ERROR_SUCCESS) return error;
-        std::vector<std::uint8_t> answer;
-        if (DWORD error = Request(sim::ReportKind::Control, 0x0A, answer); error != ERROR_SUCCESS) return error;
-        level = answer.at(0);
-        return ERROR_SUCCESS;
+    int GpioRead(std::uint8_t pin) {
+        Bytes answer = Ask(ReportKind::Control, 0x0A, Control(0x03, 0x0A, {{pin}}));
+        return answer.empty() ? -1 : answer[0];
     }
-    DWORD IicWrite(std::uint8_t address, const std::vector<std::uint8_t>& data, std::uint8_t& code) {
-        auto report = Frame(sim::ReportKind::Iic, static_cast<std::uint8_t>(4 + data.size()), 0x06);
-        report[3] = address;
-        report[4] = static_cast<std::uint8_t>(data.size());
-        std::copy(data.begin(), data.end(), report.begin() + 5);
-        if (DWORD error = Send(report); error != ERROR_SUCCESS) return error;
-        std::vector<std::uint8_t> answer;
-        if (DWORD error = Request(sim::ReportKind::Iic, 0x06, answer); error != ERROR_SUCCESS) return error;
-        code = answer.at(0);
-        return ERROR_SUCCESS;
-    }
-    // The answer: return code, then the bytes read.
-    DWORD IicRead(std::uint8_t address, const std::vector<std::uint8_t>& data, std::uint8_t readCount,
-                  std::vector<std::uint8_t>& answer) {
-        auto report = Frame(sim::ReportKind::Iic, static_cast<std::uint8_t>(5 + data.size()), 0x07);
-        report[3] = address;
-        report[4] = static_cast<std::uint8_t>(data.size());
-        std::copy(data.begin(), data.end(), report.begin() + 5);
-        report[5 + data.size()] = readCount;
-        if (DWORD error = Send(report); error != ERROR_SUCCESS) return error;
-        return Request(sim::ReportKind::Iic, 0x07, answer);
+    // IIC write (command 0x06: its code) or read (0x07: code, then the bytes read).
+    Bytes Iic(std::uint8_t address, const Bytes& data, std::optional<std::uint8_t> readCount = std::nullopt) {
+        const std::uint8_t length = static_cast<std::uint8_t>(4 + data.size() + (readCount ? 1 : 0));
+        const std::uint8_t command = readCount ? 0x07 : 0x06;
+        Bytes tail = readCount ? Bytes{*readCount} : Bytes{};
+        return Ask(ReportKind::Iic, command,
+                   Frame(ReportKind::Iic, length, command, {{address, std::uint8_t(data.size())}, data, tail}));
     }
 
     DWORD AccessMode(std::uint8_t mode, std::uint32_t address) {
-        auto report = Control(0x07, 0x03);
-        report[3] = mode;
-        PutLe(report, 4, address);
-        return Send(report);
+        return Send(Control(0x07, 0x03, {{mode}, Le4(address)}));
     }
-    DWORD Length(std::uint32_t length) {
-        auto report = Control(0x06, 0x05);
-        PutLe(report, 3, length);
-        return Send(report);
-    }
+    DWORD Length(std::uint32_t length) { return Send(Control(0x06, 0x05, {Le4(length)})); }
     DWORD Announce(std::uint8_t mode, std::uint32_t address, std::uint32_t length) {
-        if (DWORD error = AccessMode(mode, address); error != ERROR_SUCCESS) return error;
-        return Length(length);
+        DWORD error = AccessMode(mode, address);
+        return error != ERROR_SUCCESS ? error : Length(length);
     }
-    std::size_t WriteChunkLimit() const { return Out(sim::ReportKind::FlashData).count - 3u; }
+    std::size_t WriteChunkLimit() const { return Out(ReportKind::FlashData).count - 3u; }
     DWORD DataReport(std::span<const std::uint8_t> chunk) {
+        Bytes report(std::size_t{Out(ReportKind::FlashData).count} + 1, 0);
+        report[0] = Out(ReportKind::FlashData).id;
         EXPECT_LE(chunk.size(), WriteChunkLimit());
-        chunk = chunk.first(std::min(chunk.size(), WriteChunkLimit()));
-        std::vector<std::uint8_t> report(std::size_t{Out(sim::ReportKind::FlashData).count} + 1, 0);
-        report[0] = Out(sim::ReportKind::FlashData).id;
-        std::copy(chunk.begin(), chunk.end(), report.begin() + 4);
+        std::copy_n(chunk.begin(), std::min(chunk.size(), WriteChunkLimit()), report.begin() + 4);
         return Send(report);
     }
-    DWORD DataRequest(std::vector<std::uint8_t>& answer) {
-        const auto& flash = In(sim::ReportKind::FlashData);
+    DWORD DataRequest(Bytes& answer) {
+        const auto& flash = In(ReportKind::FlashData);
         return device->OnInputRequest(flash.id, ULONG{flash.count} + 1, answer);
     }
     // A whole write burst, chunk by chunk as a host sends it.
     DWORD WriteBurst(std::uint8_t mode, std::uint32_t address, std::span<const std::uint8_t> data) {
-        if (DWORD error = Announce(mode, address, static_cast<std::uint32_t>(data.size())); error != ERROR_SUCCESS)
-            return error;
-        for (std::size_t at = 0; at < data.size(); at += WriteChunkLimit())
-            if (DWORD error = DataReport(data.subspan(at, std::min(WriteChunkLimit(), data.size() - at)));
-                error != ERROR_SUCCESS)
-                return error;
-        return ERROR_SUCCESS;
+        DWORD error = Announce(mode, address, static_cast<std::uint32_t>(data.size()));
+        for (std::size_t at = 0; error == ERROR_SUCCESS && at < data.size(); at += WriteChunkLimit())
+            error = DataReport(data.subspan(at, std::min(WriteChunkLimit(), data.size() - at)));
+        return error;
     }
     // A whole read burst: the first chunk-length bytes of each answer.
-    DWORD ReadBurst(std::uint8_t mode, std::uint32_t address, std::uint32_t length, std::vector<std::uint8_t>& out) {
+    DWORD ReadBurst(std::uint8_t mode, std::uint32_t address, std::uint32_t length, Bytes& out) {
         out.clear();
-        if (DWORD error = Announce(mode, address, length); error != ERROR_SUCCESS) return error;
-        const std::size_t limit = In(sim::ReportKind::FlashData).count;
-        while (out.size() < length) {
-            std::vector<std::uint8_t> answer;
-            if (DWORD error = DataRequest(answer); error != ERROR_SUCCESS) return error;
-            const std::size_t chunk = std::min<std::size_t>(limit, length - out.size());
+        DWORD error = Announce(mode, address, length);
+        for (Bytes answer; error == ERROR_SUCCESS && out.size() < length;) {
+            error = DataRequest(answer);
+            const std::size_t chunk =
+                std::min<std::size_t>({In(ReportKind::FlashData).count, length - out.size(), answer.size()});
             out.insert(out.end(), answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(chunk));
         }
-        return ERROR_SUCCESS;
+        return error;
     }
 
     sim::TransferRecord LastRecord() const {
@@ -166,11 +143,5 @@ public:
 private:
     sim::Config config_;
 };
-
-inline std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-    return bytes;
-}
 
 }  // namespace simtest
