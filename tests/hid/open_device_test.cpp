@@ -73,15 +73,15 @@ TEST_P(IdFieldText, IsReadAsHexadecimal) {
 INSTANTIATE_TEST_SUITE_P(Texts, IdFieldText,
                          ::testing::Values(IdText{"abcd", 0xABCD}, IdText{"ABCD", 0xABCD}, IdText{"0x1F", 0x1F},
                                            IdText{"32G0", 0x32}, IdText{"", 0}, IdText{"  12", 0x12},
-                                           IdText{"123456789", 0xFFFF}));
+                                           IdText{"123456789", 0xFFFF}));  // saturates
 
 TEST_F(OpenDevice, MatchAtIndexThreeShowsItsInfoAndReleasesTheOthers) {
     auto a = Publish(0x1111, 0x0001, testsupport::CaptureDeviceDescriptor());
     auto b = Publish(0x1209, 0x7E58, testsupport::CaptureDeviceDescriptor());
     auto c = Publish(0x2222, 0x0001, testsupport::CaptureDeviceDescriptor());
     auto match = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+    auto second = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());  // not opened: the first wins
     Press("1209", "7E57");
-
     ASSERT_EQ(host.IsDeviceOpen(), 1);
     EXPECT_EQ(MatchedDeviceIndex, 3u);
     EXPECT_EQ(window.Control(ids::kDeviceInfo).text, "Device #3: VID: 0x1209  PID: 0x7E57  UsagePage: 0xFF00  Usage: 0x1");
@@ -89,15 +89,6 @@ TEST_F(OpenDevice, MatchAtIndexThreeShowsItsInfoAndReleasesTheOthers) {
     // Only the opened device's handle is left of the search.
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
-}
-
-TEST_F(OpenDevice, FirstOfTwoMatchingInterfacesIsOpened) {
-    auto first = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
-    auto second = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
-    Press("1209", "7E57");
-    ASSERT_EQ(host.IsDeviceOpen(), 1);
-    EXPECT_EQ(std::u16string(host.device.path.get()), first->Path());
-    EXPECT_EQ(MatchedDeviceIndex, 0u);
 }
 
 TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
@@ -117,10 +108,31 @@ TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
     EXPECT_EQ(host.device.handle, INVALID_HANDLE_VALUE);
 }
 
-TEST_F(OpenDevice, StartsThePanelWithItsDefaults) {
-    auto device = Publish(0x1209, 0x7E57, testsupport::CaptureDeviceDescriptor());
+TEST_F(OpenDevice, SizesTheBuffersFromTheValueCapabilitiesBuildsTheEntriesAndStartsThePanel) {
+    auto device = Publish(0x1209, 0x7E57, VendorDescriptor({259, 40, 50}, {256, 63, 63}));
     Press("1209", "7E57");
     ASSERT_EQ(host.IsDeviceOpen(), 1);
+    EXPECT_EQ(host.flashBufferLength, 260u);
+    EXPECT_EQ(host.controlBufferLength, 41u);
+    EXPECT_EQ(host.iicBufferLength, 51u);
+    EXPECT_EQ(host.flashReadLength, 256u);
+    EXPECT_TRUE(host.flashBuffer && host.controlBuffer && host.iicBuffer);
+    EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
+
+    const HidDevice& d = host.device;  // one usage entry per value capability
+    ASSERT_EQ(d.outputEntryCount, 3u);
+    ASSERT_EQ(d.inputEntryCount, 3u);
+    EXPECT_EQ(d.featureEntryCount, 0u);
+    for (ULONG i = 0; i < 3; ++i) {
+        EXPECT_EQ(d.outputEntries[i].isButton, 0);
+        EXPECT_EQ(d.outputEntries[i].reportId, i + 1);
+        EXPECT_EQ(d.outputEntries[i].usagePage, 0xFF00);
+        EXPECT_EQ(d.outputEntries[i].status, HIDP_STATUS_SUCCESS);
+        EXPECT_EQ(d.inputEntries[i].reportId, i + 4);
+    }
+    EXPECT_EQ(d.caps.InputReportByteLength, 257);
+    EXPECT_EQ(d.caps.OutputReportByteLength, 260);
+
     EXPECT_EQ(window.Control(ids::kRadioRegister).check, 1);
     EXPECT_EQ(window.Control(ids::kRadioIic).check, 0);
     EXPECT_EQ(window.Control(ids::kRadioGpio).check, 0);
@@ -134,27 +146,15 @@ TEST_F(OpenDevice, StartsThePanelWithItsDefaults) {
     };
     for (Field f : {Field{ids::kGpioValue, "00", 2}, Field{ids::kIicAddr, "90", 2}, Field{ids::kIicRetCode, "00", 2},
                     Field{ids::kIicData, "0F00", 4}, Field{ids::kRegAddr, "D8000004", 8},
-                    Field{ids::kRegValue, "12345678", 8}}) {
+                    Field{ids::kRegValue, "12345678", 8}, Field{ids::kProgressTotal, "0", -1},
+                    Field{ids::kProgressDone, "0", -1}, Field{ids::kStatusText, "Status: Wait", -1}}) {
         EXPECT_EQ(window.Control(f.id).text, f.text) << f.id;
-        EXPECT_EQ(window.Control(f.id).textLimit, f.limit) << f.id;
+        if (f.limit > 0) {
+            EXPECT_EQ(window.Control(f.id).textLimit, f.limit) << f.id;
+        }
     }
-    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "0");
-    EXPECT_EQ(window.Control(ids::kProgressDone).text, "0");
-    EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
     for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kGetFwVersion, ids::kGetHdmiInfo})
         EXPECT_TRUE(window.Control(id).enabled) << id;
-}
-
-TEST_F(OpenDevice, SizesTheCommandBuffersFromTheValueCapabilities) {
-    auto device = Publish(0x1209, 0x7E57, VendorDescriptor({259, 40, 50}, {256, 63, 63}));
-    Press("1209", "7E57");
-    ASSERT_EQ(host.IsDeviceOpen(), 1);
-    EXPECT_EQ(host.flashBufferLength, 260u);
-    EXPECT_EQ(host.controlBufferLength, 41u);
-    EXPECT_EQ(host.iicBufferLength, 51u);
-    EXPECT_EQ(host.flashReadLength, 256u);
-    EXPECT_TRUE(host.flashBuffer && host.controlBuffer && host.iicBuffer);
-    EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
 }
 
 struct RefusedLayout {
