@@ -3,40 +3,19 @@
 
 #include <cstring>
 
-#include "hid/device_host.h"
-#include "platform/win/heap.h"
 #include "platform/win/win_error.h"
-#include "support/vendor_descriptor.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/recording_window.h"
+#include "support/host_fixture.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class Host : public HidDeviceHost {
-public:
-    using HidDeviceHost::HidDeviceHost;
-    using HidDeviceHost::device;
-};
-
-class Dispatcher : public ::testing::Test, protected testsupport::CallRunner {
+class Dispatcher : public testsupport::HostFixture, protected testsupport::CallRunner {
 protected:
     void SetUp() override {
-        vhid::DeviceInfo info;
-        info.path = vhid::MakePath("dispatch");
-        info.vendorId = 0x1209;
-        info.productId = 0x0077;
-        info.reportDescriptor = testsupport::VendorDescriptor({259, 64, 63}, {256, 64, 63});
-        publication = vhid::Publish(std::move(info), device);
-        window.TypeText(ui::ids::kVid, "1209");
-        window.TypeText(ui::ids::kPid, "0077");
-        host.OnOpenDevice();
+        publication = Publish(0x1209, 0x0077, testsupport::VendorDescriptor({259, 64, 63}, {256, 64, 63}), device);
+        Press("1209", "0077");
         ASSERT_EQ(host.IsDeviceOpen(), 1);
-    }
-    void TearDown() override {
-        host.ReleaseHidDevice(host.device);
-        host.ReleaseCommandBuffers();
     }
 
     HidCall OnDevice(ULONG reportType = 0, ULONG listLength = 0) {
@@ -46,8 +25,6 @@ protected:
 
     std::shared_ptr<testsupport::RecordingDevice> device = std::make_shared<testsupport::RecordingDevice>();
     std::unique_ptr<vhid::Publication> publication;
-    ui::RecordingWindow window;
-    Host host{window};
 };
 
 TEST_F(Dispatcher, CodesWithoutAnOperationReturnZeroAndLeaveTheFlagClear) {

@@ -17,13 +17,6 @@ namespace testsupport {
 class ProtocolUnderTest : public CommandProtocol {
 public:
     using CommandProtocol::CommandProtocol;
-    using CommandProtocol::controlBufferLength;
-    using CommandProtocol::device;
-    using CommandProtocol::flashBuffer;
-    using CommandProtocol::flashBufferLength;
-    using CommandProtocol::flashReadLength;
-    using CommandProtocol::iicBuffer;
-    using CommandProtocol::iicBufferLength;
     ~ProtocolUnderTest() override {
         ReleaseHidDevice(device);
         ReleaseCommandBuffers();
