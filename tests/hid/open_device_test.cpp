@@ -81,16 +81,16 @@ TEST_F(OpenDevice, SizesTheBuffersFromTheValueCapabilitiesBuildsTheEntriesAndSta
     EXPECT_EQ(d.caps.InputReportByteLength, 257);
     EXPECT_EQ(d.caps.OutputReportByteLength, 260);
 
-    std::string texts, limits;
+    std::string texts, limits;  // the six edit fields have a length limit
+    for (int id : {ids::kGpioValue, ids::kIicAddr, ids::kIicRetCode, ids::kIicData, ids::kRegAddr, ids::kRegValue})
+        limits += std::to_string(window.Control(id).textLimit) + " ";
     for (int id : {ids::kGpioValue, ids::kIicAddr, ids::kIicRetCode, ids::kIicData, ids::kRegAddr, ids::kRegValue,
-                   ids::kProgressTotal, ids::kProgressDone, ids::kStatusText}) {
+                   ids::kProgressTotal, ids::kProgressDone, ids::kStatusText})
         texts += window.Control(id).text + "|";
-        limits += std::to_string(window.Control(id).textLimit) + "|";
-    }
     EXPECT_EQ(texts, "00|90|00|0F00|D8000004|12345678|0|0|Status: Wait|");
-    EXPECT_EQ(limits.substr(0, 12), "2|2|2|4|8|8|");
-    EXPECT_EQ(window.Control(ids::kRadioRegister).check + 2 * window.Control(ids::kRadioIic).check +
-                  4 * window.Control(ids::kRadioGpio).check, 1);  // the register radio alone
+    EXPECT_EQ(limits, "2 2 2 4 8 8 ");
+    EXPECT_EQ((std::vector<int>{window.Control(ids::kRadioRegister).check, window.Control(ids::kRadioIic).check,
+                                window.Control(ids::kRadioGpio).check}), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(window.Control(ids::kGpioNumber).items, (std::vector<std::string>{"GPIO_0", "GPIO_1", "GPIO_2", "GPIO_3"}));
     EXPECT_EQ(window.Control(ids::kGpioNumber).selection, 0);
     EXPECT_EQ(window.Control(ids::kGpioDirection).items, (std::vector<std::string>{"INPUT", "OUTPUT"}));
