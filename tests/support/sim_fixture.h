@@ -17,13 +17,6 @@ namespace testsupport {
 class ProtocolUnderTest : public CommandProtocol {
 public:
     using CommandProtocol::CommandProtocol;
-    using CommandProtocol::controlBufferLength;
-    using CommandProtocol::device;
-    using CommandProtocol::flashBuffer;
-    using CommandProtocol::flashBufferLength;
-    using CommandProtocol::flashReadLength;
-    using CommandProtocol::iicBuffer;
-    using CommandProtocol::iicBufferLength;
     ~ProtocolUnderTest() override {
         ReleaseHidDevice(device);
         ReleaseCommandBuffers();
@@ -52,6 +45,24 @@ protected:
     }
 
     std::vector<sim::TransferRecord> Log() const { return sim->Log(); }
+
+    // The log as text: "> 02 0a .." for an output report (its trailing zeros dropped, so a
+    // stale byte shows), "< 2 0x240" for an input request (report ID, requested length).
+    std::string Wire() const {
+        std::string out;
+        for (const sim::TransferRecord& r : sim->Log()) {
+            if (!out.empty()) out += " | ";
+            if (r.direction == sim::Direction::Input) {
+                out += ui::Format("< %u 0x%x", r.reportId, static_cast<unsigned>(r.requestedLength));
+                continue;
+            }
+            std::size_t end = r.bytes.size();
+            while (end > 0 && r.bytes[end - 1] == 0) --end;
+            out += ">";
+            for (std::size_t i = 0; i < end; ++i) out += ui::Format(" %02x", r.bytes[i]);
+        }
+        return out;
+    }
 
     std::shared_ptr<sim::SimulatedDevice> sim;
     std::unique_ptr<vhid::Publication> publication;

@@ -1,11 +1,14 @@
 // Report descriptors and a minimal recording device for tests below the simulator.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "hid/hid_call.h"
 #include "platform/hid/virtual_device.h"
+#include "platform/win/heap.h"
 
 namespace testsupport {
 
@@ -65,6 +68,25 @@ public:
     std::vector<std::uint8_t> inputAnswer;
     bool failOutput = false;
     bool failInput = false;
+};
+
+// Runs dispatcher codes, checks each one's error flag (-1: not carried out) and frees the
+// blocks they hand over when the test ends.
+class CallRunner {
+public:
+    ~CallRunner() {
+        for (void* block : owned) HeapFree(GetProcessHeap(), 0, block);
+    }
+    HidCall Do(std::int32_t code, HidCall call, int flag) {
+        const void* given[3] = {call.list, call.makeList, call.breakList};
+        int got = ExecuteHidCall(code, call, result) == 1 ? static_cast<int>(result.errorFlag) : -1;
+        EXPECT_EQ(got, flag) << "code " << code;
+        for (void* block : {call.list, call.makeList, call.breakList})
+            if (block && std::find(given, given + 3, block) == given + 3) owned.push_back(block);
+        return call;
+    }
+    HidCallResult result{};
+    std::vector<void*> owned;
 };
 
 }  // namespace testsupport
