@@ -13,7 +13,7 @@ namespace hidptest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr USAGE kPageDesktop = 0x01, kPageKeyboard = 0x07, kPageLed = 0x08, kPageButton = 0x09;
+inline constexpr USAGE kPageDesktop = 0x01, kPageKeyboard = 0x07, kPageButton = 0x09;
 inline constexpr USAGE kPageVendor = 0xFF00, kPageVendor2 = 0xFF01;
 inline constexpr USAGE kX = 0x30, kY = 0x31, kRz = 0x35, kSlider = 0x36, kHat = 0x39;
 
