@@ -82,34 +82,27 @@ TEST_F(CapsFunctions, TooSmallBufferGetsTheTotalAndTheFirstRecords) {
     EXPECT_EQ(caps[1].NotRange.Reserved4, 4);
 }
 
+// Zero means any page, collection or usage; usage 2 lies inside the mouse's 1..3 button
+// range; the consumer's battery sits in node 0, which 0 cannot select, its buttons in node 1.
 TEST_F(CapsFunctions, SpecificCapsFilterWithZeroMeaningAny) {
-    HIDP_BUTTON_CAPS button{};
-    HIDP_VALUE_CAPS values[3]{};
-    USHORT count = 1;
-    // Usage 2 lies inside the 1..3 button range.
-    EXPECT_EQ(HidP_GetSpecificButtonCaps(HidP_Input, 9, 0, 2, &button, &count, Mouse()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(button.Range.UsageMin, 1);
-    count = 1;
-    EXPECT_EQ(HidP_GetSpecificButtonCaps(HidP_Input, 9, 0, 4, &button, &count, Mouse()), HIDP_STATUS_USAGE_NOT_FOUND);
-    EXPECT_EQ(count, 0);
-    count = 3;
-    EXPECT_EQ(HidP_GetSpecificValueCaps(HidP_Input, 1, 1, 0x31, values, &count, Mouse()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(values[0].NotRange.Usage, 0x31);
-    count = 3;
-    EXPECT_EQ(HidP_GetSpecificValueCaps(HidP_Input, 1, 0, 0, values, &count, Mouse()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(count, 3);
-    count = 3;
-    EXPECT_EQ(HidP_GetSpecificValueCaps(HidP_Input, 2, 0, 0, values, &count, Mouse()), HIDP_STATUS_USAGE_NOT_FOUND);
-    // Link collection filter: the consumer's battery sits in node 0, which 0 cannot select,
-    // its buttons in node 1.
-    HIDP_BUTTON_CAPS buttons[5]{};
-    count = 5;
-    EXPECT_EQ(HidP_GetSpecificButtonCaps(HidP_Input, 0, 1, 0, buttons, &count, Consumer()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(count, 5);
-    count = 5;
-    EXPECT_EQ(HidP_GetSpecificButtonCaps(HidP_Input, 0, 2, 0, buttons, &count, Consumer()),
-              HIDP_STATUS_USAGE_NOT_FOUND);
+    struct Row { bool buttons, consumer; USAGE page; USHORT link; USAGE usage; NTSTATUS status; USHORT count; };
+    const Row rows[] = {{true, false, 9, 0, 2, HIDP_STATUS_SUCCESS, 1},    {true, false, 9, 0, 4, HIDP_STATUS_USAGE_NOT_FOUND, 0},
+                        {false, false, 1, 1, 0x31, HIDP_STATUS_SUCCESS, 1}, {false, false, 1, 0, 0, HIDP_STATUS_SUCCESS, 3},
+                        {false, false, 2, 0, 0, HIDP_STATUS_USAGE_NOT_FOUND, 0}, {true, true, 0, 1, 0, HIDP_STATUS_SUCCESS, 5},
+                        {true, true, 0, 2, 0, HIDP_STATUS_USAGE_NOT_FOUND, 0}};
+    for (const Row& row : rows) {
+        HIDP_BUTTON_CAPS buttons[5]{};
+        HIDP_VALUE_CAPS values[5]{};
+        USHORT count = 5;
+        PHIDP_PREPARSED_DATA data = row.consumer ? Consumer() : Mouse();
+        EXPECT_EQ(row.buttons ? HidP_GetSpecificButtonCaps(HidP_Input, row.page, row.link, row.usage, buttons, &count, data)
+                              : HidP_GetSpecificValueCaps(HidP_Input, row.page, row.link, row.usage, values, &count, data),
+                  row.status) << row.page << "/" << row.link << "/" << row.usage;
+        EXPECT_EQ(count, row.count) << row.page << "/" << row.link << "/" << row.usage;
+        if (row.usage != 0 && row.status == HIDP_STATUS_SUCCESS) {
+            EXPECT_EQ(row.buttons ? buttons[0].Range.UsageMin : values[0].NotRange.Usage, row.buttons ? 1 : row.usage);
+        }
+    }
 }
 
 TEST_F(CapsFunctions, LinkCollectionNodesAndUsageListLength) {

@@ -1,12 +1,15 @@
-// Handles, modules, text and files of the Win32-shaped platform services.
+// Handles, modules, text, files and the errno mapping of the Win32-shaped platform services.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <utility>
+#include <vector>
 
 #include "platform/win/file_api.h"
 #include "platform/win/handles.h"
@@ -127,6 +130,38 @@ TEST(Hresult, FromWin32KeepsZeroAndNegativeAndMapsTheRest) {
     EXPECT_EQ(HRESULT_FROM_WIN32(-5), -5);
     EXPECT_EQ(static_cast<ULONG>(HRESULT_FROM_WIN32(112)), 0x80070070u);
     EXPECT_EQ(static_cast<ULONG>(HRESULT_FROM_WIN32(0x12345)), 0x80072345u);
+}
+
+// The one errno mapping, grouped by the Windows error each condition is reported as.
+TEST(Win32ErrorFromErrno, MapsEachErrnoAsWindowsReportsTheCondition) {
+    const std::pair<DWORD, std::vector<int>> groups[] = {
+        {ERROR_SUCCESS, {0}},
+        {ERROR_FILE_NOT_FOUND, {ENOENT}},
+        {ERROR_PATH_NOT_FOUND, {ENOTDIR}},
+        {ERROR_TOO_MANY_OPEN_FILES, {EMFILE, ENFILE}},
+        {ERROR_ACCESS_DENIED, {EACCES, EPERM, EISDIR}},
+        {ERROR_INVALID_HANDLE, {EBADF}},
+        {ERROR_NOT_ENOUGH_MEMORY, {ENOMEM}},
+        {ERROR_WRITE_PROTECT, {EROFS}},
+        {ERROR_BUSY, {EBUSY}},
+        {ERROR_ALREADY_EXISTS, {EEXIST}},
+        {ERROR_INVALID_PARAMETER, {EINVAL}},
+        {ERROR_NOACCESS, {EFAULT}},
+        {ERROR_DISK_FULL, {ENOSPC, EDQUOT}},
+        {ERROR_FILE_TOO_LARGE, {EFBIG}},
+        {ERROR_FILENAME_EXCED_RANGE, {ENAMETOOLONG}},
+        {ERROR_SEM_TIMEOUT, {ETIMEDOUT}},
+        {ERROR_DEVICE_NOT_CONNECTED, {ENODEV, ENXIO, ESHUTDOWN, ECONNREFUSED, ECONNRESET}},
+        // EPIPE is a stall: the device refused, it is still there.
+        {ERROR_GEN_FAILURE, {EPIPE, EPROTO, EILSEQ, ETIME, EWOULDBLOCK, -1, 100000}},
+        {ERROR_IO_DEVICE, {EIO}},
+        {ERROR_NOT_SUPPORTED, {ENOTTY, ENOSYS, EOPNOTSUPP}},
+    };
+    for (const auto& [expected, errnos] : groups)
+        for (int err : errnos) EXPECT_EQ(Win32ErrorFromErrno(err), expected) << "errno " << err;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(FailWithErrno(ENOSPC), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
 }
 
 }  // namespace
