@@ -53,26 +53,15 @@ void HidDevice::Clear() {
 namespace {
 
 using Result = HidCallResult;
+using hidtoolbox::AllocateList;
+using hidtoolbox::CapsList;
+using hidtoolbox::FlagCall;
+using hidtoolbox::StatusCall;
+using hidtoolbox::Type;
 
-void FlagCall(Result& result, BOOLEAN ok) { result.errorFlag = ok ? 0 : 1; }
-
-void StatusCall(Result& result, NTSTATUS status) {
-    result.status = static_cast<ULONG>(status);
-    result.errorFlag = status == HIDP_STATUS_SUCCESS ? 0 : 1;
-}
-
-// Allocates `bytes` from the process heap into call.list; false when that failed.
-bool Allocate(HidCall& call, std::size_t bytes) {
-    void* block = HeapAlloc(GetProcessHeap(), 0, bytes);
-    if (block == nullptr) return false;
-    call.list = block;
-    return true;
-}
-
-HIDP_REPORT_TYPE ReportType(const HidCall& call) { return static_cast<HIDP_REPORT_TYPE>(call.reportType); }
 
 std::int32_t GetHidGuid(HidCall& call, Result&) {
-    if (!Allocate(call, sizeof(GUID))) return 0;
+    if (!AllocateList(call, sizeof(GUID))) return 0;
     HidD_GetHidGuid(static_cast<GUID*>(call.list));
     return 1;
 }
@@ -83,7 +72,7 @@ std::int32_t FlushQueue(HidCall& call, Result& result) {
 }
 
 std::int32_t GetAttributes(HidCall& call, Result& result) {
-    if (!Allocate(call, sizeof(HIDD_ATTRIBUTES))) return 0;
+    if (!AllocateList(call, sizeof(HIDD_ATTRIBUTES))) return 0;
     FlagCall(result, HidD_GetAttributes(call.handle, static_cast<HIDD_ATTRIBUTES*>(call.list)));
     return 1;
 }
@@ -111,32 +100,26 @@ std::int32_t SetOutputReport(HidCall& call, Result& result) {
 }
 
 std::int32_t GetButtonCaps(HidCall& call, Result& result) {
-    if (!Allocate(call, sizeof(HIDP_BUTTON_CAPS) * (call.listLength & 0xFFFFu))) return 0;
-    auto count = static_cast<USHORT>(call.listLength);
-    StatusCall(result, HidP_GetButtonCaps(ReportType(call), static_cast<PHIDP_BUTTON_CAPS>(call.list), &count,
-                                          call.preparsedData));
-    call.listLength = count;
-    return 1;
+    return CapsList<HIDP_BUTTON_CAPS>(call, result, [&](PHIDP_BUTTON_CAPS list, PUSHORT count) {
+        return HidP_GetButtonCaps(Type(call), list, count, call.preparsedData);
+    });
 }
 
 std::int32_t GetCaps(HidCall& call, Result& result) {
     call.listLength = 64;
-    if (!Allocate(call, 64)) return 0;
+    if (!AllocateList(call, 64)) return 0;
     StatusCall(result, HidP_GetCaps(call.preparsedData, static_cast<PHIDP_CAPS>(call.list)));
     return 1;
 }
 
 std::int32_t GetValueCaps(HidCall& call, Result& result) {
-    if (!Allocate(call, sizeof(HIDP_VALUE_CAPS) * (call.listLength & 0xFFFFu))) return 0;
-    auto count = static_cast<USHORT>(call.listLength);
-    StatusCall(result, HidP_GetValueCaps(ReportType(call), static_cast<PHIDP_VALUE_CAPS>(call.list), &count,
-                                         call.preparsedData));
-    call.listLength = count;
-    return 1;
+    return CapsList<HIDP_VALUE_CAPS>(call, result, [&](PHIDP_VALUE_CAPS list, PUSHORT count) {
+        return HidP_GetValueCaps(Type(call), list, count, call.preparsedData);
+    });
 }
 
 std::int32_t MaxUsageListLength(HidCall& call, Result& result) {
-    call.value = HidP_MaxUsageListLength(ReportType(call), call.usagePage, call.preparsedData);
+    call.value = HidP_MaxUsageListLength(Type(call), call.usagePage, call.preparsedData);
     result.errorFlag = 0;
     result.status = static_cast<ULONG>(HIDP_STATUS_SUCCESS);
     return 1;

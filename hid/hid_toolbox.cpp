@@ -7,23 +7,8 @@
 namespace hidtoolbox {
 namespace {
 
-void FlagCall(Result& result, BOOLEAN ok) { result.errorFlag = ok ? 0 : 1; }
-
-void StatusCall(Result& result, NTSTATUS status) {
-    result.status = static_cast<ULONG>(status);
-    result.errorFlag = status == HIDP_STATUS_SUCCESS ? 0 : 1;
-}
-
 void* Allocate(std::size_t bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
 
-bool AllocateList(HidCall& call, std::size_t bytes) {
-    void* block = Allocate(bytes);
-    if (block == nullptr) return false;
-    call.list = block;
-    return true;
-}
-
-HIDP_REPORT_TYPE Type(const HidCall& call) { return static_cast<HIDP_REPORT_TYPE>(call.reportType); }
 PCHAR Report(const HidCall& call) { return reinterpret_cast<PCHAR>(call.reportBuffer); }
 PUSAGE Usages(void* list) { return static_cast<PUSAGE>(list); }
 
@@ -143,23 +128,17 @@ std::int32_t GetScaledUsageValue(HidCall& call, Result& result) {
 }
 
 std::int32_t GetSpecificButtonCaps(HidCall& call, Result& result) {
-    auto count = static_cast<USHORT>(call.listLength & 0xFFFFu);
-    if (!AllocateList(call, sizeof(HIDP_BUTTON_CAPS) * count)) return 0;
-    StatusCall(result, HidP_GetSpecificButtonCaps(Type(call), call.usagePage, call.linkCollection, call.usage,
-                                                  static_cast<PHIDP_BUTTON_CAPS>(call.list), &count,
-                                                  call.preparsedData));
-    call.listLength = count;
-    return 1;
+    return CapsList<HIDP_BUTTON_CAPS>(call, result, [&](PHIDP_BUTTON_CAPS list, PUSHORT count) {
+        return HidP_GetSpecificButtonCaps(Type(call), call.usagePage, call.linkCollection, call.usage, list, count,
+                                          call.preparsedData);
+    });
 }
 
 std::int32_t GetSpecificValueCaps(HidCall& call, Result& result) {
-    auto count = static_cast<USHORT>(call.listLength & 0xFFFFu);
-    if (!AllocateList(call, sizeof(HIDP_VALUE_CAPS) * count)) return 0;
-    StatusCall(result, HidP_GetSpecificValueCaps(Type(call), call.usagePage, call.linkCollection, call.usage,
-                                                 static_cast<PHIDP_VALUE_CAPS>(call.list), &count,
-                                                 call.preparsedData));
-    call.listLength = count;
-    return 1;
+    return CapsList<HIDP_VALUE_CAPS>(call, result, [&](PHIDP_VALUE_CAPS list, PUSHORT count) {
+        return HidP_GetSpecificValueCaps(Type(call), call.usagePage, call.linkCollection, call.usage, list, count,
+                                         call.preparsedData);
+    });
 }
 
 std::int32_t GetUsageValue(HidCall& call, Result& result) {
