@@ -11,6 +11,13 @@ namespace hidlibrary {
 void EnsureRegistered();
 }
 
+#include "platform/hid/virtual_device.h"
+
 namespace vhid {
 std::shared_ptr<hidtransport::Provider> MakeVirtualProvider();
+
+// A published device's string of one kind; a device string that is empty or absent
+// answers ERROR_INVALID_PARAMETER, as a device without that string does. Shared by the
+// in-process and the socket transports, which both carry a DeviceInfo.
+DWORD LookupString(const DeviceInfo& info, hidtransport::StringKind kind, ULONG index, std::u16string& text);
 }

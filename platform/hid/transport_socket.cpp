@@ -337,16 +337,7 @@ public:
     DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
         std::lock_guard guard(lock_);
         if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
-        switch (kind) {
-        case hidtransport::StringKind::Manufacturer: text = info_.manufacturer; break;
-        case hidtransport::StringKind::Product: text = info_.product; break;
-        case hidtransport::StringKind::SerialNumber: text = info_.serialNumber; break;
-        case hidtransport::StringKind::Indexed:
-            if (index >= info_.indexedStrings.size()) return ERROR_INVALID_PARAMETER;
-            text = info_.indexedStrings[index];
-            return ERROR_SUCCESS;
-        }
-        return text.empty() ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        return vhid::LookupString(info_, kind, index, text);
     }
     DWORD FlushQueue() override {
         std::lock_guard guard(lock_);

@@ -63,18 +63,7 @@ public:
     }
     DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
         if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
-        const DeviceInfo& info = device_->info;
-        switch (kind) {
-        case hidtransport::StringKind::Manufacturer: text = info.manufacturer; break;
-        case hidtransport::StringKind::Product: text = info.product; break;
-        case hidtransport::StringKind::SerialNumber: text = info.serialNumber; break;
-        case hidtransport::StringKind::Indexed:
-            if (index >= info.indexedStrings.size()) return ERROR_INVALID_PARAMETER;
-            text = info.indexedStrings[index];
-            return ERROR_SUCCESS;
-        }
-        // A device without the string answers as Windows does for an absent string.
-        return text.empty() ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        return LookupString(device_->info, kind, index, text);
     }
     DWORD FlushQueue() override { return device_->present ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED; }
 
@@ -148,6 +137,19 @@ std::u16string MakePath(std::string_view tag) {
     static std::atomic<unsigned> counter{0};
     std::string path = "\\\\?\\vhid#" + std::string(tag) + "#" + std::to_string(counter.fetch_add(1));
     return Utf8ToUtf16(path);
+}
+
+DWORD LookupString(const DeviceInfo& info, hidtransport::StringKind kind, ULONG index, std::u16string& text) {
+    switch (kind) {
+    case hidtransport::StringKind::Manufacturer: text = info.manufacturer; break;
+    case hidtransport::StringKind::Product: text = info.product; break;
+    case hidtransport::StringKind::SerialNumber: text = info.serialNumber; break;
+    case hidtransport::StringKind::Indexed:
+        if (index >= info.indexedStrings.size()) return ERROR_INVALID_PARAMETER;
+        text = info.indexedStrings[index];
+        return ERROR_SUCCESS;
+    }
+    return text.empty() ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
 }
 
 std::shared_ptr<hidtransport::Provider> MakeVirtualProvider() { return std::make_shared<VirtualProvider>(); }
