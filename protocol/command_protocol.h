@@ -33,6 +33,16 @@ public:
     void OnBnClickedRdoDHdcpKey();
     void OnBnClickedRdoEHdcpKey();
 
+    // Flash access (protocol/flash_access.cpp), for the burn and dump workers.
+    // FlashAccess announces an access mode, an address and a length, then moves at most
+    // one report of data (op 16 write from `buffer`, op 17 read into it; op 19 nothing);
+    // answers 1 or 0. FlashBurst moves `total` bytes in report-sized chunks (op 16 write
+    // from image[offset..], 17 compare with it, 18 into WriteFlashFile, 32 into it),
+    // drives the progress controls, stores the bytes moved in `done` and answers the bytes
+    // not moved. Neither reads or writes outside `buffer` or `image`.
+    int FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG length, std::span<std::uint8_t> buffer);
+    ULONG FlashBurst(int op, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done);
+
     ULONG FlashSectorSize() const { return flashSectorSize; }
     ULONG FlashTotalSize() const { return flashTotalSize; }
 
@@ -54,6 +64,10 @@ protected:
     ULONG AnswerLength() const;
 
     bool RequireOpenDevice();  // "HID Device no found !" when none is open
+
+    // Where a read burst into the dump file (FlashBurst op 18) puts each chunk; answers the
+    // bytes written. The flash share overrides it with its file slot.
+    virtual ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count);
 
     ULONG flashSectorSize = 0;
     ULONG flashTotalSize = 0;

@@ -54,6 +54,8 @@ public:
     void SetProgressPosition(int, std::uint32_t) override {}
     void SetTextLimit(int, int) override {}
     void RequestClose() override { closeRequested = true; }
+    void EndDialog(int) override {}
+    void ShowAboutBox() override {}
     bool OpenFileDialog(ui::BoxOwner, const ui::OpenFileRequest&, std::string&) override { return false; }
     int ReadProfileInt(std::string_view, std::string_view, int defaultValue) override { return defaultValue; }
     void WriteProfileInt(std::string_view, std::string_view, int) override {}

@@ -109,6 +109,17 @@ void RecordingWindow::RequestClose() {
     Record({.kind = "Close"});
 }
 
+void RecordingWindow::EndDialog(int result) {
+    std::lock_guard guard(lock_);
+    dialogResult_ = result;
+    Record({.kind = "EndDialog", .value = result});
+}
+
+void RecordingWindow::ShowAboutBox() {
+    std::lock_guard guard(lock_);
+    Record({.kind = "About"});
+}
+
 bool RecordingWindow::OpenFileDialog(BoxOwner owner, const OpenFileRequest& request, std::string& path) {
     std::lock_guard guard(lock_);
     openFileRequests_.push_back(request);
@@ -187,6 +198,11 @@ std::optional<int> RecordingWindow::ProfileInt(const std::string& section, const
 int RecordingWindow::CloseRequests() const {
     std::lock_guard guard(lock_);
     return closeRequests_;
+}
+
+std::optional<int> RecordingWindow::DialogResult() const {
+    std::lock_guard guard(lock_);
+    return dialogResult_;
 }
 
 std::vector<OpenFileRequest> RecordingWindow::OpenFileRequests() const {

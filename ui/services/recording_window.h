@@ -54,6 +54,8 @@ public:
     void SetProgressPosition(int id, std::uint32_t position) override;
     void SetTextLimit(int id, int maxChars) override;
     void RequestClose() override;
+    void EndDialog(int result) override;
+    void ShowAboutBox() override;
     bool OpenFileDialog(BoxOwner owner, const OpenFileRequest& request, std::string& path) override;
     int ReadProfileInt(std::string_view section, std::string_view entry, int defaultValue) override;
     void WriteProfileInt(std::string_view section, std::string_view entry, int value) override;
@@ -72,6 +74,7 @@ public:
     ControlState Control(int id) const;
     std::optional<int> ProfileInt(const std::string& section, const std::string& entry) const;
     int CloseRequests() const;
+    std::optional<int> DialogResult() const;  // set by EndDialog
     std::vector<OpenFileRequest> OpenFileRequests() const;
     void ClearCalls();
 
@@ -86,6 +89,7 @@ private:
     std::vector<OpenFileRequest> openFileRequests_;
     std::map<std::pair<std::string, std::string>, int> profile_;
     int closeRequests_ = 0;
+    std::optional<int> dialogResult_;
 };
 
 }  // namespace ui

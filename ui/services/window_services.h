@@ -28,6 +28,9 @@ struct OpenFileRequest {
 
 inline constexpr std::size_t kMaxPathChars = 260;  // including the terminator
 
+// printf-style formatting for trace lines and control texts ("%d", "%x", "%02x", "%04X", "%08x", "%s").
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 class WindowServices {
 public:
     virtual ~WindowServices() = default;
@@ -54,10 +57,25 @@ public:
     virtual void SetProgressRange(int id, std::uint32_t total) = 0;  // 0 .. total
     virtual void SetProgressPosition(int id, std::uint32_t position) = 0;
 
+    // Progress after one chunk of a burst: the done field `doneId` shows `done` in decimal
+    // and the bar `barId` moves to it. Never waits for the dialog's thread, so a transfer
+    // loop can call it per chunk; a front end with an event loop keeps only the latest
+    // values and shows them at the display's pace. The default shows them at once.
+    virtual void PostProgress(int doneId, int barId, std::uint32_t done) {
+        SetControlText(doneId, Format("%u", done));
+        SetProgressPosition(barId, done);
+    }
+    // Returns once every posted progress value is on screen (the end of a burst).
+    virtual void FlushProgress() {}
+
     virtual void SetTextLimit(int id, int maxChars) = 0;
 
     // Posts a close request; the dialog runs its Cancel path after the current handler.
     virtual void RequestClose() = 0;
+    // Ends the modal dialog with a result (1 OK, 2 Cancel) once the current handler returns.
+    virtual void EndDialog(int result) = 0;
+    // Runs the About box modally, owned by the dialog.
+    virtual void ShowAboutBox() = 0;
 
     // False when cancelled; otherwise `path` holds the chosen path (< 260 characters).
     virtual bool OpenFileDialog(BoxOwner owner, const OpenFileRequest& request, std::string& path) = 0;
@@ -65,8 +83,5 @@ public:
     virtual int ReadProfileInt(std::string_view section, std::string_view entry, int defaultValue) = 0;
     virtual void WriteProfileInt(std::string_view section, std::string_view entry, int value) = 0;
 };
-
-// printf-style formatting for trace lines and control texts ("%d", "%x", "%02x", "%04X", "%08x", "%s").
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace ui

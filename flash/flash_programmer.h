@@ -1,0 +1,84 @@
+// The dialog's share of flash programming: the single file slot shared by the burn image
+// and the dump file, the burn image in memory, the two "..." picks, and the Burn and Dump
+// handlers with their worker threads. The main dialog inherits it.
+//
+// Failure convention: the file functions answer as their Win32 namesakes (counts moved,
+// HRESULTs); handlers report to the user through the window services and answer nothing.
+//
+// Workers: Burn and Dump each start one worker thread that the dialog owns. While it runs,
+// every control that could send a device command, pick or release a file, change the Burn
+// Area choice or start another run is disabled, and restored on every way out of the
+// worker; the dialog never frees the device, the buffers, the image or the file under it.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "flash/flash_layout.h"
+#include "platform/win/handles.h"
+#include "protocol/command_protocol.h"
+
+// The dialog's one file slot.
+struct FlashFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;  // UTF-8; fewer than 260 characters
+    bool forRead = false;
+    bool IsOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+};
+
+// The burn image in memory: `bytes` is one longer than the file and zero-filled before
+// the read; `length` is the count actually read.
+struct BurnImage {
+    std::vector<std::uint8_t> bytes;
+    ULONG length = 0;
+    bool IsLoaded() const { return !bytes.empty(); }
+    std::span<std::uint8_t> Data() { return {bytes.data(), length}; }
+};
+
+class FlashProgrammer : public CommandProtocol {
+public:
+    explicit FlashProgrammer(ui::WindowServices& windows);
+    ~FlashProgrammer() override;  // waits for a worker that is still running
+
+    // File picks and the file slot.
+    void OnBrowseBurnFile();
+    void OnBrowseDumpFile();
+    HRESULT OpenFlashFile(bool forRead);
+    ULONG ReadFlashFile(std::uint8_t* buffer, ULONG count);
+    ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count) override;
+    int ReleaseFlashFile();
+    HRESULT ReportFileError();
+
+    // Burn and Dump.
+    void OnBurn();
+    void OnDump();
+
+    // True from the start of a worker until its end step has restored the controls.
+    bool IsRunning() const { return running.load(std::memory_order_acquire); }
+    // Waits for every worker started so far (the closing path, tests).
+    void JoinWorkers();
+
+    const FlashFile& File() const { return flashFile; }
+    const BurnImage& Image() const { return burnImage; }
+
+protected:
+    static void BurnThreadProc(FlashProgrammer* dialog);
+    static void DumpThreadProc(FlashProgrammer* dialog);
+
+    FlashFile flashFile;
+    BurnImage burnImage;
+    std::uint8_t burnAccessMode = kModeWholeFlash;
+
+private:
+    // Disables the controls a run could be disturbed by, remembering their state; the end
+    // step restores them. Called on the dialog's thread before the worker starts.
+    void BeginRun();
+    void EndRun();
+
+    std::thread burnWorker;
+    std::thread dumpWorker;
+    std::atomic<bool> running{false};
+    std::vector<std::pair<int, bool>> disabledForRun;
+};
