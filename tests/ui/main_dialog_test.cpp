@@ -1,0 +1,208 @@
+// The main dialog's logic through the recording window: initialisation and the saved
+// setting, closing, the About command, the peripheral panel and the Burn Area radios,
+// against the in-process simulator.
+#include <gtest/gtest.h>
+
+#include "platform/hid/virtual_device.h"
+#include "sim/simulated_device.h"
+#include "ui/main_dialog.h"
+#include "ui/services/control_ids.h"
+#include "ui/services/recording_window.h"
+
+namespace ids = ui::ids;
+
+namespace {
+
+class DialogTest : public ::testing::Test {
+protected:
+    ~DialogTest() override { dialog.OnBnClickedCancel(); }
+
+    void Open() {
+        std::string error;
+        sim::Config config;
+        config.productId = 0xD1A1;  // unique to these tests
+        sim = sim::SimulatedDevice::Create(config, error);
+        ASSERT_TRUE(sim) << error;
+        vhid::DeviceInfo info = sim->Info();
+        info.path = vhid::MakePath("dialog");
+        publication = vhid::Publish(std::move(info), sim);
+        dialog.OnInitDialog();
+        window.TypeText(ids::kPid, "D1A1");
+        dialog.OnOpenDevice();
+        ASSERT_EQ(dialog.IsDeviceOpen(), 1);
+        window.ClearCalls();
+    }
+
+    std::string Text(int id) const { return window.Control(id).text; }
+
+    ui::RecordingWindow window;
+    std::shared_ptr<sim::SimulatedDevice> sim;
+    std::unique_ptr<vhid::Publication> publication;
+    Cuvc_hid_quendaDlg dialog{window};
+};
+
+struct SavedChoice {
+    std::optional<int> saved;
+    bool entireFlash;
+};
+
+TEST_F(DialogTest, InitialisationFollowsTheSavedBurnAreaLowByte) {
+    for (SavedChoice row : {SavedChoice{std::nullopt, true}, SavedChoice{1, true}, SavedChoice{257, true},
+                            SavedChoice{0, false}, SavedChoice{256, false}}) {
+        ui::RecordingWindow w;
+        if (row.saved) w.SetProfileInt("Settings", "IsAccessAll", *row.saved);
+        Cuvc_hid_quendaDlg d(w);
+        d.OnInitDialog();
+        SCOPED_TRACE(row.saved.value_or(-1));
+        EXPECT_EQ(w.Control(ids::kEntireFlash).check, row.entireFlash ? 1 : 0);
+        EXPECT_EQ(w.Control(ids::kOtherArea).check, row.entireFlash ? 0 : 1);
+        for (int box : {ids::kFirmwareBox, ids::kPrivateBox, ids::kCustomizedBox})
+            EXPECT_EQ(w.Control(box).enabled, !row.entireFlash) << box;
+        EXPECT_EQ(w.Control(ids::kFirmwareBox).check, row.entireFlash ? 0 : 1);
+        EXPECT_EQ(w.Control(ids::kPrivateBox).check, 0);
+    }
+}
+
+TEST_F(DialogTest, InitialisationShowsTheDefaultIdsAndDisablesWhatNeedsADevice) {
+    dialog.OnInitDialog();
+    EXPECT_EQ(Text(ids::kVid), "1209");
+    EXPECT_EQ(Text(ids::kPid), "0001");
+    EXPECT_EQ(window.Control(ids::kVid).textLimit, 4);
+    EXPECT_EQ(window.Control(ids::kPid).textLimit, 4);
+    for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kBurn, ids::kDump, ids::kGetFwVersion,
+                   ids::kGetHdmiInfo})
+        EXPECT_FALSE(window.Control(id).enabled) << id;
+    EXPECT_TRUE(window.Control(ids::kOpenDevice).enabled);
+    EXPECT_EQ(window.Control(ids::kRadioRegister).check, 0);
+    EXPECT_TRUE(window.CallsOf("MessageBox").empty());
+}
+
+TEST_F(DialogTest, OkSavesTheBurnAreaAndCancelSavesNothing) {
+    dialog.OnInitDialog();
+    window.SetCheck(ids::kEntireFlash, 0);
+    window.SetCheck(ids::kOtherArea, 1);
+    dialog.OnBnClickedCancel();
+    EXPECT_FALSE(window.ProfileInt("Settings", "IsAccessAll"));
+    EXPECT_EQ(window.DialogResult(), ids::kCancel);
+
+    dialog.OnBnClickedOk();
+    EXPECT_EQ(window.ProfileInt("Settings", "IsAccessAll"), 0);
+    EXPECT_EQ(window.DialogResult(), ids::kOk);
+
+    // Without the radio the value read at initialisation is written back.
+    ui::RecordingWindow w;
+    w.SetProfileInt("Settings", "IsAccessAll", 0x100);
+    w.RemoveControl(ids::kEntireFlash);
+    Cuvc_hid_quendaDlg d(w);
+    d.OnInitDialog();
+    d.OnBnClickedOk();
+    EXPECT_EQ(w.ProfileInt("Settings", "IsAccessAll"), 0);
+}
+
+TEST_F(DialogTest, TheAboutCommandIgnoresItsLowFourBits) {
+    for (UINT id = 0x0010; id <= 0x001F; ++id) dialog.OnSysCommand(id, 0);
+    dialog.OnSysCommand(0x0020, 0);
+    dialog.OnSysCommand(0xF060, 0);
+    EXPECT_EQ(window.CallsOf("About").size(), 16u);
+}
+
+TEST_F(DialogTest, BurnAreaRadiosEnableTheBoxesOnlyWhenChecked) {
+    dialog.OnInitDialog();  // Entire Flash
+    dialog.OnOtherArea();   // clicked but not checked: nothing changes
+    EXPECT_FALSE(window.Control(ids::kFirmwareBox).enabled);
+    window.SetCheck(ids::kEntireFlash, 0);
+    window.SetCheck(ids::kOtherArea, 1);
+    dialog.OnOtherArea();
+    for (int box : {ids::kFirmwareBox, ids::kPrivateBox, ids::kCustomizedBox}) {
+        EXPECT_TRUE(window.Control(box).enabled);
+        EXPECT_EQ(window.Control(box).check, 0);  // Firmware is checked only at start
+    }
+    window.SetCheck(ids::kEntireFlash, 1);
+    dialog.OnEntireFlash();
+    EXPECT_FALSE(window.Control(ids::kCustomizedBox).enabled);
+}
+
+TEST_F(DialogTest, PanelWithoutADeviceRefusesEveryAction) {
+    dialog.OnInitDialog();
+    dialog.OnWrite();
+    dialog.OnRead();
+    dialog.OnSetGpio();
+    auto boxes = window.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    for (const auto& box : boxes) {
+        EXPECT_EQ(box.text, "HID Device no found !");
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.icon, ui::Icon::Error);
+    }
+}
+
+TEST_F(DialogTest, RegisterReadAndWriteUseTheFields) {
+    Open();
+    sim->SetRegister(0xD8000004, 0x00ABCDEF);
+    dialog.OnRead();
+    EXPECT_EQ(Text(ids::kRegValue), "00abcdef");
+
+    window.TypeText(ids::kRegAddr, "0x1000");
+    window.TypeText(ids::kRegValue, "12345678");
+    dialog.OnWrite();
+    EXPECT_EQ(sim->Register(0x1000), 0x12345678u);
+    window.TypeText(ids::kRegValue, "1234567890");  // nine characters read: beyond 32 bits saturates
+    dialog.OnWrite();
+    EXPECT_EQ(sim->Register(0x1000), 0xFFFFFFFFu);
+}
+
+TEST_F(DialogTest, IicWriteSendsTheDataHighByteFirstAndReadShowsTwoDigits) {
+    Open();
+    window.SetCheck(ids::kRadioRegister, 0);
+    window.SetCheck(ids::kRadioIic, 1);
+    dialog.OnWrite();  // the defaults: device 0x90, data 0x0F00 -> offset 0x0F, byte 0x00
+    auto log = sim->Log();
+    ASSERT_GE(log.size(), 2u);
+    const auto& frame = log[log.size() - 2].bytes;  // the output before the answer request
+    ASSERT_GE(frame.size(), 7u);
+    EXPECT_EQ((std::vector<std::uint8_t>(frame.begin() + 3, frame.begin() + 7)),
+              (std::vector<std::uint8_t>{0x90, 2, 0x0F, 0x00}));
+    window.TypeText(ids::kIicData, "10A5");
+    dialog.OnWrite();  // offset 0x10, byte 0xA5
+    EXPECT_EQ(Text(ids::kIicRetCode), "00");
+    ASSERT_TRUE(sim->IicMemory(0x90));
+    EXPECT_EQ((*sim->IicMemory(0x90))[0x10], 0xA5);
+
+    window.TypeText(ids::kIicData, "3310");  // reads offset 0x10: the low byte only
+    window.TypeText(ids::kIicRetCode, "");
+    dialog.OnRead();
+    EXPECT_EQ(Text(ids::kIicData), "a5");
+    EXPECT_EQ(Text(ids::kIicRetCode), "00");
+
+    window.TypeText(ids::kIicAddr, "44");  // no such device: the return code tells
+    dialog.OnWrite();
+    EXPECT_EQ(Text(ids::kIicRetCode), "01");
+}
+
+TEST_F(DialogTest, GpioWriteKeepsTheDirectionAndSetGpioWritesNoLevel) {
+    Open();
+    dialog.OnSetGpio();
+    EXPECT_EQ(window.MessageBoxes().at(0).text, "Please select GPIO mode !");
+
+    window.SetCheck(ids::kRadioRegister, 0);
+    window.SetCheck(ids::kRadioGpio, 1);
+    window.SelectListItem(ids::kGpioNumber, 2);
+    window.TypeText(ids::kGpioValue, "1");
+    dialog.OnWrite();
+    EXPECT_EQ(sim->Gpio(2).driven, 1);
+    EXPECT_EQ(sim->Gpio(2).direction, 0);
+
+    window.SelectListItem(ids::kGpioDirection, 1);
+    window.TypeText(ids::kGpioValue, "0");
+    dialog.OnSetGpio();
+    EXPECT_EQ(sim->Gpio(2).direction, 1);
+    EXPECT_EQ(sim->Gpio(2).driven, 1);
+
+    // A typed name that matches no entry keeps the pin chosen before.
+    window.SelectListItem(ids::kGpioNumber, -1);
+    sim->SetGpioExternalLevel(2, 0);
+    dialog.OnRead();
+    EXPECT_EQ(Text(ids::kGpioValue), "01");  // pin 2 drives its written level
+}
+
+}  // namespace
