@@ -76,6 +76,9 @@ private:
     void ShowIdentifiedPart(ULONG row);
     void ShowUnknownPart(ULONG row);
     void SwitchHdcpKey(int radioId, ULONG value, const char* handlerName);
+    // Burst helpers (protocol/flash_access.cpp).
+    ULONG BurstChunkLimit(int op) const;
+    bool MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t> image, ULONG offset, ULONG done);
 
     std::recursive_mutex transferLock;
 };

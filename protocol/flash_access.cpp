@@ -1,9 +1,163 @@
-// Placeholder until the flash access commands are written.
-#include "protocol/command_protocol.h"
+// Flash access: FlashAccess announces an access mode, an address and a length and moves at
+// most one report of data; FlashBurst moves a whole announced length report by report.
+// Both hold the transfer lock throughout, so no other command's report lands inside the
+// sequence the device is counting.
+#include <algorithm>
+#include <cstring>
 
+#include "protocol/command_protocol.h"
+#include "ui/services/control_ids.h"
+
+namespace ids = ui::ids;
+
+namespace {
+
+constexpr ULONG kFlashDataOffset = 4;  // a write chunk starts at byte 4 of the flash data report
+
+constexpr const char* kBurstWriteFailed = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
+constexpr const char* kBurstReadFailed = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
+
+void PutLe32(std::uint8_t* at, ULONG value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+}
+
+// Ops that write from or read into the caller's image; the others send their chunks to the file.
+bool UsesImage(int op) {
+    return op == AP_FLASH_WRITE || op == AP_FLASH_READ || op == AP_FLASH_BURST_READ_TO_MEMORY;
+}
+
+const char* BurstStatusText(int op) {
+    switch (op) {
+    case AP_FLASH_WRITE: return "Status: Write";
+    case AP_FLASH_READ: return "Status: Compare";
+    case AP_FLASH_BURST_READ_TO_FILE:
+    case AP_FLASH_BURST_READ_TO_MEMORY: return "Status: Read";
+    default: return nullptr;
+    }
+}
+
+void ShowBurstStart(ui::WindowServices& windows, int op, ULONG total) {
+    windows.SetControlText(ids::kProgressTotal, ui::Format("%u", total));
+    windows.SetControlText(ids::kProgressDone, "0");
+    windows.SetProgressRange(ids::kProgressBar, total);
+    windows.SetProgressPosition(ids::kProgressBar, 0);
+    if (const char* status = BurstStatusText(op)) windows.SetControlText(ids::kStatusText, status);
+}
+
+}  // namespace
+
+// Dump data has nowhere to go without a file slot.
 ULONG CommandProtocol::WriteFlashFile(const std::uint8_t*, ULONG) { return 0; }
-int CommandProtocol::FlashAccess(int, std::uint8_t, ULONG, ULONG, std::span<std::uint8_t>) { return 0; }
-ULONG CommandProtocol::FlashBurst(int, ULONG total, std::span<std::uint8_t>, ULONG, ULONG& done) {
+
+int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG length,
+                                 std::span<std::uint8_t> buffer) {
+    // A data step must fit the caller's buffer and, for a write, one flash data report.
+    bool fits = true;
+    if (op == AP_FLASH_WRITE)
+        fits = length <= buffer.size() && flashBuffer && flashBufferLength >= kFlashDataOffset &&
+               length <= flashBufferLength - kFlashDataOffset;
+    else if (op == AP_FLASH_READ)
+        fits = length <= buffer.size();
+    if (!fits) {
+        TraceFailedRow(op == AP_FLASH_WRITE ? REPORT_FLASH_WRITE : REPORT_FLASH_READ);
+        return 0;
+    }
+    auto lock = LockTransfers();
+    std::uint8_t* frame = controlBuffer.get();
+    if (frame != nullptr) {
+        std::memset(frame, 0, controlBufferLength);
+        frame[3] = mode;
+        PutLe32(frame + 4, address);
+    }
+    if (!SendRow(REPORT_FLASH_ACCESS_MODE, frame)) return 0;
+    if (frame != nullptr) {
+        std::memset(frame, 0, controlBufferLength);
+        PutLe32(frame + 3, length);
+    }
+    if (!SendRow(REPORT_FLASH_SET_LEN, frame)) return 0;
+    if (op == AP_FLASH_READ) {
+        // An answer shorter than the length is a failed read, not flash bytes of 0.
+        if (!FetchRowQuietly(REPORT_FLASH_READ) || AnswerLength() < length) {
+            TraceFailedRow(REPORT_FLASH_READ);
+            return 0;
+        }
+        std::memcpy(buffer.data(), Answer(), length);
+    } else if (op == AP_FLASH_WRITE) {
+        std::memset(flashBuffer.get(), 0, flashBufferLength);
+        std::memcpy(flashBuffer.get() + kFlashDataOffset, buffer.data(), length);
+        if (!SendRow(REPORT_FLASH_WRITE, flashBuffer.get())) return 0;
+    }
+    return 1;
+}
+
+// The most one chunk can carry: a write report's data bytes, or one read answer, which
+// must also fit flashBuffer where it is kept. 0 when no chunk can be moved.
+ULONG CommandProtocol::BurstChunkLimit(int op) const {
+    if (!flashBuffer) return 0;
+    if (op == AP_FLASH_WRITE)
+        return flashBufferLength > kFlashDataOffset ? flashBufferLength - kFlashDataOffset : 0;
+    return flashReadLength <= flashBufferLength ? flashReadLength : 0;
+}
+
+ULONG CommandProtocol::FlashBurst(int op, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done) {
     done = 0;
-    return total;
+    ULONG limit = BurstChunkLimit(op);
+    bool imageCovers = !UsesImage(op) || std::uint64_t{offset} + total <= image.size();
+    // Refused before anything is sent: a burst that cannot progress, or one that would
+    // reach past the image.
+    if ((total > 0 && limit == 0) || !imageCovers) {
+        windows.Trace(op == AP_FLASH_WRITE ? kBurstWriteFailed : kBurstReadFailed);
+        return total;
+    }
+    ShowBurstStart(windows, op, total);
+    ULONG remaining = total;
+    {
+        auto lock = LockTransfers();
+        while (remaining > 0) {
+            ULONG chunk = std::min(remaining, limit);
+            if (!MoveBurstChunk(op, chunk, image, offset, done)) break;
+            remaining -= chunk;
+            done += chunk;
+            windows.PostProgress(ids::kProgressDone, ids::kProgressBar, done);
+        }
+    }
+    // The last posted values are on screen before the caller shows its outcome.
+    windows.FlushProgress();
+    if (remaining == 0) windows.SetControlText(ids::kStatusText, "Status: Wait");
+    return remaining;
+}
+
+// One report of a burst: writes image[offset + done ..] or reads an answer and compares it,
+// stores it in the image or hands it to the dump file. False, with its trace line, on a stop.
+bool CommandProtocol::MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t> image, ULONG offset, ULONG done) {
+    std::uint8_t* data = flashBuffer.get();
+    std::memset(data, 0, flashBufferLength);
+    std::size_t at = std::size_t{offset} + done;
+    if (op == AP_FLASH_WRITE) {
+        std::memcpy(data + kFlashDataOffset, image.data() + at, chunk);
+        HidCall call;
+        HidCallResult result{};
+        PrepareHidCall(call, ReportTable[REPORT_FLASH_WRITE], data);
+        if (ExecuteHidCall(HidCallSetOutputReport, call, result) == 1 && result.errorFlag == 0) return true;
+        windows.Trace(kBurstWriteFailed);
+        return false;
+    }
+    if (!FetchRowQuietly(REPORT_FLASH_READ) || AnswerLength() < chunk) {
+        windows.Trace(kBurstReadFailed);
+        return false;
+    }
+    std::memcpy(data, Answer(), chunk);
+    if (op == AP_FLASH_READ) {
+        if (std::memcmp(data, image.data() + at, chunk) == 0) return true;
+        windows.Trace(ui::Format("FlashWrite -- Compare data fail, data(0x%08x~0x%08x) \n", offset + done,
+                                 offset + done + chunk));
+        return false;
+    }
+    if (op == AP_FLASH_BURST_READ_TO_MEMORY) {
+        std::memcpy(image.data() + at, data, chunk);
+        return true;
+    }
+    if (WriteFlashFile(data, chunk) >= chunk) return true;
+    windows.Trace(ui::Format("FlashRead -- Read data fail, data(0x%08x~0x%08x) \n", done, done + chunk));
+    return false;
 }
