@@ -77,6 +77,17 @@ private:
     void BeginRun();
     void EndRun();
 
+    friend class BurnEngine;
+    friend class DumpEngine;
+    // Reaps the previous worker in `worker`, then starts `proc` on it under the run guard.
+    void StartWorker(std::thread& worker, void (*proc)(FlashProgrammer*));
+    // The end step of every worker: releases the file, shows "Status: Wait", restores the
+    // controls, disables the worker's start button and clears `running`.
+    void EndWorker(int startButton);
+    // Refuses, with a message box, a burn the loaded image or the identified part cannot
+    // serve for the chosen areas (flash/burn_engine.cpp); nothing is sent to the device.
+    bool RefuseBurnImage();
+
     std::thread burnWorker;
     std::thread dumpWorker;
     std::atomic<bool> running{false};

@@ -1,12 +1,6 @@
 // Placeholders while the file slot and the engines are written; each moves to its own file.
 #include "flash/flash_programmer.h"
 
-FlashProgrammer::FlashProgrammer(ui::WindowServices& w) : CommandProtocol(w) {}
-FlashProgrammer::~FlashProgrammer() { JoinWorkers(); }
-void FlashProgrammer::JoinWorkers() {
-    if (burnWorker.joinable()) burnWorker.join();
-    if (dumpWorker.joinable()) dumpWorker.join();
-}
 void FlashProgrammer::OnBrowseBurnFile() {}
 void FlashProgrammer::OnBrowseDumpFile() {}
 HRESULT FlashProgrammer::OpenFlashFile(bool) { return 0; }
@@ -14,9 +8,3 @@ ULONG FlashProgrammer::ReadFlashFile(std::uint8_t*, ULONG) { return 0; }
 ULONG FlashProgrammer::WriteFlashFile(const std::uint8_t*, ULONG) { return 0; }
 int FlashProgrammer::ReleaseFlashFile() { return 0; }
 HRESULT FlashProgrammer::ReportFileError() { return 0; }
-void FlashProgrammer::OnBurn() {}
-void FlashProgrammer::OnDump() {}
-void FlashProgrammer::BurnThreadProc(FlashProgrammer*) {}
-void FlashProgrammer::DumpThreadProc(FlashProgrammer*) {}
-void FlashProgrammer::BeginRun() {}
-void FlashProgrammer::EndRun() {}

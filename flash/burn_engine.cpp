@@ -1,0 +1,243 @@
+// The burn worker: writes the loaded burn image into the flash, whole (Entire Flash) or by
+// the areas chosen under Other Area. The firmware part is read back and compared; a
+// Firmware-area burn is bracketed by the update flag, cleared before the write and set
+// once the compare succeeded. Private and Customized data are written without a compare.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "flash/flash_programmer.h"
+#include "ui/services/control_ids.h"
+
+namespace ids = ui::ids;
+
+namespace {
+
+constexpr const char* kBurnFailedText = "- Flash burn failed !";
+constexpr const char* kEntireUpdatedText = "The entire flash has updated, please replug-in device!";
+constexpr const char* kAreasUpdatedText = "\n has updated, please replug-in device!";
+
+// Refusals of the pre-flight check.
+constexpr const char* kImageTooShortText = "The burn file is too short for the selected area !";
+constexpr const char* kImageTooLargeText = "The burn file is larger than the flash !";
+constexpr const char* kFirmwareTooLongText = "The firmware length in the burn file exceeds the Firmware Area !";
+constexpr const char* kNoSectorSizeText = "The flash sector size is unknown, the Firmware Area can't be burned !";
+
+// The firmware part of an image as its header gives it: Header_len plus Boot_Size (a 32-bit
+// sum), and that sum rounded up to whole sectors (kept wide, so a huge sum cannot wrap).
+struct FirmwareLength {
+    ULONG headerLen = 0;
+    ULONG bootSize = 0;
+    ULONG sum = 0;
+    std::uint64_t rounded = 0;
+};
+
+// False when the image does not hold the header fields or the sector size is 0.
+bool ReadFirmwareLength(std::span<const std::uint8_t> image, ULONG sectorSize, FirmwareLength& fw) {
+    if (sectorSize == 0 || !ReadBigEndian32(image, kHeaderLenOffset, fw.headerLen) ||
+        !ReadBigEndian32(image, kBootSizeOffset, fw.bootSize))
+        return false;
+    fw.sum = fw.headerLen + fw.bootSize;
+    fw.rounded = (std::uint64_t{fw.sum} + sectorSize - 1) / sectorSize * sectorSize;
+    return true;
+}
+
+}  // namespace
+
+class BurnEngine {
+public:
+    explicit BurnEngine(FlashProgrammer& dialog) : d(dialog), w(dialog.windows) {}
+
+    void Run();
+    // Why the loaded image cannot serve the current choice, or null when it can.
+    static const char* ImageProblem(FlashProgrammer& d);
+
+private:
+    bool Checked(int id) const { return w.GetCheck(id) == 1; }
+    bool FirmwareBoxChosen() const { return Checked(ids::kOtherArea) && Checked(ids::kFirmwareBox); }
+    bool NothingChosen() const;
+    bool FirmwarePhase();
+    bool PrepareFirmwareArea();
+    bool TransferAndVerify();
+    bool WriteAreas();
+    void ShowVerdict() const;
+    bool Burst(int op, ULONG& remaining, ULONG& done);
+    bool WriteUpdateFlag(std::uint8_t value);
+    bool Fail() const;
+
+    FlashProgrammer& d;
+    ui::WindowServices& w;
+    ULONG length = 0;   // of the next transfer
+    ULONG offset = 0;   // in the image
+    ULONG address = 0;  // in the flash
+    ULONG lastResult = 0;  // bytes the last burst did not move
+    unsigned successMask = 0;  // bit i: row i of FlashAreaTable was written
+    bool areaFellShort = false;
+    std::array<std::uint8_t, kUpdateFlagBlockSize> scratch{};
+};
+
+// A failed set-up or update-flag access ends the burn with this box too, so a burn that
+// stopped half-way is told to the user and not only traced.
+bool BurnEngine::Fail() const {
+    w.MessageBox(ui::BoxOwner::None, kBurnFailedText, "Error", ui::Icon::Error);
+    return false;
+}
+
+void BurnEngine::Run() {
+    if (NothingChosen()) {
+        w.MessageBox(ui::BoxOwner::None, "No any item is selected in Other Area !", "Error", ui::Icon::Error);
+        return;
+    }
+    bool firmwarePhase = Checked(ids::kEntireFlash) || FirmwareBoxChosen();
+    if (firmwarePhase && !FirmwarePhase()) return;
+    if (WriteAreas()) ShowVerdict();
+}
+
+bool BurnEngine::NothingChosen() const {
+    if (!Checked(ids::kOtherArea)) return false;
+    for (int row = 0; row < kFlashAreaCount; ++row)
+        if (Checked(ids::kFirmwareBox + row)) return false;
+    return true;
+}
+
+bool BurnEngine::FirmwarePhase() {
+    d.burnAccessMode = kModeWholeFlash;
+    length = d.burnImage.length;
+    offset = address = 0;
+    if (FirmwareBoxChosen() && !PrepareFirmwareArea()) return Fail();
+    return TransferAndVerify();
+}
+
+// The firmware area is written only up to its header-given length, in whole sectors.
+bool BurnEngine::PrepareFirmwareArea() {
+    d.burnAccessMode = kModeFirmware;
+    FirmwareLength fw;
+    if (!ReadFirmwareLength(d.burnImage.Data(), d.flashSectorSize, fw)) return false;
+    w.Trace(ui::Format("FlashWrite -- Header_len - 0x%x\n", fw.headerLen));
+    w.Trace(ui::Format("FlashWrite -- Boot_Size - 0x%x\n", fw.bootSize));
+    w.Trace(ui::Format("FlashWrite -- compressed firmware length_0 - 0x%x\n", fw.sum));
+    if (fw.rounded > FlashAreaTable[kAreaFirmware].length) return false;
+    length = static_cast<ULONG>(fw.rounded);
+    w.Trace(ui::Format("FlashWrite -- compressed firmware length_1 - 0x%x\n", length));
+    offset = address = kFirmwareHeaderOffset;
+    return WriteUpdateFlag(0);
+}
+
+// A write that fell short is still followed by the compare, which decides.
+bool BurnEngine::TransferAndVerify() {
+    ULONG remaining = 0, done = 0;
+    if (!Burst(AP_FLASH_WRITE, remaining, done)) return Fail();
+    if (remaining == 0) {
+        w.Trace(ui::Format("FlashWrite -- Transfer %u bytes to Firmware\n", done));
+        w.SetProgressPosition(ids::kProgressBar, done);
+    }
+    if (!Burst(AP_FLASH_READ, lastResult, done)) return Fail();  // the read compares with the image
+    if (lastResult != 0) {
+        // The update flag stays cleared and no other area is written.
+        w.MessageBox(ui::BoxOwner::None, "- Compare NG, Firmware update failed !", "Error", ui::Icon::Error);
+        return false;
+    }
+    if (FirmwareBoxChosen() && !WriteUpdateFlag(1)) return Fail();
+    w.Trace("FlashWrite -- Compare data OK.\n");
+    if (d.burnAccessMode != kModeWholeFlash) successMask |= 1u << kAreaFirmware;
+    return true;
+}
+
+bool BurnEngine::WriteAreas() {
+    d.burnAccessMode = kModeAreas;
+    if (!Checked(ids::kOtherArea)) return true;
+    for (int row : {kAreaPrivate, kAreaCustomized}) {
+        if (!Checked(ids::kFirmwareBox + row)) continue;
+        const FlashArea& area = FlashAreaTable[row];
+        length = area.length;
+        address = offset = area.address;
+        ULONG done = 0;
+        if (!Burst(AP_FLASH_WRITE, lastResult, done)) return Fail();
+        if (lastResult != 0) {
+            areaFellShort = true;  // the other area is still written; the verdict tells
+            continue;
+        }
+        w.Trace(ui::Format("FlashWrite for Customized-- Transfer %u bytes to Firmware\n", done));
+        w.SetProgressPosition(ids::kProgressBar, done);
+        successMask |= 1u << row;
+    }
+    return true;
+}
+
+// Any area that fell short fails the whole burn, whichever burst came last.
+void BurnEngine::ShowVerdict() const {
+    if (lastResult != 0 || areaFellShort) {
+        Fail();
+        return;
+    }
+    std::string text;
+    if (successMask == 0) {
+        text = kEntireUpdatedText;
+    } else {
+        for (int row = 0; row < kFlashAreaCount; ++row)
+            if (successMask & (1u << row)) text += FlashAreaTable[row].name;
+        text += kAreasUpdatedText;
+    }
+    w.MessageBox(ui::BoxOwner::None, text, "Info", ui::Icon::Information);
+}
+
+// Announces the burst and moves it while holding the transfers, so that no other command
+// comes between the set-up and its data. False when the set-up failed.
+bool BurnEngine::Burst(int op, ULONG& remaining, ULONG& done) {
+    auto lock = d.LockTransfers();
+    if (!d.FlashAccess(AP_FLASH_BURST_LATER, d.burnAccessMode, address, length, {})) {
+        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_BURST_LATER--case %d\n", d.burnAccessMode));
+        return false;
+    }
+    remaining = d.FlashBurst(op, length, d.burnImage.Data(), offset, done);
+    return true;
+}
+
+// Byte 0 of the update-flag block is the flag. The block is read into a 0xFF-filled
+// scratch block, the flag put in, and the report's worth written back.
+bool BurnEngine::WriteUpdateFlag(std::uint8_t value) {
+    scratch.fill(0xFF);
+    auto lock = d.LockTransfers();
+    if (!d.FlashAccess(AP_FLASH_READ, kModeUpdateFlag, kUpdateFlagAddress, d.flashReadLength, scratch)) {
+        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_READ--case %d\n", kModeUpdateFlag));
+        return false;
+    }
+    scratch[0] = value;
+    ULONG writeLength = d.flashBufferLength > 4 ? d.flashBufferLength - 4 : 0;
+    if (!d.FlashAccess(AP_FLASH_WRITE, kModeUpdateFlag, kUpdateFlagAddress, writeLength, scratch)) {
+        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_WRITE--case %d\n", kModeUpdateFlag));
+        return false;
+    }
+    return true;
+}
+
+const char* BurnEngine::ImageProblem(FlashProgrammer& d) {
+    ui::WindowServices& w = d.windows;
+    const ULONG imageLength = d.burnImage.length;
+    if (w.GetCheck(ids::kOtherArea) != 1) return imageLength > d.flashTotalSize ? kImageTooLargeText : nullptr;
+    if (w.GetCheck(ids::kFirmwareBox) == 1) {
+        if (d.flashSectorSize == 0) return kNoSectorSizeText;
+        FirmwareLength fw;
+        if (!ReadFirmwareLength(d.burnImage.Data(), d.flashSectorSize, fw)) return kImageTooShortText;
+        if (fw.rounded > FlashAreaTable[kAreaFirmware].length) return kFirmwareTooLongText;
+        if (kFirmwareHeaderOffset + fw.rounded > imageLength) return kImageTooShortText;
+    }
+    for (int row : {kAreaPrivate, kAreaCustomized}) {
+        const FlashArea& area = FlashAreaTable[row];
+        if (w.GetCheck(ids::kFirmwareBox + row) == 1 && std::uint64_t{area.address} + area.length > imageLength)
+            return kImageTooShortText;
+    }
+    return nullptr;
+}
+
+bool FlashProgrammer::RefuseBurnImage() {
+    const char* problem = BurnEngine::ImageProblem(*this);
+    if (problem == nullptr) return false;
+    windows.MessageBox(ui::BoxOwner::Dialog, problem, "Error", ui::Icon::Error);
+    return true;
+}
+
+void FlashProgrammer::BurnThreadProc(FlashProgrammer* dialog) {
+    BurnEngine(*dialog).Run();
+    dialog->EndWorker(ids::kBurn);
+}

@@ -1,0 +1,40 @@
+// The dump worker: reads the whole flash of the identified part, from address 0, into the
+// dump file in one burst of flash-read-length chunks.
+#include "flash/flash_programmer.h"
+#include "ui/services/control_ids.h"
+
+class DumpEngine {
+public:
+    explicit DumpEngine(FlashProgrammer& dialog) : d(dialog), w(dialog.windows) {}
+
+    // Mode 1 and address 0 belong to this run alone; the burn's access mode is not touched.
+    void Run() {
+        if (ReadFlashIntoFile()) {
+            w.Trace("FlashRead -- Read data OK.\n");
+            w.MessageBox(ui::BoxOwner::None, "Dump firmware has finished!", "Info", ui::Icon::Information);
+        } else {
+            // The file keeps the chunks read so far; the user must not take it for a dump.
+            w.MessageBox(ui::BoxOwner::None, "Dump firmware failed, the dump file is incomplete!", "Error",
+                         ui::Icon::Error);
+        }
+    }
+
+private:
+    bool ReadFlashIntoFile() {
+        auto lock = d.LockTransfers();  // nothing may come between the set-up and the burst
+        if (!d.FlashAccess(AP_FLASH_BURST_LATER, kModeWholeFlash, 0, d.flashTotalSize, {})) {
+            w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_BURST_LATER--case %d\n", kModeWholeFlash));
+            return false;
+        }
+        ULONG done = 0;
+        return d.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, d.flashTotalSize, {}, 0, done) == 0;
+    }
+
+    FlashProgrammer& d;
+    ui::WindowServices& w;
+};
+
+void FlashProgrammer::DumpThreadProc(FlashProgrammer* dialog) {
+    DumpEngine(*dialog).Run();
+    dialog->EndWorker(ui::ids::kDump);
+}
