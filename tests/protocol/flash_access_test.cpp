@@ -38,6 +38,9 @@ std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
     return bytes;
 }
 
+const char* const kBurstWriteFailed = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
+const char* const kBurstReadFailed = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
+
 constexpr ULONG kChunk = 256;  // the simulator's default: 260-byte write report, 256-byte answer
 
 class FlashBurstTest : public testsupport::SimFixture {
@@ -60,12 +63,6 @@ protected:
         return burst.FlashBurst(op, total, image, offset, done);
     }
 
-    std::vector<std::int64_t> Positions() const {
-        std::vector<std::int64_t> out;
-        for (const ui::RecordedCall& c : window.CallsOf("ProgressPos")) out.push_back(c.value);
-        return out;
-    }
-
     static constexpr std::uint8_t kModeWhole = 1;
     BurstHost burst{window};
 };
@@ -78,21 +75,6 @@ TEST_F(FlashBurstTest, SetUpSendsTheTwoControlReportsAndTouchesNoBuffer) {
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(8, 0xA5));
     EXPECT_TRUE(std::all_of(burst.flashBuffer.get(), burst.flashBuffer.get() + burst.flashBufferLength,
                             [](std::uint8_t b) { return b == 0x5A; }));
-}
-
-TEST_F(FlashBurstTest, SingleReportWriteReadsBackAndAShortAnswerFails) {
-    std::vector<std::uint8_t> block = Pattern(kChunk, 3), back(kChunk, 0xEE);
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk, block), 1);
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, kChunk, back), 1);
-    EXPECT_EQ(back, block);
-
-    std::vector<std::uint8_t> untouched(kChunk, 0xEE);
-    window.ClearCalls();
-    sim->SetInputTruncation(kChunk - 1);
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, kChunk, untouched), 0);
-    EXPECT_EQ(untouched, std::vector<std::uint8_t>(kChunk, 0xEE));
-    EXPECT_EQ(window.Traces(),
-              std::vector<std::string>{"Unknown error: Couldn't execute REPORT_FLASH_READ function\n"});
 }
 
 TEST_F(FlashBurstTest, WriteBurstEndsWithOneShortZeroFilledReportAndFullProgress) {
@@ -112,22 +94,16 @@ TEST_F(FlashBurstTest, WriteBurstEndsWithOneShortZeroFilledReportAndFullProgress
     EXPECT_EQ(window.Control(ids::kProgressTotal).text, "522");
     EXPECT_EQ(window.Control(ids::kProgressDone).text, "522");
     EXPECT_EQ(window.Control(ids::kProgressBar).rangeMax, total);
-    EXPECT_EQ(Positions(), (std::vector<std::int64_t>{0, 256, 512, 522}));
+    std::vector<std::int64_t> positions;
+    for (const ui::RecordedCall& c : window.CallsOf("ProgressPos")) positions.push_back(c.value);
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{0, 256, 512, 522}));
     EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
-}
 
-TEST_F(FlashBurstTest, FailedWriteReportStopsWithTheChunksBefore) {
-    std::vector<std::uint8_t> image = Pattern(0x400, 1);
-    ULONG done = 0;
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_BURST_LATER, kModeWhole, 0, 0x300, {}), 1);
-    window.ClearCalls();
-    sim->FailTransfer(2);
-    EXPECT_EQ(burst.FlashBurst(AP_FLASH_WRITE, 0x300, image, 0, done), 0x200u);
+    sim->FailTransfer(4);  // after the set-up's two reports, the burst's second report fails
+    EXPECT_EQ(Burst(AP_FLASH_WRITE, 0x1000, total, image, offset, done), total - kChunk);
     EXPECT_EQ(done, kChunk);
-    EXPECT_EQ(window.Traces(),
-              std::vector<std::string>{"Unknown error: Couldn't execute BURST_FLASH_WRITE function\n"});
+    EXPECT_EQ(window.Traces(), std::vector<std::string>{kBurstWriteFailed});
     EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Write");
-    EXPECT_EQ(window.Control(ids::kProgressDone).text, "256");
 }
 
 struct CompareCase {
@@ -177,10 +153,10 @@ TEST_F(FlashBurstTest, ReadIntoMemoryLandsAtTheOffsetAndAShortAnswerFails) {
     EXPECT_EQ(Burst(AP_FLASH_BURST_READ_TO_MEMORY, 0x100, 300, image, 0x400, done), 300u);
     EXPECT_EQ(done, 0u);
     EXPECT_EQ(image[0x400], 0xCC);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{"Unknown error: Couldn't execute BURST_FLASH_READ function\n"});
+    EXPECT_EQ(window.Traces(), std::vector<std::string>{kBurstReadFailed});
 }
 
-TEST_F(FlashBurstTest, TotalZeroSendsNothingAndEndsWaiting) {
+TEST_F(FlashBurstTest, TotalZeroSendsNothingAndTotalsShowUnsigned) {
     window.SetControlText(ids::kProgressTotal, "99");
     ULONG done = 5;
     EXPECT_EQ(burst.FlashBurst(AP_FLASH_WRITE, 0, {}, 0, done), 0u);
@@ -189,14 +165,9 @@ TEST_F(FlashBurstTest, TotalZeroSendsNothingAndEndsWaiting) {
     EXPECT_EQ(window.Control(ids::kProgressTotal).text, "0");
     EXPECT_EQ(window.Control(ids::kProgressDone).text, "0");
     EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
-}
-
-TEST_F(FlashBurstTest, TotalsAbove2GiBShowUnsigned) {
-    std::vector<std::uint8_t> image(16);
-    ULONG done = 0;
-    sim->FailTransfer(1);  // the first report fails: only the start of the burst is shown
-    burst.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, 0x80000000u, image, 0, done);
-    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "2147483648");
+    sim->FailTransfer(1);
+    burst.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, 0x80000000u, {}, 0, done);
+    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "2147483648");  // not negative
 }
 
 struct Refusal {
@@ -210,21 +181,18 @@ struct Refusal {
     const char* trace;
 };
 
-const char* const kWriteRefused = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
-const char* const kReadRefused = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
-
 TEST_F(FlashBurstTest, BurstsThatCannotProgressOrPassTheImageAreRefusedBeforeSending) {
     const ULONG read = kChunk, buffer = kChunk + 4;
     const Refusal rows[] = {
-        {"write past the image", AP_FLASH_WRITE, 300, 299, 0, 0, 0, kWriteRefused},
-        {"compare past the image by the offset", AP_FLASH_READ, 100, 0x100, 0xA0, 0, 0, kReadRefused},
+        {"write past the image", AP_FLASH_WRITE, 300, 299, 0, 0, 0, kBurstWriteFailed},
+        {"compare past the image by the offset", AP_FLASH_READ, 100, 0x100, 0xA0, 0, 0, kBurstReadFailed},
         {"offset and total wrap 32 bits", AP_FLASH_BURST_READ_TO_MEMORY, 0x200, 0x100, 0xFFFFFF00u, 0, 0,
-         kReadRefused},
-        {"read chunk of 0", AP_FLASH_BURST_READ_TO_FILE, 10, 0, 0, -static_cast<int>(read), 0, kReadRefused},
+         kBurstReadFailed},
+        {"read chunk of 0", AP_FLASH_BURST_READ_TO_FILE, 10, 0, 0, -static_cast<int>(read), 0, kBurstReadFailed},
         {"read chunk longer than the flash buffer", AP_FLASH_BURST_READ_TO_MEMORY, 10, 10, 0,
-         static_cast<int>(buffer - read) + 1, 0, kReadRefused},
+         static_cast<int>(buffer - read) + 1, 0, kBurstReadFailed},
         {"write report with no data bytes", AP_FLASH_WRITE, 10, 10, 0, 0, 4 - static_cast<int>(buffer),
-         kWriteRefused},
+         kBurstWriteFailed},
     };
     for (const Refusal& r : rows) {
         window.ClearCalls();
@@ -242,18 +210,23 @@ TEST_F(FlashBurstTest, BurstsThatCannotProgressOrPassTheImageAreRefusedBeforeSen
     EXPECT_TRUE(Log().empty());
 }
 
-TEST_F(FlashBurstTest, SingleReportsBeyondTheBufferAreRefusedBeforeSending) {
-    std::vector<std::uint8_t> small(8, 0x22), large(kChunk + 8, 0x22);
+TEST_F(FlashBurstTest, SingleReportsReadBackAndRefuseWhatTheirBufferCannotHold) {
+    std::vector<std::uint8_t> block = Pattern(kChunk, 3), back(kChunk, 0xEE), small(8, 0x22);
+    ASSERT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk, block), 1);
+    ASSERT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, kChunk, back), 1);
+    EXPECT_EQ(back, block);
+    sim->ClearLog();
+    block.push_back(0);
     EXPECT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, 9, small), 0);
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk + 1, large), 0);
+    EXPECT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk + 1, block), 0);  // beyond one report
     EXPECT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, 9, small), 0);
-    EXPECT_EQ(window.Traces(), (std::vector<std::string>{
-                                   "Unknown error: Couldn't execute REPORT_FLASH_WRITE function\n",
-                                   "Unknown error: Couldn't execute REPORT_FLASH_WRITE function\n",
-                                   "Unknown error: Couldn't execute REPORT_FLASH_READ function\n",
-                               }));
-    EXPECT_EQ(small, std::vector<std::uint8_t>(8, 0x22));
     EXPECT_TRUE(Log().empty());
+    sim->SetInputTruncation(7);  // a short answer is a failed read, not zeros
+    EXPECT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, 8, small), 0);
+    EXPECT_EQ(small, std::vector<std::uint8_t>(8, 0x22));
+    const std::string write = "Unknown error: Couldn't execute REPORT_FLASH_WRITE function\n",
+                      read = "Unknown error: Couldn't execute REPORT_FLASH_READ function\n";
+    EXPECT_EQ(window.Traces(), (std::vector<std::string>{write, write, read, read}));
 }
 
 }  // namespace
