@@ -1,0 +1,21 @@
+#include "ui/qt/application.h"
+
+#include <QTimer>
+
+#include "ui/main_dialog.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/main_window.h"
+
+Cuvc_hid_App::Cuvc_hid_App(int& argc, char** argv) : application_(argc, argv) {}
+
+BOOL Cuvc_hid_App::InitInstance() {
+    // The profile lives under the organisation "Quenda UVC Applications", application
+    // the executable's base name (Qt's default application name).
+    QCoreApplication::setOrganizationName(QString::fromUtf8(kProfileKey));
+    QApplication::setWindowIcon(uiqt::MainIcon());
+
+    uiqt::MainDialogWindow dialog;
+    if (startHook_) QTimer::singleShot(0, &dialog, [this, &dialog] { startHook_(dialog); });
+    dialog.exec();
+    return FALSE;
+}
