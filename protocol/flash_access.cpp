@@ -81,10 +81,10 @@ int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG
             TraceFailedRow(REPORT_FLASH_READ);
             return 0;
         }
-        std::memcpy(buffer.data(), Answer(), length);
+        if (length > 0) std::memcpy(buffer.data(), Answer(), length);
     } else if (op == AP_FLASH_WRITE) {
         std::memset(flashBuffer.get(), 0, flashBufferLength);
-        std::memcpy(flashBuffer.get() + kFlashDataOffset, buffer.data(), length);
+        if (length > 0) std::memcpy(flashBuffer.get() + kFlashDataOffset, buffer.data(), length);
         if (!SendRow(REPORT_FLASH_WRITE, flashBuffer.get())) return 0;
     }
     return 1;
