@@ -58,7 +58,7 @@ int SortedPosition(const QComboBox& combo, const QString& text) {
 
 QtWindowServices::QtWindowServices(QDialog& dialog, std::map<int, BuiltControl> controls)
     : dialog_(dialog), controls_(std::move(controls)) {
-    presenter_ = [this](const MessageBoxRequest& request) { ShowBox(request); };
+    SetBoxPresenter({});
 }
 
 QtWindowServices::~QtWindowServices() {
@@ -91,7 +91,10 @@ void QtWindowServices::MessageBox(ui::BoxOwner owner, std::string_view text, std
     OnDialogThread([&] { presenter_(request); });
 }
 
-void QtWindowServices::SetBoxPresenter(BoxPresenter presenter) { presenter_ = std::move(presenter); }
+void QtWindowServices::SetBoxPresenter(BoxPresenter presenter) {
+    if (presenter) presenter_ = std::move(presenter);
+    else presenter_ = [this](const MessageBoxRequest& request) { ShowBox(request); };
+}
 
 // A box owned by the dialog is modal to it; a box without owner (a worker's outcome)
 // blocks nobody: it is shown and the call returns at once.
@@ -182,10 +185,14 @@ void QtWindowServices::AddListItem(int id, std::string_view text) {
         auto it = controls_.find(id);
         auto* combo = it == controls_.end() ? nullptr : qobject_cast<QComboBox*>(it->second.widget);
         if (combo == nullptr) return;
+        // Adding an entry selects nothing (Qt would select the first entry of an empty list).
+        bool hadSelection = combo->currentIndex() >= 0;
         QString typed = combo->currentText();
         bool sorted = (it->second.row->style & ui::kSorted) != 0;
         combo->insertItem(sorted ? SortedPosition(*combo, value) : combo->count(), value);
-        if (combo->currentIndex() < 0) combo->setEditText(typed);  // adding selects nothing
+        if (hadSelection) return;
+        combo->setCurrentIndex(-1);
+        combo->setEditText(typed);
     });
 }
 

@@ -62,6 +62,7 @@ public:
     int ReadProfileInt(std::string_view section, std::string_view entry, int defaultValue) override;
     void WriteProfileInt(std::string_view section, std::string_view entry, int value) override;
 
+    // An empty presenter restores the real message boxes.
     void SetBoxPresenter(BoxPresenter presenter);
 
 private:

@@ -1,0 +1,62 @@
+// A main dialog window for a test: message boxes are recorded instead of shown, the saved
+// setting is prepared through QSettings, and a dialog still open at the end is closed
+// through its Cancel path so that nothing it owns outlives the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ui/main_dialog.h"
+#include "ui/qt/main_window.h"
+
+namespace qttest {
+
+inline QSettings Profile() { return QSettings(QString::fromUtf8(kProfileKey), QCoreApplication::applicationName()); }
+inline const QString kIsAccessAllKey = QStringLiteral("Settings/IsAccessAll");
+
+inline void SaveIsAccessAll(std::optional<int> value) {
+    QSettings profile = Profile();
+    if (value) profile.setValue(kIsAccessAllKey, *value);
+    else profile.remove(kIsAccessAllKey);
+    profile.sync();
+}
+
+inline std::optional<int> SavedIsAccessAll() {
+    QVariant value = Profile().value(kIsAccessAllKey);
+    if (!value.isValid()) return std::nullopt;
+    return value.toInt();
+}
+
+class DialogFixture : public ::testing::Test {
+protected:
+    void Open() {
+        dialog = std::make_unique<uiqt::MainDialogWindow>();
+        dialog->Services().SetBoxPresenter([this](const uiqt::MessageBoxRequest& box) { boxes.push_back(box); });
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    }
+
+    void TearDown() override {
+        if (dialog && dialog->isVisible()) dialog->reject();
+        dialog.reset();
+    }
+
+    QWidget* Control(int id) const { return dialog->Control(id); }
+    template <class Widget>
+    Widget* ControlAs(int id) const { return qobject_cast<Widget*>(dialog->Control(id)); }
+    void Click(int id) { QTest::mouseClick(ControlAs<QAbstractButton>(id), Qt::LeftButton); }
+    bool Checked(int id) const { return ControlAs<QAbstractButton>(id)->isChecked(); }
+
+    std::unique_ptr<uiqt::MainDialogWindow> dialog;
+    std::vector<uiqt::MessageBoxRequest> boxes;
+};
+
+}  // namespace qttest

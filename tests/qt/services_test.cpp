@@ -1,0 +1,127 @@
+// The window services across threads: calls from a worker are carried out on the
+// dialog's thread, getters answer the dialog's state, progress is coalesced.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QApplication>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/qt/dialog_fixture.h"
+#include "ui/services/control_ids.h"
+
+namespace {
+
+namespace ids = ui::ids;
+
+class Services : public qttest::DialogFixture {
+protected:
+    // Runs `work` on a thread of its own while this thread serves the dialog.
+    template <class Work>
+    void RunOnWorker(Work work) {
+        std::atomic<bool> finished{false};
+        std::thread worker([&] {
+            work();
+            finished = true;
+        });
+        bool served = QTest::qWaitFor([&] { return finished.load(); }, 5000);
+        worker.join();
+        ASSERT_TRUE(served);
+    }
+};
+
+TEST_F(Services, WorkerCallsRunOnTheDialogThread) {
+    Open();
+    uiqt::QtWindowServices& services = dialog->Services();
+    QThread* dialogThread = QThread::currentThread();
+    QThread* changedOn = nullptr;
+    QObject::connect(ControlAs<QLineEdit>(ids::kDeviceInfo), &QLineEdit::textChanged,
+                     [&changedOn] { changedOn = QThread::currentThread(); });
+    ControlAs<QAbstractButton>(ids::kRadioGpio)->setChecked(true);
+    ControlAs<QLineEdit>(ids::kRegAddr)->setText("D8000004");
+
+    int check = -1;
+    std::string text, cut;
+    bool enabled = true;
+    RunOnWorker([&] {
+        services.SetControlText(ids::kDeviceInfo, "from the worker");
+        check = services.GetCheck(ids::kRadioGpio);
+        text = services.GetControlText(ids::kRegAddr, 10);
+        cut = services.GetControlText(ids::kRegAddr, 5);
+        services.EnableControl(ids::kWrite, false);
+        enabled = services.IsControlEnabled(ids::kWrite);
+        services.MessageBox(ui::BoxOwner::None, "Burn OK!", "Info", ui::Icon::Information);
+    });
+    EXPECT_EQ(changedOn, dialogThread);
+    EXPECT_EQ(ControlAs<QLineEdit>(ids::kDeviceInfo)->text(), "from the worker");
+    EXPECT_EQ(check, 1);
+    EXPECT_EQ(text, "D8000004");
+    EXPECT_EQ(cut, "D800");
+    EXPECT_FALSE(enabled);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, ui::BoxOwner::None);
+    EXPECT_EQ(boxes[0].caption, "Info");
+    EXPECT_FALSE(services.HasControl(1047));
+}
+
+// A box without owner is shown without blocking anyone, and goes with the services.
+TEST_F(Services, OwnerlessBoxDoesNotBlock) {
+    Open();
+    dialog->Services().SetBoxPresenter({});  // real boxes
+    RunOnWorker([this] { dialog->Services().MessageBox(ui::BoxOwner::None, "Dump OK!", "Info", ui::Icon::Information); });
+    QWidget* box = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->windowTitle() == "Info") box = top;
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->parentWidget(), nullptr);
+}
+
+TEST_F(Services, ProgressIsCoalescedAndFlushed) {
+    Open();
+    uiqt::QtWindowServices& services = dialog->Services();
+    auto* bar = ControlAs<QProgressBar>(ids::kProgressBar);
+    services.SetProgressRange(ids::kProgressBar, 10000);
+    int updates = 0;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&updates] { ++updates; });
+
+    // The dialog's thread serves nothing while the worker posts: posting never waits,
+    // and the whole run leaves one update to show.
+    std::thread worker([&] {
+        for (std::uint32_t done = 1; done <= 10000; ++done) services.PostProgress(ids::kProgressDone, ids::kProgressBar, done);
+    });
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(bar->value(), 10000);
+    EXPECT_EQ(ControlAs<QLabel>(ids::kProgressDone)->text(), "10000");
+
+    // Flush shows the latest value at once.
+    services.PostProgress(ids::kProgressDone, ids::kProgressBar, 7);
+    services.FlushProgress();
+    EXPECT_EQ(ControlAs<QLabel>(ids::kProgressDone)->text(), "7");
+    EXPECT_EQ(bar->value(), 7);
+
+    // A flush from a worker returns once its value is on screen.
+    std::string shown;
+    RunOnWorker([&] {
+        services.PostProgress(ids::kProgressDone, ids::kProgressBar, 9000);
+        services.FlushProgress();
+        shown = services.GetControlText(ids::kProgressDone, 16);
+    });
+    EXPECT_EQ(shown, "9000");
+}
+
+TEST_F(Services, ProgressBeyondIntRangeIsScaled) {
+    Open();
+    uiqt::QtWindowServices& services = dialog->Services();
+    services.SetProgressRange(ids::kProgressBar, 0xFFFFFFFFu);
+    services.SetProgressPosition(ids::kProgressBar, 0xFFFFFFFFu);
+    auto* bar = ControlAs<QProgressBar>(ids::kProgressBar);
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+}  // namespace
