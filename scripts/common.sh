@@ -15,4 +15,9 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ clang ccache libgtest-dev libgmock-dev)
+# The Qt dialog and its tests: Qt 6 Widgets (with moc and the test library), OpenGL headers
+# its CMake package asks for, and the font the dialog is laid out in.
+QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+BUILD_PACKAGES=(cmake ninja-build g++ clang ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
+# Running the dialog without a display of one's own: a virtual X server.
+DISPLAY_PACKAGES=(xvfb xauth)

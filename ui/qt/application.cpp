@@ -1,5 +1,6 @@
 #include "ui/qt/application.h"
 
+#include <QEventLoop>
 #include <QTimer>
 
 #include "ui/main_dialog.h"
@@ -14,8 +15,14 @@ BOOL Cuvc_hid_App::InitInstance() {
     QCoreApplication::setOrganizationName(QString::fromUtf8(kProfileKey));
     QApplication::setWindowIcon(uiqt::MainIcon());
 
+    // Runs until the dialog ends, as a modal run would, but without making the dialog
+    // application-modal: Qt would then block every later top-level window, and the
+    // workers' outcome boxes, which have no owner, must stay usable beside it.
     uiqt::MainDialogWindow dialog;
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     if (startHook_) QTimer::singleShot(0, &dialog, [this, &dialog] { startHook_(dialog); });
-    dialog.exec();
+    dialog.show();
+    loop.exec();
     return FALSE;
 }

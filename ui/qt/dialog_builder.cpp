@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <utility>
+#include <vector>
+
 #include "ui/qt/app_icon.h"
 #include "ui/qt/hex_edit.h"
 
@@ -149,8 +152,10 @@ BuiltDialog BuildDialog(const ui::DialogTemplate& dialog, QWidget& window) {
     window.resize(client.width, client.height);
 
     QButtonGroup* radioGroup = nullptr;
+    std::vector<std::pair<QLabel*, int>> labels;
     for (const DialogControl& row : dialog.controls) {
         QWidget* widget = CreateWidget(row, window);
+        if (row.kind == ControlKind::Label && row.labelFor != 0) labels.emplace_back(static_cast<QLabel*>(widget), row.labelFor);
         widget->setGeometry(Place(row, built.base));
         Name(dialog, row, *widget);
         SetFocusPolicy(row, *widget);
@@ -162,6 +167,8 @@ BuiltDialog BuildDialog(const ui::DialogTemplate& dialog, QWidget& window) {
         }
         if (row.id != ui::kStaticId) built.byId[row.id] = {&row, widget};
     }
+    for (auto [label, id] : labels)  // each label names its control for assistive technology
+        if (auto named = built.byId.find(id); named != built.byId.end()) label->setBuddy(named->second.widget);
     return built;
 }
 

@@ -104,6 +104,7 @@ void QtWindowServices::ShowBox(const MessageBoxRequest& request) {
                                 QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (parent != nullptr) {
+        box->setWindowModality(Qt::WindowModal);
         box->exec();
         return;
     }
@@ -280,6 +281,7 @@ void QtWindowServices::EndDialog(int result) {
 void QtWindowServices::ShowAboutBox() {
     OnDialogThread([this] {
         CAboutDlg about(&dialog_);
+        about.setWindowModality(Qt::WindowModal);
         about.exec();
     });
 }
@@ -287,6 +289,7 @@ void QtWindowServices::ShowAboutBox() {
 bool QtWindowServices::OpenFileDialog(ui::BoxOwner owner, const ui::OpenFileRequest& request, std::string& path) {
     return OnDialogThread([&] {
         QFileDialog picker(owner == ui::BoxOwner::Dialog ? &dialog_ : nullptr);
+        picker.setWindowModality(Qt::WindowModal);
         QStringList filters;
         for (const auto& [description, pattern] : request.filters)
             filters << ToQString(description) + QStringLiteral(" (") + ToQString(pattern) + QLatin1Char(')');
