@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
 #include "ui/main_dialog.h"
@@ -27,37 +29,35 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr std::uint16_t k4KSectorPartRow = 44;  // 8 MiB, 4 KiB sectors
 inline constexpr std::uint16_t k256KPartRow = 34;      // 256 KiB, 64 KiB sectors
 
-// A RecordingWindow whose progress-range call (the start of every burst) waits while the
-// gate is closed, so a test can look at the dialog while a worker is mid-run.
+// Holds every burst at its start (the progress-range call) while the gate is closed, so a
+// test can look at the dialog mid-run without timing.
 class GatedWindow : public ui::RecordingWindow {
 public:
     void SetProgressRange(int id, std::uint32_t total) override {
         RecordingWindow::SetProgressRange(id, total);
-        std::unique_lock lock(gateLock_);
+        std::unique_lock lock(gate_);
         held_ = closed_;
         changed_.notify_all();
         changed_.wait(lock, [&] { return !closed_; });
-        held_ = false;
     }
     void CloseGate() {
-        std::lock_guard lock(gateLock_);
+        std::lock_guard lock(gate_);
         closed_ = true;
     }
     bool WaitUntilHeld() {
-        std::unique_lock lock(gateLock_);
+        std::unique_lock lock(gate_);
         return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return held_; });
     }
     void OpenGate() {
-        std::lock_guard lock(gateLock_);
+        std::lock_guard lock(gate_);
         closed_ = false;
         changed_.notify_all();
     }
 
 private:
-    std::mutex gateLock_;
+    std::mutex gate_;
     std::condition_variable changed_;
-    bool closed_ = false;
-    bool held_ = false;
+    bool closed_ = false, held_ = false;
 };
 
 class DialogUnderTest : public Cuvc_hid_quendaDlg {
@@ -124,14 +124,10 @@ protected:
         for (const std::string& path : files) std::filesystem::remove(path, ignored);
     }
 
+    // One name per process and suffix; each test removes its files.
     std::string TempPath(const char* suffix) {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(test->name()) + "_" + suffix;
-        for (char& c : name)
-            if (c == '/') c = '_';  // parameterised test names
-        std::string path = ::testing::TempDir() + "engine_" + name;
-        files.push_back(path);
-        return path;
+        files.push_back(::testing::TempDir() + "engine_" + std::to_string(getpid()) + "_" + suffix);
+        return files.back();
     }
 
     void PickBurnFile(const Bytes& image) {
