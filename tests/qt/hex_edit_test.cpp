@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
 #include <QMenu>
 #include <QPalette>
 #include <QTest>
@@ -82,6 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyRow{"0x1F", 0, 1, nullptr, Qt::Key_Delete, Qt::ShiftModifier, "0x1F"},
                       KeyRow{"0x1F", 0, 1, nullptr, Qt::Key_X, Qt::ControlModifier, "0x1F"},
                       KeyRow{"0x1F", 0, 2, nullptr, Qt::Key_X, Qt::ControlModifier, "1F"}));
+
+TEST_F(HexEditTest, InputMethodCommitsObeyTheCharacterRules) {
+    for (const char* commit : {"0", "X", "g", "a"}) {
+        QInputMethodEvent event;
+        event.setCommitString(QString::fromLatin1(commit));
+        QApplication::sendEvent(&field_, &event);
+    }
+    EXPECT_EQ(field_.text(), QStringLiteral("0xA"));
+}
 
 TEST_F(HexEditTest, CtrlVIsFilteredShiftInsertAndTheMenuAreNot) {
     QClipboard& clipboard = *QGuiApplication::clipboard();

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -117,6 +118,30 @@ void CHexEdit::keyPressEvent(QKeyEvent* event) {
     QKeyEvent replaced(event->type(), event->key(), event->modifiers(), filtered, event->isAutoRepeat(),
                        static_cast<quint16>(event->count()));
     QLineEdit::keyPressEvent(&replaced);
+    event->setAccepted(replaced.isAccepted());
+}
+
+// Input methods commit text without a key press: the character rules apply to it alike,
+// and a commit with a refused character is dropped whole (its pre-edit text stays).
+void CHexEdit::inputMethodEvent(QInputMethodEvent* event) {
+    if (event->commitString().isEmpty()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    std::u16string current;
+    const ui::HexEditState state = State(current);
+    QString filtered;
+    for (QChar ch : event->commitString()) {
+        const std::optional<char16_t> out = ui::FilterCharacter(state, ch.unicode());
+        if (!out) {
+            filtered.clear();
+            break;
+        }
+        filtered.append(QChar(*out));
+    }
+    QInputMethodEvent replaced(event->preeditString(), event->attributes());
+    if (!filtered.isEmpty()) replaced.setCommitString(filtered, event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&replaced);
     event->setAccepted(replaced.isAccepted());
 }
 

@@ -15,6 +15,7 @@
 
 class QClipboard;
 class QContextMenuEvent;
+class QInputMethodEvent;
 class QKeyEvent;
 class QMenu;
 
@@ -33,6 +34,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
