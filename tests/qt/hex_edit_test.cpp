@@ -74,7 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KeyRow{"", 0, 0, "0xaG-f", Qt::Key_unknown, kNone, "0xAF"},
                       KeyRow{"", 0, 0, "0X1", Qt::Key_unknown, kNone, "0x1"},
                       KeyRow{"", 0, 0, "x ", Qt::Key_unknown, kNone, ""},
-                      KeyRow{"0x1F", 1, 1, "5", Qt::Key_unknown, kNone, "0x1F"},
                       KeyRow{"0x1F", 1, 1, nullptr, Qt::Key_Backspace, kNone, "0x1F"},
                       KeyRow{"0x1F", 2, 2, nullptr, Qt::Key_Backspace, kNone, "01F"},
                       KeyRow{"0x1F", 2, 2, nullptr, Qt::Key_Backspace, Qt::ControlModifier, "0x1F"},

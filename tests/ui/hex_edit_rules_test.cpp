@@ -30,7 +30,7 @@ TEST_P(FilterCharacter, TypesHexDigitsAndGuardsThePrefix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FilterCharacter,
-    ::testing::Values(Typed{u"", 0, 0, u'a', u'A'}, Typed{u"", 0, 0, u'f', u'F'}, Typed{u"", 0, 0, u'7', u'7'},
+    ::testing::Values(Typed{u"", 0, 0, u'a', u'A'}, Typed{u"", 0, 0, u'7', u'7'},
                       Typed{u"", 0, 0, u'g', kConsumed}, Typed{u"", 0, 0, u' ', kConsumed},
                       Typed{u"", 0, 0, u'-', kConsumed}, Typed{u"", 0, 0, u'\u00e9', kConsumed},
                       // x makes the prefix only right after a leading 0, and always lower case
