@@ -63,6 +63,16 @@ QWidget* CreateCombo(QWidget& parent) {
     return combo;
 }
 
+// The caption sits on the frame's top line, as the template's coordinates assume; by
+// default Qt would set it above the frame, into the controls over it.
+QWidget* CreateGroupBox(const DialogControl& row, QWidget& parent) {
+    auto* box = new QGroupBox(Text(row.text), &parent);
+    box->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
+    return box;
+}
+
 QWidget* CreateIcon(QWidget& parent) {
     auto* icon = new QLabel(&parent);
     icon->setPixmap(MainIcon().pixmap(kIconPixels, kIconPixels));
@@ -72,7 +82,7 @@ QWidget* CreateIcon(QWidget& parent) {
 QWidget* CreateWidget(const DialogControl& row, QWidget& parent) {
     switch (row.kind) {
     case ControlKind::GroupBox:
-        return new QGroupBox(Text(row.text), &parent);
+        return CreateGroupBox(row, parent);
     case ControlKind::Label:
     case ControlKind::StaticText:
         return CreateLabel(row, parent);
