@@ -48,11 +48,13 @@ TEST_F(EndToEnd, OpenDeviceReadAndGetId) {
     device->SetRegister(0xD8000004, 0xCAFE1234);
     Open();
     TypeIds("1209", "5A5B");
+    for (int id : {ids::kStatusText, ids::kProgressDone, ids::kProgressTotal}) EXPECT_EQ(Text(id), "Static") << id;
 
     Click(ids::kOpenDevice);
     EXPECT_FALSE(Control(ids::kOpenDevice)->isEnabled());
     EXPECT_TRUE(Text(ids::kDeviceInfo).contains("0x5A5B", Qt::CaseInsensitive)) << Text(ids::kDeviceInfo).toStdString();
     EXPECT_NE(Text(ids::kStatusText), "Static");
+    EXPECT_EQ(Control(ids::kStatusText)->accessibleName(), Text(ids::kStatusText));
     EXPECT_TRUE(Checked(ids::kRadioRegister));
     EXPECT_EQ(Text(ids::kRegAddr), "D8000004");
 
