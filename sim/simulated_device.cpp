@@ -74,6 +74,18 @@ vhid::DeviceInfo SimulatedDevice::Info() const {
     return info;
 }
 
+// A transfer's time on the bus. A sleep overshoots by tens of microseconds, far too much
+// for a modelled pace of a few hundred, so short delays wait on the clock instead.
+void SimulatedDevice::Pace(std::chrono::microseconds delay) {
+    constexpr std::chrono::milliseconds kSleepAbove{2};
+    if (delay >= kSleepAbove) {
+        std::this_thread::sleep_for(delay);
+        return;
+    }
+    auto until = std::chrono::steady_clock::now() + delay;
+    while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
+}
+
 // Every transfer passes here: the pace delay, the fail and unplug faults, the log.
 template <class Handle>
 DWORD SimulatedDevice::Transfer(Direction direction, std::uint8_t reportId, ULONG length,
@@ -84,7 +96,7 @@ DWORD SimulatedDevice::Transfer(Direction direction, std::uint8_t reportId, ULON
         std::lock_guard guard(mutex_);
         delay = delay_;
     }
-    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    if (delay.count() > 0) Pace(delay);
 
     std::lock_guard guard(mutex_);
     TransferRecord record;

@@ -91,7 +91,7 @@ public:
     void FailTransfer(std::uint64_t nth);           // the nth fails once (1 = the next one)
     void UnplugAfter(std::uint64_t transfers);      // later ones fail as after an unplug
     void CorruptReadChunk(std::uint64_t nthChunk, std::size_t byteIndex);  // flips the byte
-    void SetDelay(std::chrono::microseconds perTransfer);
+    void SetDelay(std::chrono::microseconds perTransfer);  // exact below 2 ms, a sleep above
     void SetGetIdAnswer(std::optional<std::uint16_t> row);  // any value, 0xFFFF included
     void SetInputTruncation(std::optional<std::size_t> bytes);  // answers cut to this
     void SetInputJunk(std::size_t bytes);  // bytes appended to every answer
@@ -137,6 +137,7 @@ private:
                    std::vector<std::uint8_t>* answer, Handle&& handle);
     void Record(TransferRecord record);
 
+    static void Pace(std::chrono::microseconds delay);
     std::string HandleOutput(std::span<const std::uint8_t> report);
     std::string HandleControl(std::span<const std::uint8_t> report);
     std::string HandleIicOutput(std::span<const std::uint8_t> report);
