@@ -15,6 +15,7 @@ USHORT WantedVendorId = 0;
 USHORT WantedProductId = 0;
 ULONG DeviceMatched = 0;
 ULONG MatchedDeviceIndex = kNoMatchedDevice;
+std::u16string DeviceSearchPath;
 PFN_HidP_GetExtendedAttributes pHidP_GetExtendedAttributes = nullptr;
 PFN_HidP_InitializeReportForID pHidP_InitializeReportForID = nullptr;
 
@@ -191,7 +192,8 @@ BOOL HidDeviceHost::EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& 
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
             detail->DevicePath[0] = 0;
             bool opened = false;
-            if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr))
+            if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr) &&
+                (DeviceSearchPath.empty() || DeviceSearchPath == detail->DevicePath))
                 opened = OpenHidInterface(detail->DevicePath, 0, 0, 0, 0, list[index]) != FALSE;
             if (DeviceMatched == 1) {
                 // A match whose record could not be built ends the search as not found, so

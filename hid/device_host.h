@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "hid/hid_call.h"
@@ -19,6 +20,10 @@ extern USHORT WantedVendorId;
 extern USHORT WantedProductId;
 extern ULONG DeviceMatched;
 extern ULONG MatchedDeviceIndex;  // 0xFFFF: none
+// When not empty, the search considers only the interface with this path (as enumerated)
+// and passes over every other one. The command line sets it (--device), so that each of
+// several processes serves its own one of several devices with the same ids.
+extern std::u16string DeviceSearchPath;
 
 // Entry points resolved by name from "HID.DLL" when a device is opened (null until then).
 using PFN_HidP_GetExtendedAttributes = NTSTATUS (*)(HIDP_REPORT_TYPE, USHORT, PHIDP_PREPARSED_DATA,

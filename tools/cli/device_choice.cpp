@@ -1,0 +1,101 @@
+#include "tools/cli/device_choice.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/hid/hidpi.h"
+#include "platform/hid/hidsdi.h"
+#include "platform/hid/setupapi.h"
+#include "platform/hid/transport_socket.h"
+#include "platform/win/file_api.h"
+#include "platform/win/text.h"
+
+namespace cli {
+
+namespace {
+
+constexpr ULONG kProductChars = 127;  // a USB string descriptor holds at most 126 characters
+
+void ReadInterface(const std::u16string& path, InterfaceEntry& entry) {
+    HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (HidD_GetAttributes(handle, &attributes) && HidD_GetPreparsedData(handle, &preparsed)) {
+        HIDP_CAPS caps{};
+        HidP_GetCaps(preparsed, &caps);
+        HidD_FreePreparsedData(preparsed);
+        entry.accessible = true;
+        entry.vid = attributes.VendorID;
+        entry.pid = attributes.ProductID;
+        entry.usagePage = caps.UsagePage;
+        entry.usage = caps.Usage;
+        WCHAR product[kProductChars + 1] = {};
+        if (HidD_GetProductString(handle, product, kProductChars * sizeof(WCHAR)))
+            entry.product = Utf16ToUtf8(std::u16string_view(product, WideLength(product)));
+    }
+    CloseHandle(handle);
+}
+
+}  // namespace
+
+std::vector<InterfaceEntry> ListHidInterfaces() {
+    std::vector<InterfaceEntry> entries;
+    GUID hidGuid{};
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_DEVINFO_HANDLE) return entries;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &data)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            continue;
+        }
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+        std::vector<std::uint8_t> buffer(std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr))
+            continue;
+        std::u16string path(detail->DevicePath, WideLength(detail->DevicePath));
+        InterfaceEntry entry;
+        entry.path = Utf16ToUtf8(path);
+        ReadInterface(path, entry);
+        entries.push_back(std::move(entry));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return entries;
+}
+
+std::string ResolveDevicePath(const std::string& given, const std::vector<InterfaceEntry>& present,
+                              std::string& error) {
+    std::string wanted = given;
+    struct stat st {};
+    if (stat(given.c_str(), &st) == 0) {
+        std::error_code ec;
+        std::filesystem::path real = std::filesystem::canonical(given, ec);
+        if (S_ISSOCK(st.st_mode)) {
+            // A simulator is reached by the name of its socket in the simulators' directory.
+            std::string directory;
+            std::filesystem::path dir;
+            if (simsocket::RuntimeDirectory(false, directory) == ERROR_SUCCESS)
+                dir = std::filesystem::canonical(directory, ec);
+            if (!ec && real.parent_path() == dir)
+                wanted = Utf16ToUtf8(simsocket::kPathPrefix) + real.filename().string();
+        } else if (!ec) {
+            wanted = real.string();
+        }
+    }
+    for (const InterfaceEntry& entry : present)
+        if (entry.path == wanted) return wanted;
+    error = given + " is not a HID interface (see uvc-hid list)";
+    return {};
+}
+
+}  // namespace cli
