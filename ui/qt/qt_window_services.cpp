@@ -91,6 +91,10 @@ void QtWindowServices::MessageBox(ui::BoxOwner owner, std::string_view text, std
     OnDialogThread([&] { presenter_(request); });
 }
 
+void QtWindowServices::SetFilePicker(FilePicker picker) {
+    OnDialogThread([&] { picker_ = std::move(picker); });
+}
+
 void QtWindowServices::SetBoxPresenter(BoxPresenter presenter) {
     if (presenter) presenter_ = std::move(presenter);
     else presenter_ = [this](const MessageBoxRequest& request) { ShowBox(request); };
@@ -288,6 +292,7 @@ void QtWindowServices::ShowAboutBox() {
 
 bool QtWindowServices::OpenFileDialog(ui::BoxOwner owner, const ui::OpenFileRequest& request, std::string& path) {
     return OnDialogThread([&] {
+        if (picker_) return picker_(request, path);
         QFileDialog picker(owner == ui::BoxOwner::Dialog ? &dialog_ : nullptr);
         picker.setWindowModality(Qt::WindowModal);
         QStringList filters;

@@ -32,6 +32,8 @@ struct MessageBoxRequest {
 
 // Shows a message box; replaceable so tests record boxes instead of showing them.
 using BoxPresenter = std::function<void(const MessageBoxRequest&)>;
+// Answers the open-file dialog; replaceable so tests and benchmarks pick without a window.
+using FilePicker = std::function<bool(const ui::OpenFileRequest&, std::string& path)>;
 
 class QtWindowServices final : public QObject, public ui::WindowServices {
 public:
@@ -64,6 +66,8 @@ public:
 
     // An empty presenter restores the real message boxes.
     void SetBoxPresenter(BoxPresenter presenter);
+    // An empty picker restores the real open-file dialog.
+    void SetFilePicker(FilePicker picker);
 
 private:
     template <class Task>
@@ -78,6 +82,7 @@ private:
     QDialog& dialog_;
     const std::map<int, BuiltControl> controls_;
     BoxPresenter presenter_;
+    FilePicker picker_;
     std::vector<QPointer<QMessageBox>> ownerlessBoxes_;
     std::map<int, int> progressShift_;  // a total beyond int range is shown scaled down
 
