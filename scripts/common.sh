@@ -21,3 +21,6 @@ QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
 BUILD_PACKAGES=(cmake ninja-build g++ clang ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
 # Running the dialog without a display of one's own: a virtual X server.
 DISPLAY_PACKAGES=(xvfb xauth)
+# The guest run (scripts/guest-e2e): QEMU, a Debian kernel with its modules, a static
+# busybox for the initramfs, and libusbredirparser for the simulator's USB front.
+E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev pkg-config cpio kmod)

@@ -16,6 +16,9 @@
 #include "platform/hid/transport_socket.h"
 #include "sim/simulated_device.h"
 #include "sim/socket_server.h"
+#ifdef UVC_SIM_USBREDIR
+#include "sim/usb/usbredir_front.h"
+#endif
 
 namespace {
 
@@ -43,6 +46,11 @@ Program:
   --name NAME                             socket file name (default sim-<pid>.sock)
   --save-flash FILE                       write the flash contents here at exit
   --save-log FILE                         write the transfer log here at exit
+USB (instead of the Unix socket publication):
+  --usbredir SOCKET                       serve the device as a USB HID device to a
+                                          usbredir peer (QEMU's usb-redir) on SOCKET
+  --interrupt-out                         give the interface an interrupt OUT endpoint
+  --save-setup-log FILE                   write each control request's setup fields here
 Faults:
   --fail-transfer N                       the Nth transfer fails
   --unplug-after N                        every transfer after the Nth fails as unplugged
@@ -58,6 +66,8 @@ struct Options {
     sim::Config config;
     std::string name;
     std::string image, saveFlash, saveLog;
+    std::string usbredir, saveSetupLog;
+    bool interruptOut = false;
     std::optional<std::uint64_t> failTransfer, unplugAfter;
     std::optional<std::pair<std::uint64_t, std::size_t>> corruptRead;
     std::uint64_t delayMs = 0;
@@ -152,6 +162,8 @@ bool ApplyOption(Options& o, std::string_view option, std::string_view value, st
         o.name = value;
     }    else if (option == "--save-flash") o.saveFlash = value;
     else if (option == "--save-log") o.saveLog = value;
+    else if (option == "--usbredir") ok = !(o.usbredir = value).empty();
+    else if (option == "--save-setup-log") o.saveSetupLog = value;
     else if (option == "--fail-transfer") ok = Number(value, o.failTransfer.emplace()) && *o.failTransfer > 0;
     else if (option == "--unplug-after") ok = Number(value, o.unplugAfter.emplace());
     else if (option == "--corrupt-read") {
@@ -188,6 +200,64 @@ bool SaveLog(const std::string& path, const std::vector<sim::TransferRecord>& lo
     return static_cast<bool>(out.flush());
 }
 
+bool SaveLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path, std::ios::trunc);
+    for (const std::string& line : lines) out << line << '\n';
+    return static_cast<bool>(out.flush());
+}
+
+void Ready(const std::string& where) {
+    std::printf("uvc_hid_sim ready: %s\n", where.c_str());
+    std::fflush(stdout);
+}
+
+// Publishes the device on a Unix socket of the runtime directory until a stop signal.
+int ServeSocket(Options& options, const std::shared_ptr<sim::SimulatedDevice>& device, const sigset_t& stopSignals) {
+    std::string directory, error;
+    if (simsocket::RuntimeDirectory(true, directory) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "uvc_hid_sim: no usable runtime directory (%s)\n", directory.c_str());
+        return 1;
+    }
+    if (options.name.empty()) options.name = "sim-" + std::to_string(getpid()) + ".sock";
+    auto server = sim::SocketServer::Start(device, device->Info(), directory + "/" + options.name, error);
+    if (!server) {
+        std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
+        return 1;
+    }
+    Ready(server->SocketPath());
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server->Stop();
+    return 0;
+}
+
+// Serves the device as a USB device to a usbredir peer until a stop signal.
+int ServeUsb(const Options& options, const std::shared_ptr<sim::SimulatedDevice>& device, const sigset_t& stopSignals,
+             std::vector<std::string>& setupLog) {
+#ifdef UVC_SIM_USBREDIR
+    std::string error;
+    auto usb = std::make_shared<simusb::UsbDevice>(device, simusb::UsbOptions{options.interruptOut});
+    auto front = simusb::UsbRedirFront::Start(usb, options.usbredir, error);
+    if (!front) {
+        std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
+        return 1;
+    }
+    Ready(options.usbredir);
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    front->Stop();
+    setupLog = front->SetupLog();
+    return 0;
+#else
+    (void)device;
+    (void)stopSignals;
+    (void)setupLog;
+    std::fprintf(stderr, "uvc_hid_sim: built without libusbredirparser; --usbredir %s is not available\n",
+                 options.usbredir.c_str());
+    return 1;
+#endif
+}
+
 void ApplyFaults(const Options& o, sim::SimulatedDevice& device) {
     if (o.failTransfer) device.FailTransfer(*o.failTransfer);
     if (o.unplugAfter) device.UnplugAfter(*o.unplugAfter);
@@ -208,6 +278,10 @@ int Run(int argc, char** argv) {
         }
         if (option == "--lax-padding") {
             options.config.strictPadding = false;
+            continue;
+        }
+        if (option == "--interrupt-out") {
+            options.interruptOut = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -235,13 +309,6 @@ int Run(int argc, char** argv) {
     }
     ApplyFaults(options, *device);
 
-    std::string directory;
-    if (simsocket::RuntimeDirectory(true, directory) != ERROR_SUCCESS) {
-        std::fprintf(stderr, "uvc_hid_sim: no usable runtime directory (%s)\n", directory.c_str());
-        return 1;
-    }
-    if (options.name.empty()) options.name = "sim-" + std::to_string(getpid()) + ".sock";
-
     // Signals are taken by sigwait below; block them before any thread exists.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -250,17 +317,10 @@ int Run(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    auto server = sim::SocketServer::Start(device, device->Info(), directory + "/" + options.name, error);
-    if (!server) {
-        std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("uvc_hid_sim ready: %s\n", server->SocketPath().c_str());
-    std::fflush(stdout);
-
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    server->Stop();
+    std::vector<std::string> setupLog;
+    int served = options.usbredir.empty() ? ServeSocket(options, device, stopSignals)
+                                          : ServeUsb(options, device, stopSignals, setupLog);
+    if (served != 0) return served;
 
     int status = 0;
     if (!options.saveFlash.empty() && !SaveFlash(options.saveFlash, device->FlashContents())) {
@@ -269,6 +329,10 @@ int Run(int argc, char** argv) {
     }
     if (!options.saveLog.empty() && !SaveLog(options.saveLog, device->Log())) {
         std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveLog.c_str());
+        status = 1;
+    }
+    if (!options.saveSetupLog.empty() && !SaveLines(options.saveSetupLog, setupLog)) {
+        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveSetupLog.c_str());
         status = 1;
     }
     return status;
