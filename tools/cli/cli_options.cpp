@@ -277,7 +277,7 @@ JSON (--json): every result is one object with
   id: "flash" {"device_id","name","page_size","sector_size","pages_per_sector",
       "sectors_per_block","total_blocks","total_size"}   (numbers)
   fw-version: "firmware_version"; hdmi-info: "hdmi_info"
-  reg: "address","value"; iic: "device","offset","value","return_code";
+  reg: "address","value"; iic: "iic_device","offset","value","return_code";
   gpio: "pin" and "direction" | "level"; hdcp: "hdcp"   (hex strings, as the dialog)
   burn: "image","areas","bytes","sha256","backup","verification","result"
   dump: "file","bytes","sha256"

@@ -20,6 +20,17 @@ std::string_view WithoutNewline(std::string_view line) {
     return line;
 }
 
+// A log entry is one line: line breaks inside a text (the burn verdict has some) are escaped.
+std::string OneLine(std::string_view text) {
+    std::string out;
+    for (char c : WithoutNewline(text)) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
 std::string TimeStamp() {
     std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -69,8 +80,7 @@ void ConsoleWindow::Trace(std::string_view line) {
         barOpen_ = false;
         ui::WriteTraceLine(line);
     }
-    if (log_) std::fprintf(log_, "%s %.*s\n", TimeStamp().c_str(), static_cast<int>(WithoutNewline(line).size()),
-                           WithoutNewline(line).data());
+    if (log_) std::fprintf(log_, "%s %s\n", TimeStamp().c_str(), OneLine(line).c_str());
     if (int code = ClassifyTrace(line); code != kExitOk && outcome_.code == kExitOk)
         outcome_ = {code, std::string(WithoutNewline(line))};
 }
@@ -84,8 +94,7 @@ void ConsoleWindow::MessageBox(ui::BoxOwner owner, std::string_view text, std::s
         std::fprintf(stderr, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
     }
-    if (log_) std::fprintf(log_, "%s [%.*s] %.*s\n", TimeStamp().c_str(), static_cast<int>(caption.size()),
-                           caption.data(), static_cast<int>(text.size()), text.data());
+    if (log_) std::fprintf(log_, "%s [%s] %s\n", TimeStamp().c_str(), OneLine(caption).c_str(), OneLine(text).c_str());
     if (icon == ui::Icon::Information) {
         ++infoBoxes_;
         lastInfo_ = std::string(text);
@@ -194,7 +203,7 @@ bool ConsoleWindow::CloseRequested() {
 
 void ConsoleWindow::LogLine(std::string_view line) {
     std::lock_guard guard(lock_);
-    if (log_) std::fprintf(log_, "%s %.*s\n", TimeStamp().c_str(), static_cast<int>(line.size()), line.data());
+    if (log_) std::fprintf(log_, "%s %s\n", TimeStamp().c_str(), OneLine(line).c_str());
 }
 
 // A new burst: its progress starts from nothing.

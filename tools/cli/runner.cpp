@@ -226,7 +226,7 @@ void CliDialog::Iic(bool write) {
     if (!Press(write ? &CliDialog::OnWrite : &CliDialog::OnRead)) return;
     std::string chip = Hex(o.values[0], 2), offset = Hex(o.values[1], 2);
     std::string value = write ? Hex(o.values[2], 2) : Field(ids::kIicData), code = Field(ids::kIicRetCode);
-    report.json.Add("device", chip).Add("offset", offset).Add("value", value).Add("return_code", code);
+    report.json.Add("iic_device", chip).Add("offset", offset).Add("value", value).Add("return_code", code);
     report.lines.push_back("iic " + chip + "[" + offset + "]" + (write ? " <- " : " = ") + value + " (return code " +
                            code + ")");
 }
