@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -30,10 +31,13 @@ namespace fs = std::filesystem;
 
 // ---- configuration --------------------------------------------------------------------
 
+constexpr const char* kUsbhidQuirks = "/sys/module/usbhid/parameters/quirks";
+
 struct Roots {
     std::mutex lock;
     std::string sysfs = "/sys/class/hidraw";
     std::string dev = "/dev";
+    std::string quirks = kUsbhidQuirks;
 };
 
 Roots& TheRoots() {
@@ -163,7 +167,11 @@ bool DevNodeMatches(const NodeInfo& node) {
 class HidrawConnection final : public hidtransport::Connection {
 public:
     HidrawConnection(int fd, std::optional<NodeInfo> node, hidtransport::InterfaceInfo attributes, int readTimeoutMs)
-        : fd_(fd), node_(std::move(node)), attributes_(std::move(attributes)), readTimeoutMs_(readTimeoutMs) {}
+        : fd_(fd), node_(std::move(node)), attributes_(std::move(attributes)), readTimeoutMs_(readTimeoutMs) {
+        std::vector<std::uint8_t> descriptor;
+        if (node_ && ReadSysfsDescriptor(*node_, descriptor) == ERROR_SUCCESS && !descriptor.empty())
+            prefixReportId_ = !UsesReportIds(descriptor);
+    }
 
     DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) override {
         descriptor.clear();
@@ -196,7 +204,7 @@ public:
         std::lock_guard guard(transfer_);
         ssize_t sent = RetryOnEintr([&] { return ::write(fd_.get(), report.data(), report.size()); });
         if (sent < 0) return Failure(errno);
-        return ERROR_SUCCESS;
+        return SentWhole(sent, report.size()) ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
     }
 
     DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) override;
@@ -209,8 +217,13 @@ public:
     }
 
 private:
-    bool DevicePresent() const { return !node_ || Exists(node_->hidDir); }
-    DWORD Failure(int err) const { return TransferError(err, DevicePresent()); }
+    bool DevicePresent() const { return !NodeGone(fd_.get(), 0) && (!node_ || Exists(node_->hidDir)); }
+    // A transfer cut off by an unplug fails before hidraw marks the node gone: give it a
+    // moment when the status is one an unplug leaves.
+    DWORD Failure(int err) const {
+        bool gone = NodeGone(fd_.get(), MayBeUnplug(err) ? kUnplugSettleMs : 0) || (node_ && !Exists(node_->hidDir));
+        return TransferError(err, gone);
+    }
 
     DWORD SendReport(ReportRequest request, std::span<const std::uint8_t> report) {
         if (DWORD error = CheckIoctlLength(report.size()); error != ERROR_SUCCESS) return error;
@@ -220,7 +233,7 @@ private:
         std::lock_guard guard(transfer_);
         int sent = RetryOnEintr([&] { return ::ioctl(fd_.get(), number, scratch.data()); });
         if (sent < 0) return Failure(errno);
-        return ERROR_SUCCESS;
+        return SentWhole(sent, scratch.size()) ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
     }
 
     DWORD ReceiveReport(ReportRequest request, std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) {
@@ -231,7 +244,7 @@ private:
         std::lock_guard guard(transfer_);
         int received = RetryOnEintr([&] { return ::ioctl(fd_.get(), number, scratch.data()); });
         if (received < 0) return Failure(errno);
-        TakeAnswer(scratch, received, answer);
+        TakeAnswer(scratch, AnswerLength(reportId, received), answer);
         return ERROR_SUCCESS;
     }
 
@@ -284,15 +297,22 @@ private:
     std::optional<NodeInfo> node_;
     hidtransport::InterfaceInfo attributes_;
     int readTimeoutMs_;
-    std::mutex transfer_;  // one transfer at a time on this open device
+    bool prefixReportId_ = false;  // the device has no report IDs: reads lack the ID byte
+    std::mutex transfer_;  // one report request at a time on this open device
+    // Reads wait up to seconds for a report; they keep their own order without holding up
+    // report requests (the kernel serialises reads of one open file itself).
+    std::mutex read_;
 };
 
 DWORD HidrawConnection::ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) {
     report.clear();
     if (maxLength == 0) return ERROR_INVALID_USER_BUFFER;
     // The kernel copies at most the buffer's size of a queued report and drops the rest.
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(maxLength, kHidMaxBufferSize));
-    std::lock_guard guard(transfer_);
+    // Without report IDs the report comes without its ID byte: it goes first, as 0.
+    std::size_t prefix = prefixReportId_ ? 1 : 0;
+    if (maxLength <= prefix) return ERROR_INVALID_USER_BUFFER;
+    std::vector<std::uint8_t> buffer(std::min<std::size_t>(maxLength - prefix, kHidMaxBufferSize));
+    std::lock_guard guard(read_);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readTimeoutMs_);
     for (;;) {
         if (DWORD error = WaitReadable(deadline); error != ERROR_SUCCESS) return error;
@@ -302,6 +322,7 @@ DWORD HidrawConnection::ReadReport(std::vector<std::uint8_t>& report, ULONG maxL
         if (err == EAGAIN) continue;  // a non-blocking fd that poll() woke for nothing: wait on
         if (error != ERROR_SUCCESS) return error;
         buffer.resize(received);
+        if (prefix) buffer.insert(buffer.begin(), std::uint8_t{0});
         report = std::move(buffer);
         return ERROR_SUCCESS;
     }
@@ -309,7 +330,7 @@ DWORD HidrawConnection::ReadReport(std::vector<std::uint8_t>& report, ULONG maxL
 
 DWORD HidrawConnection::FlushQueue() {
     std::vector<std::uint8_t> buffer(kHidMaxBufferSize);
-    std::lock_guard guard(transfer_);
+    std::lock_guard guard(read_);
     for (int i = 0; i < kMaxFlushReads; ++i) {
         pollfd entry{fd_.get(), POLLIN, 0};
         int ready = RetryOnEintr([&] { return ::poll(&entry, 1, 0); });
@@ -340,6 +361,17 @@ std::optional<NodeInfo> NodeOfFd(int fd, std::u16string_view path) {
     return FindNode(path);
 }
 
+std::string QuirksPath() {
+    Roots& roots = TheRoots();
+    std::lock_guard guard(roots.lock);
+    return roots.quirks;
+}
+
+bool OutputReportsUseSetReport(const NodeInfo& node) {
+    auto parameter = ReadAttribute(QuirksPath());
+    return parameter && QuirkSendsOutputAsSetReport(*parameter, node.id.vendor, node.id.product);
+}
+
 class HidrawProvider final : public hidtransport::Provider {
 public:
     void Enumerate(std::vector<hidtransport::InterfaceInfo>& out) override {
@@ -359,14 +391,26 @@ public:
         out.reset();
         std::string file = Utf16ToUtf8(path);
         UniqueFd fd(RetryOnEintr([&] { return ::open(file.c_str(), O_RDWR | O_CLOEXEC); }));
-        if (fd.get() < 0) return Win32ErrorFromErrno(errno);
+        if (fd.get() < 0) {
+            int err = errno;
+            // A node the user may not open is not an absent one: say what would open it.
+            if (err == EACCES || err == EPERM) {
+                auto node = FindNode(path);
+                if (node) std::fprintf(stderr, "%s\n", PermissionAdvice(file, node->id.vendor, node->id.product).c_str());
+            }
+            return Win32ErrorFromErrno(err);
+        }
         int lock = (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
         if (RetryOnEintr([&] { return ::flock(fd.get(), lock); }) < 0)
             return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(errno);
+        std::optional<NodeInfo> node = NodeOfFd(fd.get(), path);
+        if (node && node->hasInterruptOut && !OutputReportsUseSetReport(*node)) {
+            std::fprintf(stderr, "%s\n", InterruptOutAdvice(file, node->id.vendor, node->id.product).c_str());
+            return ERROR_NOT_SUPPORTED;
+        }
         hidraw_devinfo info{};
         if (RetryOnEintr([&] { return ::ioctl(fd.get(), HIDIOCGRAWINFO, &info); }) < 0)
             return Win32ErrorFromErrno(errno);  // ENOTTY: not a hidraw node
-        std::optional<NodeInfo> node = NodeOfFd(fd.get(), path);
         // vendor and product are signed 16-bit in hidraw_devinfo.
         hidtransport::InterfaceInfo attributes{std::u16string(path), static_cast<USHORT>(info.vendor),
                                                static_cast<USHORT>(info.product),
@@ -441,8 +485,109 @@ void TakeAnswer(std::span<const std::uint8_t> scratch, long returned, std::vecto
     answer.assign(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
-DWORD TransferError(int err, bool devicePresent) {
-    return Win32ErrorFromErrno(devicePresent ? err : ENODEV);
+long AnswerLength(std::uint8_t reportId, long returned) {
+    if (returned < 0) return 0;
+    return reportId == 0 && returned == 0 ? 1 : returned;
+}
+
+bool SentWhole(long returned, std::size_t length) {
+    return returned >= 0 && static_cast<std::size_t>(returned) == length;
+}
+
+DWORD TransferError(int err, bool nodeGone) {
+    if (nodeGone) return ERROR_DEVICE_NOT_CONNECTED;
+    switch (err) {
+    case ENOENT:      // the endpoint was disabled under the request (a reset)
+    case ECONNRESET:  // the request was unlinked
+    case EPROTO:
+    case EILSEQ:
+    case ETIME:
+    case EOVERFLOW:   // the device sent more than asked
+    case EREMOTEIO: return ERROR_GEN_FAILURE;
+    default: return Win32ErrorFromErrno(err);
+    }
+}
+
+bool MayBeUnplug(int err) { return err == EPROTO || err == EILSEQ || err == ETIME; }
+
+bool NodeGone(int fd, int waitMs) {
+    pollfd entry{fd, 0, 0};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (ready > 0) return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+bool UsesReportIds(std::span<const std::uint8_t> descriptor) {
+    constexpr std::uint8_t kReportIdTag = 0x84;  // global item Report ID, size bits cleared
+    constexpr std::uint8_t kLongItem = 0xFE;
+    std::size_t at = 0;
+    while (at < descriptor.size()) {
+        std::uint8_t prefix = descriptor[at];
+        if (prefix == kLongItem) {
+            if (at + 1 >= descriptor.size()) return false;
+            at += 3 + std::size_t{descriptor[at + 1]};
+            continue;
+        }
+        if ((prefix & 0xFC) == kReportIdTag) return true;
+        static constexpr std::size_t kDataSize[4] = {0, 1, 2, 4};
+        at += 1 + kDataSize[prefix & 0x03];
+    }
+    return false;
+}
+
+// ---- usbhid quirks and advice -----------------------------------------------------------
+
+bool QuirkSendsOutputAsSetReport(std::string_view parameter, USHORT vendor, USHORT product) {
+    auto hex = [](std::string_view text) {
+        if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+        return ParseHex32(text);
+    };
+    parameter = TrimLineEnd(parameter);
+    while (!parameter.empty()) {
+        std::size_t end = parameter.find(',');
+        std::string_view entry = parameter.substr(0, end);
+        parameter = end == std::string_view::npos ? std::string_view{} : parameter.substr(end + 1);
+        std::size_t first = entry.find(':');
+        std::size_t second = first == std::string_view::npos ? first : entry.find(':', first + 1);
+        if (second == std::string_view::npos) continue;
+        auto v = hex(entry.substr(0, first));
+        auto p = hex(entry.substr(first + 1, second - first - 1));
+        auto q = hex(entry.substr(second + 1));
+        if (v && p && q && *v == vendor && *p == product && (*q & kQuirkNoOutputReportsOnInterruptEp)) return true;
+    }
+    return false;
+}
+
+void SetUsbhidQuirksPathForTesting(std::string path) {
+    Roots& roots = TheRoots();
+    std::lock_guard guard(roots.lock);
+    roots.quirks = path.empty() ? kUsbhidQuirks : std::move(path);
+}
+
+std::string InterruptOutAdvice(std::string_view node, USHORT vendor, USHORT product) {
+    char quirk[64];
+    std::snprintf(quirk, sizeof quirk, "0x%04x:0x%04x:0x%08x", vendor, product, kQuirkNoOutputReportsOnInterruptEp);
+    return std::string(node) +
+           ": the device has an interrupt OUT endpoint, and Linux sends output reports there, where the device "
+           "does not read them. Not opened. Boot with the kernel parameter usbhid.quirks=" + quirk +
+           " or add the line \"options usbhid quirks=" + quirk +
+           "\" to a file in /etc/modprobe.d/ (then reload usbhid or reboot), and plug the device in again.";
+}
+
+std::string PermissionAdvice(std::string_view node, USHORT vendor, USHORT product) {
+    char rule[192];
+    std::snprintf(rule, sizeof rule,
+                  "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\", MODE=\"0660\", "
+                  "GROUP=\"plugdev\", TAG+=\"uaccess\"",
+                  vendor, product);
+    return std::string(node) + ": permission denied. The device is there, but this user may not open it. Add the "
+                               "udev rule '" + rule +
+           "' to /etc/udev/rules.d/70-uvc-hid-tool.rules, run 'udevadm control --reload-rules && udevadm trigger', "
+           "and plug the device in again.";
 }
 
 // ---- sysfs ----------------------------------------------------------------------------

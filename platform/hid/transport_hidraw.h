@@ -75,10 +75,29 @@ std::vector<std::uint8_t> MakeRequestBuffer(std::uint8_t reportId, std::size_t l
 // scratch size) bytes of the scratch buffer.
 void TakeAnswer(std::span<const std::uint8_t> scratch, long returned, std::vector<std::uint8_t>& answer);
 
-// The error of a failed transfer: Win32ErrorFromErrno(err), except that a failure of any
-// kind on a device whose sysfs directory has gone is an unplug (the URB error of a
-// transfer cut off by the unplug depends on the host controller: EPROTO, EILSEQ, ETIME...).
-DWORD TransferError(int err, bool devicePresent);
+// How many bytes of the scratch buffer a GET ioctl filled. For report number 0 the kernel
+// counts the ID byte only when the device sent data; the ID byte is there either way.
+long AnswerLength(std::uint8_t reportId, long returned);
+
+// Whether a write or output ioctl that returned `returned` sent the whole report.
+bool SentWhole(long returned, std::size_t length);
+
+// The error of a failed transfer, whose errno is a USB request block status, not a file
+// system error: ENOENT (endpoint disabled, e.g. during a reset) and ECONNRESET (unlinked)
+// are failed transfers; ENODEV and ESHUTDOWN an unplug; EPIPE a stall. On a node that has
+// gone (`nodeGone`) every failure is an unplug: the URB status of a transfer cut off by the
+// unplug depends on the host controller (EPROTO, EILSEQ, ETIME).
+DWORD TransferError(int err, bool nodeGone);
+// Whether `err` is a URB status an unplug in progress may leave.
+bool MayBeUnplug(int err);
+// Whether hidraw reports the node of `fd` gone (poll: POLLHUP or POLLERR), waiting up to
+// `waitMs` for it: the node goes only after the failed transfer has returned.
+bool NodeGone(int fd, int waitMs);
+inline constexpr int kUnplugSettleMs = 500;
+
+// Whether a report descriptor declares report IDs (a Report ID global item). Without
+// them read() delivers reports without the leading ID byte that ReadFile puts first.
+bool UsesReportIds(std::span<const std::uint8_t> descriptor);
 
 // ---- sysfs ----------------------------------------------------------------------------
 
@@ -142,6 +161,20 @@ std::vector<NodeInfo> ScanNodes();
 std::optional<NodeInfo> FindNode(std::u16string_view path);
 // Whether the interface behind `path` has an interrupt OUT endpoint (false when unknown).
 bool HasInterruptOut(std::u16string_view path);
+
+// With an interrupt OUT endpoint Linux sends output reports on it, where the firmware
+// does not read them, unless usbhid's quirk HID_QUIRK_NO_OUTPUT_REPORTS_ON_INTR_EP is set
+// for the device; then they go out as SET_REPORT requests, as on Windows.
+inline constexpr std::uint32_t kQuirkNoOutputReportsOnInterruptEp = 0x00040000;
+// Whether usbhid's `quirks` parameter ("0xVVVV:0xPPPP:0xQQQQQQQQ" entries, comma-separated
+// as sysfs shows them) sets that quirk for vid:pid.
+bool QuirkSendsOutputAsSetReport(std::string_view parameter, USHORT vendor, USHORT product);
+// The parameter's file; settable for tests (empty restores the default).
+void SetUsbhidQuirksPathForTesting(std::string path);
+// What the user must set for vid:pid: the kernel parameter and the modprobe option.
+std::string InterruptOutAdvice(std::string_view node, USHORT vendor, USHORT product);
+// What the user must do when a node may not be opened: the udev rule for vid:pid.
+std::string PermissionAdvice(std::string_view node, USHORT vendor, USHORT product);
 
 // The report descriptor from the node's sysfs `report_descriptor` (up to 4096 bytes).
 DWORD ReadSysfsDescriptor(const NodeInfo& node, std::vector<std::uint8_t>& descriptor);

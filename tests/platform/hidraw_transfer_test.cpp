@@ -138,8 +138,9 @@ TEST_F(HidrawSocket, ReportRequestsOutOfRangeNeverReachTheIoctl) {
     EXPECT_EQ(connection_->GetReportDescriptor(descriptor), ERROR_NOT_SUPPORTED);  // no sysfs: the ioctl
 }
 
-// With a sysfs view, the descriptor comes from sysfs, and once the HID device directory
-// has gone every failure is an unplug.
+// With a sysfs view, the descriptor comes from sysfs. An unplug shows on the open file
+// (poll: POLLHUP) while the node's sysfs directory is still there: the kernel removes it
+// only after the failing call has returned.
 class HidrawSocketWithNode : public HidrawSocket {
 protected:
     void SetUp() override {
@@ -153,17 +154,33 @@ protected:
     std::string hidDir_;
 };
 
-TEST_F(HidrawSocketWithNode, DescriptorFromSysfsAndUnplugFromItsAbsence) {
+TEST_F(HidrawSocketWithNode, DescriptorFromSysfsAndUnplugFromTheOpenFile) {
     std::vector<std::uint8_t> descriptor;
     EXPECT_EQ(connection_->GetReportDescriptor(descriptor), ERROR_SUCCESS);
     EXPECT_EQ(descriptor.size(), 8u);
     hidtransport::InterfaceInfo info;
     EXPECT_EQ(connection_->GetAttributes(info), ERROR_SUCCESS);
     EXPECT_EQ(info.productId, 0x5678);
-    fs::remove_all(hidDir_);
     std::vector<std::uint8_t> answer;
+    EXPECT_EQ(connection_->GetInputReport(1, 0x240, answer), ERROR_NOT_SUPPORTED);  // present: the ioctl's own error
+    Unplug();
+    ASSERT_TRUE(fs::exists(hidDir_));
     EXPECT_EQ(connection_->GetInputReport(1, 0x240, answer), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(connection_->SetOutputReport(std::vector<std::uint8_t>{1, 2}), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(connection_->GetAttributes(info), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// This descriptor declares no report IDs: read() delivers reports without the ID byte,
+// and ReadReport puts it first, as ReadFile does, within the caller's length.
+TEST_F(HidrawSocketWithNode, ReadsOfADeviceWithoutReportIdsStartWithIdZero) {
+    Send({0xAA, 0xBB, 0xCC});
+    Send({0x11});
+    std::vector<std::uint8_t> report;
+    EXPECT_EQ(connection_->ReadReport(report, 3), ERROR_SUCCESS);
+    EXPECT_EQ(report, (std::vector<std::uint8_t>{0x00, 0xAA, 0xBB}));
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SUCCESS);
+    EXPECT_EQ(report, (std::vector<std::uint8_t>{0x00, 0x11}));
+    EXPECT_EQ(connection_->ReadReport(report, 1), ERROR_INVALID_USER_BUFFER);  // room for the ID byte only
 }
 
 TEST(HidrawOpen, RefusalsOfTheSystemAndOfNonHidrawFiles) {
