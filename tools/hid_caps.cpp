@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/hid/preparsed.h"
+#include "tools/hid_caps_collections.h"
 #include "tools/hid_caps_decode.h"
 #include "tools/hid_caps_input.h"
 #include "tools/hid_caps_json.h"
@@ -23,7 +24,9 @@ void PrintHelp(std::ostream& out) {
            "       hid_caps --decode input|output|feature <hex report> <descriptor>\n"
            "\n"
            "Parses a HID report descriptor and prints, as JSON, the capabilities the HidP\n"
-           "functions report for its first top-level collection.\n"
+           "functions report for each top-level collection, as Windows gives each one as an\n"
+           "interface of its own. One collection prints one object; several print\n"
+           "{\"TopLevelCollections\": [...]}, one object each, in descriptor order.\n"
            "\n"
            "<descriptor> is one of:\n"
            "  /dev/hidrawN   a hidraw node (read with HIDIOCGRDESCSIZE and HIDIOCGRDESC)\n"
@@ -65,15 +68,30 @@ int main(int argc, char** argv) {
         std::cerr << "hid_caps: " << error << '\n';
         return kExitUsage;
     }
-    std::unique_ptr<hidparse::PreparsedData> parsed;
-    const NTSTATUS status = hidparse::ParseReportDescriptor(descriptor, parsed);
-    if (status != HIDP_STATUS_SUCCESS) {
-        std::cerr << "hid_caps: " << args[0] << ": descriptor refused (" << descriptor.size()
-                  << " bytes, status " << StatusText(status) << ")\n";
-        return kExitRefused;
+    const auto collections = hidcaps::SplitTopLevelCollections(descriptor);
+    std::vector<std::unique_ptr<hidparse::PreparsedData>> parsed(collections.size());
+    for (std::size_t i = 0; i < collections.size(); ++i) {
+        const NTSTATUS status = hidparse::ParseReportDescriptor(collections[i], parsed[i]);
+        if (status != HIDP_STATUS_SUCCESS) {
+            std::cerr << "hid_caps: " << args[0] << ": descriptor refused (" << descriptor.size() << " bytes";
+            if (collections.size() > 1) std::cerr << ", top-level collection " << i + 1;
+            std::cerr << ", status " << StatusText(status) << ")\n";
+            return kExitRefused;
+        }
     }
     hidcaps::JsonWriter json(std::cout);
-    const NTSTATUS written = hidcaps::WritePreparsed(json, hidparse::ToHandle(parsed.get()));
+    if (parsed.size() > 1) {
+        json.BeginObject();
+        json.Key("TopLevelCollections");
+        json.BeginArray();
+    }
+    NTSTATUS written = HIDP_STATUS_SUCCESS;
+    for (std::size_t i = 0; i < parsed.size() && written == HIDP_STATUS_SUCCESS; ++i)
+        written = hidcaps::WritePreparsed(json, hidparse::ToHandle(parsed[i].get()));
+    if (parsed.size() > 1) {
+        json.EndArray();
+        json.EndObject();
+    }
     json.Finish();
     if (written != HIDP_STATUS_SUCCESS) {
         std::cerr << "hid_caps: capability query failed, status " << StatusText(written) << '\n';
