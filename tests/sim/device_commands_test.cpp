@@ -2,6 +2,8 @@
 // and requests it must refuse.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "sim_bench.h"
 
 namespace {
@@ -14,9 +16,8 @@ TEST(SimRegisters, ReadBackFirmwareVersionAndHdcpKey) {
     EXPECT_EQ(bench.RegisterRead(0x1234), 0xDEADBEEFu);
     // The answer is exactly the input report's length, the value first.
     const sim::TransferRecord answer = bench.LastRecord();
-    EXPECT_EQ(answer.requestedLength, 0x240u);
+    EXPECT_EQ(std::tuple(answer.requestedLength, answer.bytes.size()), std::tuple(0x240u, 64u));
     EXPECT_EQ(Head(answer.bytes, 5), (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 0}));
-    EXPECT_EQ(answer.bytes.size(), 64u);
     EXPECT_EQ(bench.RegisterRead(0x4000), 0u) << "a register never written";
 
     // Firmware version: the configured low bytes under nonzero upper bytes, read-only.
@@ -46,12 +47,11 @@ TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatch) {
     config.gpioExternalLevels = {0, 1, 0, 0};
     Bench bench(config);
     EXPECT_EQ(bench.GpioRead(1), 1);
-    ASSERT_EQ(bench.Gpio(0x09, 1, 0), ERROR_SUCCESS);
-    EXPECT_EQ(bench.GpioRead(1), 1) << "a level written to an input pin only latches";
-    ASSERT_EQ(bench.Gpio(0x08, 1, 1), ERROR_SUCCESS);
-    EXPECT_EQ(bench.GpioRead(1), 0) << "an output pin reads the latched level";
-    ASSERT_EQ(bench.Gpio(0x09, 1, 1), ERROR_SUCCESS);
-    EXPECT_EQ(bench.GpioRead(1), 1);
+    // A level written to an input pin only latches; an output pin reads the latched level.
+    for (auto [command, value, read] : {std::tuple<std::uint8_t, std::uint8_t, int>{0x09, 0, 1}, {0x08, 1, 0}, {0x09, 1, 1}}) {
+        ASSERT_EQ(bench.Gpio(command, 1, value), ERROR_SUCCESS);
+        EXPECT_EQ(bench.GpioRead(1), read) << int{command} << " " << int{value};
+    }
     EXPECT_EQ(bench.device->Gpio(1).direction, 1);
     bench.device->SetGpioExternalLevel(3, 1);
     EXPECT_EQ(bench.GpioRead(3), 1);

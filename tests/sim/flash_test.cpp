@@ -2,6 +2,8 @@
 // access-mode windows.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "sim_bench.h"
 
 namespace {
@@ -77,17 +79,13 @@ TEST(SimFlash, BurstErasesEachSectorItEntersOnceAndWholly) {
         EXPECT_EQ(bench.device->FlashBytes(start + sector, half), Bytes(half, 0xFF)) << row;
         EXPECT_EQ(bench.device->FlashBytes(start - half - 16, 16), Bytes(16, 0x00)) << row;
         EXPECT_EQ(bench.device->FlashBytes(start + sector + half, 16), Bytes(16, 0x00)) << row;
-    }
-}
-
-TEST(SimFlash, ASecondBurstOverWrittenDataErasesFirst) {
-    // The update flag: cleared, then set; programming alone only clears bits.
-    Bench bench;
-    Bytes block(256, 0xFF);
-    for (std::uint8_t flag : std::initializer_list<std::uint8_t>{0x00, 0x01}) {
-        block[0] = flag;
-        ASSERT_EQ(bench.WriteBurst(2, 0x70000, block), ERROR_SUCCESS);
-        EXPECT_EQ(bench.device->FlashBytes(0x70000, 1), Bytes{flag});
+        // A second burst over the written bytes erases them again (an update flag is
+        // cleared, then set), also in the update-flag mode.
+        for (auto [mode, at, again] : {std::tuple<std::uint8_t, std::uint32_t, Bytes>{1, start, Pattern(sector, 0x5B)},
+                                       {2, 0x70000, Bytes(256, 0x00)}, {2, 0x70000, Bytes(256, 0x01)}}) {
+            ASSERT_EQ(bench.WriteBurst(mode, at, again), ERROR_SUCCESS);
+            EXPECT_EQ(bench.device->FlashBytes(at, static_cast<std::uint32_t>(again.size())), again) << row;
+        }
     }
 }
 
