@@ -2,6 +2,8 @@
 // and what the dialog's controls show afterwards.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/win/module.h"
 #include "support/host_fixture.h"
 
@@ -46,10 +48,8 @@ TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
     EXPECT_EQ(host.IsDeviceOpen(), 0);
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "HID Device no found !");
-    EXPECT_EQ(boxes[0].caption, "Error");
-    EXPECT_EQ(boxes[0].icon, ui::Icon::Error);
-    EXPECT_EQ(boxes[0].owner, ui::BoxOwner::Dialog);
+    EXPECT_EQ(std::tuple(boxes[0].text, boxes[0].caption, boxes[0].icon, boxes[0].owner),
+              std::tuple("HID Device no found !", "Error", ui::Icon::Error, ui::BoxOwner::Dialog));
     EXPECT_EQ(window.CloseRequests(), 1);
     // The close path releases a record that was never opened (handle 0) without harm.
     host.ReleaseHidDevice(host.device);
@@ -68,18 +68,13 @@ TEST_F(OpenDevice, SizesTheBuffersFromTheValueCapabilitiesBuildsTheEntriesAndSta
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
 
     const HidDevice& d = host.device;  // one usage entry per value capability
-    ASSERT_EQ(d.outputEntryCount, 3u);
-    ASSERT_EQ(d.inputEntryCount, 3u);
-    EXPECT_EQ(d.featureEntryCount, 0u);
+    ASSERT_EQ(std::tuple(d.outputEntryCount, d.inputEntryCount, d.featureEntryCount), std::tuple(3u, 3u, 0u));
     for (ULONG i = 0; i < 3; ++i) {
-        EXPECT_EQ(d.outputEntries[i].isButton, 0);
-        EXPECT_EQ(d.outputEntries[i].reportId, i + 1);
-        EXPECT_EQ(d.outputEntries[i].usagePage, 0xFF00);
-        EXPECT_EQ(d.outputEntries[i].status, HIDP_STATUS_SUCCESS);
-        EXPECT_EQ(d.inputEntries[i].reportId, i + 4);
+        const auto& out = d.outputEntries[i];
+        EXPECT_EQ(std::tuple(out.isButton, out.reportId, out.usagePage, out.status, d.inputEntries[i].reportId),
+                  std::tuple(0, i + 1, 0xFF00, HIDP_STATUS_SUCCESS, i + 4)) << i;
     }
-    EXPECT_EQ(d.caps.InputReportByteLength, 257);
-    EXPECT_EQ(d.caps.OutputReportByteLength, 260);
+    EXPECT_EQ(std::tuple(d.caps.InputReportByteLength, d.caps.OutputReportByteLength), std::tuple(257, 260));
 
     std::string texts, limits;  // the six edit fields have a length limit
     for (int id : {ids::kGpioValue, ids::kIicAddr, ids::kIicRetCode, ids::kIicData, ids::kRegAddr, ids::kRegValue})
