@@ -17,10 +17,14 @@ ensure_packages() {
 
 # The Qt dialog and its tests: Qt 6 Widgets (with moc and the test library), OpenGL headers
 # its CMake package asks for, and the font the dialog is laid out in.
-QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+# Qt SVG renders the application icon, whose one source is an SVG file.
+QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core)
 BUILD_PACKAGES=(cmake ninja-build g++ clang ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
 # Running the dialog without a display of one's own: a virtual X server.
 DISPLAY_PACKAGES=(xvfb xauth)
+# Building and checking the Debian package: manual pages from --help, the .deb's library
+# dependencies, its lint, and the desktop entry's check.
+PACKAGING_PACKAGES=(help2man dpkg-dev file lintian desktop-file-utils)
 # The guest run (scripts/guest-e2e): QEMU, a Debian kernel with its modules, a static
 # busybox for the initramfs, and libusbredirparser for the simulator's USB front.
 E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev pkg-config cpio kmod)
