@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <utility>
+#include <tuple>
 #include <vector>
 
 #include "hidp_data_fixture.h"
@@ -51,8 +52,7 @@ TEST(HidpUsages, VariableButtonsRoundTripThroughTheirBits) {
     ULONG length = 1;
     EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, list, &length, b.Handle(), b.report.data(), b.Length()),
               HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, 2u);
-    EXPECT_EQ(list[0], 1);
+    EXPECT_EQ(std::tuple(length, list[0]), std::tuple(2u, 1));
 }
 
 TEST(HidpUsages, KeyboardModifiersAndKeysLandInTheirOwnFields) {
@@ -62,15 +62,17 @@ TEST(HidpUsages, KeyboardModifiersAndKeysLandInTheirOwnFields) {
     // the reserved byte 2 stays untouched.
     EXPECT_EQ(std::vector<char>(b.report.begin() + 1, b.report.begin() + 6), (std::vector<char>{'\x82', 0, 5, 6, 0}));
     EXPECT_EQ(b.Get(kPageKeyboard), (std::vector<USAGE>{0xE1, 0xE7, 0x04, 0x05}));
-}
-
-TEST(HidpUsages, KeyArrayFullAnswersBufferTooSmallAtTheFailingUsage) {
-    Buttons b(Keyboard(), HidP_Input);
+    // A full key array answers BUFFER_TOO_SMALL at the failing usage.
+    Buttons full(Keyboard(), HidP_Input);
     ULONG failedAt = 99;
-    EXPECT_EQ(b.Set(kPageKeyboard, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}, &failedAt),
+    EXPECT_EQ(full.Set(kPageKeyboard, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}, &failedAt),
               HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(failedAt, 6u);
-    EXPECT_EQ(b.Get(kPageKeyboard).size(), 6u);
+    EXPECT_EQ(std::tuple(failedAt, full.Get(kPageKeyboard).size()), std::tuple(6u, std::size_t{6}));
+    // Slot values outside the usage list are not reported.
+    Buttons odd(Keyboard(), HidP_Input);
+    odd.report[3] = static_cast<char>(0x67);  // beyond the 0x66 usages of the list
+    odd.report[4] = static_cast<char>(0x01);  // position 1: usage 0x00
+    EXPECT_EQ(odd.Get(kPageKeyboard), std::vector<USAGE>{0x00});
 }
 
 TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
@@ -89,39 +91,27 @@ TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
 TEST(HidpUsages, ArraySlotsFillInOrderAndRemovalShiftsLaterSlotsDownAcrossBytes) {
     Buttons b(kArrays, HidP_Input);
     ASSERT_EQ(b.Set(kPageVendor2, {0x8C, 0x8E, 0x8E}), HIDP_STATUS_SUCCESS);  // one slot per usage
-    EXPECT_EQ(b.Byte(3), 1);
-    EXPECT_EQ(b.Byte(4), 3);
+    EXPECT_EQ(std::tuple(b.Byte(3), b.Byte(4)), std::tuple(1, 3));
     ULONG failedAt = 99;
     EXPECT_EQ(b.Unset(kPageVendor2, {0x8C, 0x8F}, &failedAt), HIDP_STATUS_BUTTON_NOT_PRESSED);
-    EXPECT_EQ(failedAt, 1u);
-    EXPECT_EQ(b.Byte(3), 3);
-    EXPECT_EQ(b.Byte(4), 0);
+    EXPECT_EQ(std::tuple(failedAt, b.Byte(3), b.Byte(4)), std::tuple(1u, 3, 0));
     ASSERT_EQ(b.Set(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);  // the freed slot is the first free one
     EXPECT_EQ(b.Byte(4), 2);
-    // Four-bit slots shift across a byte boundary.
+    // Four-bit slots shift across a byte boundary: slots 0 and 1 in byte 5, slot 2 in the
+    // low nibble of byte 6.
     ASSERT_EQ(b.Set(kPageButton, {2, 1}), HIDP_STATUS_SUCCESS);
     ASSERT_EQ(b.Set(kPageVendor2, {0x20}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(b.Byte(5), 0x12);  // slots 0 and 1
-    EXPECT_EQ(b.Byte(6), 0x04);  // slot 2, the low nibble of the next byte
+    EXPECT_EQ(std::tuple(b.Byte(5), b.Byte(6)), std::tuple(0x12, 0x04));
     ASSERT_EQ(b.Unset(kPageButton, {2}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(b.Byte(5), 0x41);
-    EXPECT_EQ(b.Byte(6), 0x00);
+    EXPECT_EQ(std::tuple(b.Byte(5), b.Byte(6)), std::tuple(0x41, 0x00));
     EXPECT_EQ(b.Get(kPageButton), std::vector<USAGE>{1});
-}
-
-TEST(HidpUsages, ArraySlotValuesOutsideTheUsageListAreNotReported) {
-    Buttons b(Keyboard(), HidP_Input);
-    b.report[3] = static_cast<char>(0x67);  // beyond the 0x66 usages of the list
-    b.report[4] = static_cast<char>(0x01);  // position 1: usage 0x00
-    EXPECT_EQ(b.Get(kPageKeyboard), std::vector<USAGE>{0x00});
 }
 
 TEST(HidpUsages, UsageOrPageAbsentAnswersUsageNotFound) {
     Buttons b(kGameController, HidP_Input);
     ULONG failedAt = 99;
     EXPECT_EQ(b.Set(kPageButton, {2, 9}, &failedAt), HIDP_STATUS_USAGE_NOT_FOUND);
-    EXPECT_EQ(failedAt, 1u);
-    EXPECT_EQ(b.Byte(1), 0x02);  // the usages before the failing one are set
+    EXPECT_EQ(std::tuple(failedAt, b.Byte(1)), std::tuple(1u, 0x02));  // the usages before the failing one are set
     // Another page, no such link collection, and collection 1 (buttons live in 0).
     for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 7}, {kPageButton, 1}}) {
         NTSTATUS status = 0;
