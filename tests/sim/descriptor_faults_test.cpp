@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "platform/hid/preparsed.h"
 #include "sim/descriptor.h"
@@ -69,19 +70,15 @@ TEST(SimConfig, RefusesWhatCannotBeBuilt) {
 
 // ---- faults
 
-TEST(SimFaults, FailTransferFailsExactlyTheNthWithoutEffect) {
+TEST(SimFaults, FailTransferUnplugAfterAndDelayActOnTheTransfersTheyName) {
     Bench bench;
     bench.device->FailTransfer(2);
     EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
     EXPECT_EQ(bench.RegisterWrite(0x14, 2), ERROR_GEN_FAILURE);
     EXPECT_EQ(bench.RegisterWrite(0x18, 3), ERROR_SUCCESS);
-    EXPECT_EQ(bench.device->Register(0x14), 0u);
-    EXPECT_EQ(bench.device->Register(0x18), 3u);
+    EXPECT_EQ(std::tuple(bench.device->Register(0x14), bench.device->Register(0x18)), std::tuple(0u, 3u));
     EXPECT_EQ(bench.device->Log()[1].note, "fault: failed transfer");
-}
-
-TEST(SimFaults, UnplugAfterFailsEveryLaterTransferAsDisconnected) {
-    Bench bench;
+    // Unplugged after the next two transfers: every later one fails as disconnected.
     bench.device->UnplugAfter(2);
     EXPECT_TRUE(bench.RegisterRead(0x54));
     EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_DEVICE_NOT_CONNECTED);
@@ -90,6 +87,12 @@ TEST(SimFaults, UnplugAfterFailsEveryLaterTransferAsDisconnected) {
     EXPECT_TRUE(answer.empty());
     bench.device->ClearFaults();
     EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
+    // A delay paces every transfer.
+    bench.device->SetDelay(std::chrono::milliseconds(10));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
+    EXPECT_EQ(bench.RegisterWrite(0x10, 2), ERROR_SUCCESS);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 }
 
 TEST(SimFaults, CorruptReadChunkFlipsOneByteOfOneAnswerOnly) {
@@ -104,15 +107,6 @@ TEST(SimFaults, CorruptReadChunkFlipsOneByteOfOneAnswerOnly) {
     EXPECT_EQ(bench.device->FlashBytes(0, 768), data);
     ASSERT_EQ(bench.ReadBurst(1, 0, 768, out), ERROR_SUCCESS);
     EXPECT_EQ(out, data) << "it acted once";
-}
-
-TEST(SimFaults, DelayPacesEveryTransfer) {
-    Bench bench;
-    bench.device->SetDelay(std::chrono::milliseconds(10));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
-    EXPECT_EQ(bench.RegisterWrite(0x10, 2), ERROR_SUCCESS);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 }
 
 TEST(SimFaults, AnyGetIdRowAndShortOrOverlongAnswers) {
