@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <tuple>
 
 #include "platform/win/win_error.h"
 #include "support/host_fixture.h"
@@ -31,8 +33,7 @@ TEST_F(Dispatcher, CodesWithoutAnOperationReturnZeroAndLeaveTheFlagClear) {
     for (std::int32_t code : {0, 2, 3, 4, 45, 49, 52, -1, -100000, 1000}) {
         result = {7, 0x1234};
         EXPECT_EQ(Do(code, OnDevice(), -1).list, nullptr) << code;
-        EXPECT_EQ(result.errorFlag, 0u) << code;
-        EXPECT_EQ(result.status, 0x1234u) << code;
+        EXPECT_EQ(std::tuple(result.errorFlag, result.status), std::tuple(0u, 0x1234u)) << code;
     }
     EXPECT_TRUE(device->Transfers().empty());
 }
@@ -55,13 +56,11 @@ TEST_F(Dispatcher, InputRequestLengthReachesTheDeviceAndTheAnswerStaysInTheBuffe
     device->inputAnswer.assign(4000, 0xAB);  // an over-long answer
     HidCall call;
     host.PrepareHidCall(call, ReportSelector{0, 1, 0x0A, 0x02}, nullptr);
-    EXPECT_EQ(call.reportLength, 0x0A41u);
-    EXPECT_EQ(call.reportId, 5);
+    EXPECT_EQ(std::tuple(call.reportLength, call.reportId), std::tuple(0x0A41u, 5));
     Do(HidCallGetInputReport, call, 0);
     auto transfers = device->Transfers();
     ASSERT_EQ(transfers.size(), 1u);
-    EXPECT_EQ(transfers[0].reportId, 5);
-    EXPECT_EQ(transfers[0].length, 0x0A41u);
+    EXPECT_EQ(std::tuple(transfers[0].reportId, transfers[0].length), std::tuple(5, 0x0A41u));
     // Under AddressSanitizer an overrun of the 257-byte input report would abort here.
     EXPECT_EQ(host.device.inputReport[0], 0xAB);
     EXPECT_EQ(host.device.inputReport[host.device.caps.InputReportByteLength - 1], 0xAB);
@@ -72,12 +71,10 @@ TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) 
     std::memset(buffer, 0x5A, sizeof buffer);
     HidCall call;
     host.PrepareHidCall(call, ReportSelector{1, 1, 0x01, 0x06}, buffer);
-    EXPECT_EQ(call.reportLength, 65u);
+    EXPECT_EQ(std::tuple(call.reportLength, call.usagePage, call.reportType), std::tuple(65u, 0xFF00, 1u));
     EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{2, 0x06, 0x01}));
     EXPECT_EQ(call.reportBuffer, host.device.outputReport.get());
     EXPECT_EQ(0, std::memcmp(call.reportBuffer, buffer, 65));
-    EXPECT_EQ(call.usagePage, 0xFF00);
-    EXPECT_EQ(call.reportType, 1u);
     // Command 0x10 and above: bytes 1 and 2 stay as the caller wrote them; byte 0 is replaced.
     std::uint8_t flash[260];
     std::memset(flash, 0x33, sizeof flash);
@@ -86,8 +83,7 @@ TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) 
     EXPECT_EQ(Bytes(flash, flash + 3), (Bytes{1, 0x33, 0x33}));
     // Input rows at and above 0x10 ask for the report length alone.
     host.PrepareHidCall(call, ReportSelector{0, 0, 0x11, 0xFF}, nullptr);
-    EXPECT_EQ(call.reportLength, 257u);
-    EXPECT_EQ(call.reportBuffer, host.device.inputReport.get());
+    EXPECT_EQ(std::tuple(call.reportLength, call.reportBuffer), std::tuple(257u, host.device.inputReport.get()));
 
     host.PrepareHidCall(call, ReportSelector{0, 7, 0x02, 0x02}, nullptr);  // no capability 7
     Do(HidCallGetInputReport, call, 1);
@@ -157,9 +153,8 @@ TEST(PackValueArray, RefusesZeroCountAndWideFieldsWithTheConstantText) {
     ULONG length = 99;
     SetLastError(0);
     EXPECT_FALSE(PackValueArray(values, 2, 8, 0, packed, length));
-    EXPECT_EQ(GetLastError(), 87u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(packed), "ERR");
-    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(std::tuple(GetLastError(), std::string(reinterpret_cast<const char*>(packed)), length),
+              std::tuple(87u, "ERR", 0u));
     EXPECT_FALSE(PackValueArray(values, 2, 33, 2, packed, length));
     EXPECT_EQ(GetLastError(), 87u);
     heap_testing::FailAllocationAfter(0);
