@@ -1,6 +1,8 @@
 // Get ID and the status queries against the simulated device.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/sim_fixture.h"
 #include "ui/main_dialog.h"
 
@@ -39,9 +41,8 @@ TEST_P(GetIdOfPart, ShowsTheEightTextsAndKeepsTheGeometry) {
     EXPECT_EQ(Wire(), "< 2 0x440");  // one input request, no output report before it
     EXPECT_EQ(Texts(), p.texts);
     EXPECT_EQ(window.Traces(), std::vector<std::string>{"Device ID: " + std::to_string(p.row) + "\n"});
-    EXPECT_EQ(IdentifiedPartIndex, p.row);
-    EXPECT_EQ(host.FlashSectorSize(), p.sectorBytes);
-    EXPECT_EQ(host.FlashTotalSize(), p.totalBytes);
+    EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize(), host.FlashTotalSize()),
+              std::tuple(ULONG{p.row}, p.sectorBytes, p.totalBytes));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,9 +62,8 @@ TEST_F(GetId, AnAnswerAboveTheTableNamesNoPart) {
         sim->SetGetIdAnswer(answer);
         host.OnGetId();
         EXPECT_EQ(Texts(), "Unknown||||" + std::to_string(answer) + "|||");
-        EXPECT_EQ(IdentifiedPartIndex, kNoIdentifiedPart) << answer;
-        EXPECT_EQ(host.FlashSectorSize(), 0u);
-        EXPECT_EQ(host.FlashTotalSize(), 0u);
+        EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize(), host.FlashTotalSize()),
+                  std::tuple(kNoIdentifiedPart, 0u, 0u)) << answer;
     }
 }
 
@@ -76,8 +76,7 @@ TEST_F(GetId, AFailedRequestKeepsThePreviousIdentification) {
     host.OnGetId();
     EXPECT_EQ(window.Traces(), std::vector<std::string>{"Unknown error: Couldn't execute REPORT_FLASH_GET_ID function\n"});
     EXPECT_EQ(Texts(), before);
-    EXPECT_EQ(IdentifiedPartIndex, 32u);
-    EXPECT_EQ(host.FlashSectorSize(), 4096u);
+    EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize()), std::tuple(32u, 4096u));
 }
 
 TEST(Tables, FlashPartsReportRowsAndSimulatorIdsAreConsistent) {
@@ -138,9 +137,8 @@ TEST_F(Status, HdmiInformationIsTwentyFourBytesInHexOrWhatAShortAnswerCarries) {
     Start();
     host.OnGetHdmiInfo();
     std::string text = window.Control(ids::kHdmiInfo).text;
-    EXPECT_EQ(text.size(), 71u);
-    EXPECT_EQ(text.substr(0, 9), "00 0a ff ");
-    EXPECT_EQ(text.substr(text.size() - 3), " 10");
+    ASSERT_EQ(text.size(), 71u);
+    EXPECT_EQ(text.substr(0, 9) + "|" + text.substr(68), "00 0a ff | 10");
     EXPECT_EQ(Wire(), "< 3 0xb40");
     sim->SetInputTruncation(3);
     host.OnGetHdmiInfo();
@@ -191,11 +189,8 @@ TEST_F(Status, HandlersThatCheckForADeviceRefuseWithoutOne) {
     closed.OnBnClickedRdoEHdcpKey();
     auto boxes = otherWindow.MessageBoxes();
     ASSERT_EQ(boxes.size(), 4u);
-    for (const auto& box : boxes) {
-        EXPECT_EQ(box.text, "HID Device no found !");
-        EXPECT_EQ(box.caption, "Error");
-        EXPECT_EQ(box.icon, ui::Icon::Error);
-    }
+    for (const auto& box : boxes)
+        EXPECT_EQ(std::tuple(box.text, box.caption, box.icon), std::tuple("HID Device no found !", "Error", ui::Icon::Error));
     // The two that the dialog only enables after an open fail their first step safely.
     closed.OnGetFwVersion();
     closed.OnGetHdmiInfo();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "support/sim_fixture.h"
 
@@ -45,15 +46,13 @@ TEST_F(Peripheral, IicWriteAndReadCarryTheirLengthsAndReturnTheCode) {
     std::uint8_t data[2] = {0x10, 0x5A};  // register offset, then the data byte
     ASSERT_EQ(host.IicCommand(2, 0x90, 2, data, 0), 1);
     EXPECT_EQ(Wire(), "> 03 06 06 90 02 10 5a | < 3 0x640");
-    EXPECT_EQ(data[0], sim::kIicAck);
-    EXPECT_EQ(data[1], 0x5A);  // nothing else of the data changes
-    EXPECT_EQ((*sim->IicMemory(0x90))[0x10], 0x5A);
+    // The code replaces byte 0; nothing else of the data changes.
+    EXPECT_EQ(std::tuple(data[0], data[1], (*sim->IicMemory(0x90))[0x10]), std::tuple(sim::kIicAck, 0x5A, 0x5A));
     sim->ClearLog();
     std::uint8_t read[2] = {0x10, 0xEE};
     ASSERT_EQ(host.IicCommand(3, 0x90, 1, read, 1), 1);
     EXPECT_EQ(Wire(), "> 03 06 07 90 01 10 01 | < 3 0x740");
-    EXPECT_EQ(read[0], sim::kIicAck);
-    EXPECT_EQ(read[1], 0x5A);
+    EXPECT_EQ(std::tuple(read[0], read[1]), std::tuple(sim::kIicAck, 0x5A));
     ASSERT_EQ(host.IicCommand(2, 0x42, 2, data, 0), 1);  // no device at 0x42
     EXPECT_EQ(data[0], sim::kIicAddressNak);
 }
@@ -131,11 +130,9 @@ TEST_F(Peripheral, EachFailedStepHasItsOwnLineAndLeavesTheCallersData) {
         sim->FailTransfer(c.failing);
         EXPECT_EQ(c.command(), 0) << c.report;
         EXPECT_EQ(window.Traces(), std::vector<std::string>{Failed(c.report)});
-        EXPECT_EQ(Log().size(), c.failing) << c.report;  // no step after the failed one
-        EXPECT_EQ(value, 0xDEADBEEFu) << c.report;
-        EXPECT_EQ(data[0], 0x01) << c.report;
-        EXPECT_EQ(data[1], 0x02) << c.report;
-        EXPECT_EQ(gpio, 0) << c.report;
+        // No step after the failed one, and the caller's data as it was.
+        EXPECT_EQ(std::tuple(Log().size(), value, data[0], data[1], gpio), std::tuple(c.failing, 0xDEADBEEFu, 1, 2, 0))
+            << c.report;
     }
 }
 
