@@ -4,7 +4,6 @@
 
 #include "tools/cli/json.h"
 #include "ui/services/control_ids.h"
-#include "ui/services/stderr_trace.h"
 
 namespace cli {
 
@@ -68,17 +67,17 @@ int ClassifyTrace(std::string_view line) {
     return kExitOk;
 }
 
-ConsoleWindow::ConsoleWindow(bool json, ProgressStyle progress, std::FILE* log)
-    : json_(json), progress_(progress), log_(log) {}
+ConsoleWindow::ConsoleWindow(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err)
+    : json_(json), progress_(progress), log_(log), err_(err) {}
 
 void ConsoleWindow::Trace(std::string_view line) {
     std::lock_guard guard(lock_);
     if (json_) {
-        std::fprintf(stderr, "%s\n", JsonObject().Add("trace", WithoutNewline(line)).Text().c_str());
+        std::fprintf(err_, "%s\n", JsonObject().Add("trace", WithoutNewline(line)).Text().c_str());
     } else {
-        if (barOpen_) std::fputc('\n', stderr);
+        if (barOpen_) std::fputc('\n', err_);
         barOpen_ = false;
-        ui::WriteTraceLine(line);
+        std::fprintf(err_, "%s\n", OneLine(line).c_str());
     }
     if (log_) std::fprintf(log_, "%s %s\n", TimeStamp().c_str(), OneLine(line).c_str());
     if (int code = ClassifyTrace(line); code != kExitOk && outcome_.code == kExitOk)
@@ -89,9 +88,9 @@ void ConsoleWindow::MessageBox(ui::BoxOwner owner, std::string_view text, std::s
     std::lock_guard guard(lock_);
     boxes_.push_back({std::string(caption), std::string(text)});
     if (!json_) {
-        if (barOpen_) std::fputc('\n', stderr);
+        if (barOpen_) std::fputc('\n', err_);
         barOpen_ = false;
-        std::fprintf(stderr, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
+        std::fprintf(err_, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
     }
     if (log_) std::fprintf(log_, "%s [%s] %s\n", TimeStamp().c_str(), OneLine(caption).c_str(), OneLine(text).c_str());
@@ -114,6 +113,9 @@ std::string ConsoleWindow::GetControlText(int id, int maxCount) {
 void ConsoleWindow::SetControlText(int id, std::string_view text) {
     std::lock_guard guard(lock_);
     texts_[id] = std::string(text);
+    // A burst ends by setting "Status: Wait"; its last progress still names what it did.
+    if (id == ids::kStatusText && text.starts_with("Status: ") && text != "Status: Wait")
+        transferStatus_ = std::string(text.substr(8));
 }
 
 void ConsoleWindow::EnableControl(int id, bool enable) {
@@ -230,7 +232,7 @@ void ConsoleWindow::PostProgress(int doneId, int, std::uint32_t done) {
 void ConsoleWindow::FlushProgress() {
     std::lock_guard guard(lock_);
     ShowProgress(done_, true);
-    if (barOpen_) std::fputc('\n', stderr);
+    if (barOpen_) std::fputc('\n', err_);
     barOpen_ = false;
 }
 
@@ -239,13 +241,13 @@ void ConsoleWindow::ShowProgress(std::uint32_t done, bool final) {
     if (total_ == 0) return;
     if (progress_ == ProgressStyle::JsonLines) {
         auto percent = static_cast<std::uint32_t>(std::uint64_t{done} * 100 / total_);
-        if (percent <= shownPercent_ && !(final && done == total_)) return;
-        shownPercent_ = final ? 101 : percent;  // the final line is written once
-        std::string status = texts_[ids::kStatusText];
-        if (status.starts_with("Status: ")) status.erase(0, 8);
+        bool complete = done == total_;
+        // One line per percent; the complete burst once, also when the flush repeats it.
+        if (final ? shownPercent_ > 100 || !complete : percent <= shownPercent_) return;
+        shownPercent_ = complete ? 101 : percent;
         JsonObject progress;
-        progress.Add("status", status).Add("done", std::int64_t{done}).Add("total", std::int64_t{total_});
-        std::fprintf(stderr, "%s\n", JsonObject().AddRaw("progress", progress.Text()).Text().c_str());
+        progress.Add("status", transferStatus_).Add("done", std::int64_t{done}).Add("total", std::int64_t{total_});
+        std::fprintf(err_, "%s\n", JsonObject().AddRaw("progress", progress.Text()).Text().c_str());
     } else if (progress_ == ProgressStyle::Bar) {
         auto now = std::chrono::steady_clock::now();
         if (!final && done != total_ && now - lastDraw_ < kBarRedraw) return;
@@ -261,12 +263,10 @@ void ConsoleWindow::DrawBar(std::uint32_t done) {
     auto filled = static_cast<int>(std::uint64_t{done} * kBarWidth / total_);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kBarWidth, '-');
-    std::string status = texts_[ids::kStatusText];
-    if (status.starts_with("Status: ")) status.erase(0, 8);
     std::string left = rate > 0 ? Duration((total_ - done) / rate) + " left" : "";
-    std::fprintf(stderr, "\r%-7s [%s] %u/%u bytes  %.1f KiB/s  %s   ", status.c_str(), bar.c_str(), done, total_,
+    std::fprintf(err_, "\r%-7s [%s] %u/%u bytes  %.1f KiB/s  %s   ", transferStatus_.c_str(), bar.c_str(), done, total_,
                  rate / 1024, left.c_str());
-    std::fflush(stderr);
+    std::fflush(err_);
     barOpen_ = true;
 }
 

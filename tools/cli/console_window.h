@@ -38,7 +38,8 @@ int ClassifyTrace(std::string_view line);
 
 class ConsoleWindow final : public ui::WindowServices {
 public:
-    ConsoleWindow(bool json, ProgressStyle progress, std::FILE* log);
+    // Diagnostics (trace, boxes, progress) go to `err`; `log`, when set, gets them time-stamped.
+    ConsoleWindow(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err = stderr);
 
     void Trace(std::string_view line) override;
     void MessageBox(ui::BoxOwner owner, std::string_view text, std::string_view caption, ui::Icon icon) override;
@@ -85,6 +86,7 @@ private:
     const bool json_;
     const ProgressStyle progress_;
     std::FILE* const log_;
+    std::FILE* const err_;
     std::map<int, std::string> texts_;
     std::map<int, int> checks_;
     std::map<int, bool> enabled_;
@@ -100,6 +102,7 @@ private:
     std::uint32_t done_ = 0;
     std::uint32_t shownPercent_ = 0;
     bool barOpen_ = false;
+    std::string transferStatus_;  // of the current burst: "Write", "Compare", "Read"
     std::chrono::steady_clock::time_point start_, lastDraw_;
 };
 

@@ -126,6 +126,7 @@ private:
     const Options& o;
     std::vector<std::uint8_t> image;
     Report& report;
+    std::string devicePath;  // of the opened interface, for the log
 };
 
 bool CliDialog::Open() {
@@ -138,8 +139,9 @@ bool CliDialog::Open() {
         return false;
     }
     const HidDevice& opened = OpenedDevice();
+    devicePath = opened.path ? Utf16ToUtf8(opened.path.get()) : std::string();
     JsonObject chosen;
-    chosen.Add("path", opened.path ? Utf16ToUtf8(opened.path.get()) : std::string())
+    chosen.Add("path", devicePath)
         .Add("vid", Hex(opened.attributes.VendorID, 4))
         .Add("pid", Hex(opened.attributes.ProductID, 4));
     report.json.AddRaw("device", chosen.Text());
@@ -366,7 +368,7 @@ void CliDialog::Burn() {
     }
     std::string result = Failed() ? console.CurrentOutcome().text : console.LastInfoText();
     report.json.Add("bytes", std::int64_t{bytes}).Add("sha256", digest).Add("verification", verification).Add("result", result);
-    std::string summary = "burn summary: " + o.file + ", " + std::to_string(bytes) + " bytes (" +
+    std::string summary = "burn summary: " + devicePath + ", " + o.file + ", " + std::to_string(bytes) + " bytes (" +
                           std::string(o.areas.entire ? "entire" : "areas") + "), sha256 " + digest + ", verification " +
                           verification;
     report.lines.push_back(summary);
@@ -493,6 +495,8 @@ int RunCommandLine(const Options& given, std::FILE* out) {
         Print(o, report, outcome, console, out);
         return outcome.code;
     }
+    // One write per line, so that processes sharing a log append whole lines.
+    if (log) std::setvbuf(log, nullptr, _IOLBF, 0);
     ConsoleWindow console(o.json, ChooseProgress(o), log);
     Report report;
     report.json.Add("command", o.name).Add("ok", false).Add("exit_code", std::int64_t{0});
