@@ -508,7 +508,9 @@ DWORD TransferError(int err, bool nodeGone) {
     }
 }
 
-bool MayBeUnplug(int err) { return err == EPROTO || err == EILSEQ || err == ETIME; }
+// ETIMEDOUT too: an unplug during a report request removes the node only after the
+// request has run into the 5 s time-out, because the removal waits for it.
+bool MayBeUnplug(int err) { return err == EPROTO || err == EILSEQ || err == ETIME || err == ETIMEDOUT; }
 
 bool NodeGone(int fd, int waitMs) {
     pollfd entry{fd, 0, 0};

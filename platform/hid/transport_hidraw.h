@@ -93,7 +93,7 @@ bool MayBeUnplug(int err);
 // Whether hidraw reports the node of `fd` gone (poll: POLLHUP or POLLERR), waiting up to
 // `waitMs` for it: the node goes only after the failed transfer has returned.
 bool NodeGone(int fd, int waitMs);
-inline constexpr int kUnplugSettleMs = 500;
+inline constexpr int kUnplugSettleMs = 1000;
 
 // Whether a report descriptor declares report IDs (a Report ID global item). Without
 // them read() delivers reports without the leading ID byte that ReadFile puts first.

@@ -190,7 +190,6 @@ struct UsbRedirFront::Session {
         s.front.Note(UsbDevice::FormatSetup(setup, reply.status, (setup.requestType & 0x80) ? reply.data.size()
                                                                                               : stage.size()));
         if (data) usbredirparser_free_packet_data(s.parser, data);
-        if (s.Disconnect(reply.status)) return;
         usb_redir_control_packet_header answer = *header;
         answer.status = RedirStatus(reply.status);
         if (header->requesttype & 0x80) {
@@ -200,6 +199,7 @@ struct UsbRedirFront::Session {
         } else {
             usbredirparser_send_control_packet(s.parser, id, &answer, nullptr, 0);
         }
+        s.Disconnect(reply.status);
     }
 
     static void Interrupt(void* priv, std::uint64_t id, usb_redir_interrupt_packet_header* header, std::uint8_t* data,
@@ -209,22 +209,19 @@ struct UsbRedirFront::Session {
         if (header->endpoint == kInterruptOutEndpoint && !s.unplugged)
             status = s.front.device_->InterruptOut({data, static_cast<std::size_t>(std::max(length, 0))});
         if (data) usbredirparser_free_packet_data(s.parser, data);
-        if (s.Disconnect(status)) return;
         usb_redir_interrupt_packet_header answer = *header;
         answer.status = RedirStatus(status);
         usbredirparser_send_interrupt_packet(s.parser, id, &answer, nullptr, 0);
+        s.Disconnect(status);
     }
 
-    // The model's unplug: the peer loses the device, and the request in flight is never
-    // answered (the peer cancels it with the device).
-    bool Disconnect(Status status) {
-        if (status != Status::Unplugged) return false;
-        if (!unplugged) {
-            unplugged = true;
-            front.Note("device disconnected");
-            usbredirparser_send_device_disconnect(parser);
-        }
-        return true;
+    // The model's unplug: the request in flight fails as a transaction error, as a host
+    // controller reports a device that has gone mid-transfer, then the peer loses the device.
+    void Disconnect(Status status) {
+        if (status != Status::Unplugged || unplugged) return;
+        unplugged = true;
+        front.Note("device disconnected");
+        usbredirparser_send_device_disconnect(parser);
     }
 
     bool Init() {

@@ -1,7 +1,7 @@
 // The USB front of the simulator: serves a UsbDevice to one usbredir peer (QEMU's usb-redir
 // device) over a Unix socket it listens on, as the "usb host" side of the protocol. A
-// model transfer that fails as unplugged disconnects the device from the peer, as pulling
-// the cable would; nothing is answered after that.
+// model transfer that fails as unplugged fails as a transaction error and disconnects the
+// device from the peer, as pulling the cable would.
 #pragma once
 
 #include <memory>
