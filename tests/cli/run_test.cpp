@@ -100,6 +100,13 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
     auto flash = device->FlashContents();
     EXPECT_TRUE(std::equal(image.begin() + 0x4F0000, image.begin() + 0x500000, flash.begin() + 0x4F0000));
 
+    // The burn writes Private blind; the read-back after it finds a difference.
+    device->CorruptReadChunk(1, 0);
+    RunResult blind = Run("burn " + File("areas.bin") + " --area private");
+    EXPECT_EQ(blind.code, cli::kExitCompare) << blind.text;
+    EXPECT_EQ(Str(blind.doc, "verification"), "failed");
+    EXPECT_NE(Str(blind.doc, "error").find("1 of 65536 bytes differ; the first at 0x004f0000"), std::string::npos);
+
     // The log holds the trace lines and the summary, each with its time stamp.
     std::ifstream log(File("run.log"));
     std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
@@ -130,6 +137,7 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     expect("id --vid 1209 --pid 5a5c", cli::kExitNoDevice, "HID Device no found !");
     expect("id --device " + File("image.bin"), cli::kExitNoDevice, "is not a HID interface");
     expect("burn " + File("missing.bin"), cli::kExitFileError, "cannot read");
+    EXPECT_FALSE(std::filesystem::exists(File("missing.bin")));  // not created by the image's open
     expect("dump " + File("no/such/folder.bin"), cli::kExitFileError, "no folder");
     expect("burn " + File("image.bin") + " --area private", cli::kExitRefused, "too short for the private area");
 

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         for (const std::string& arg : args)
             if (arg == "--json") {
                 cli::JsonObject doc;
-                doc.Add("command", "").Add("ok", false).Add("exit_code", std::int64_t{cli::kExitUsage}).Add("error", error);
+                doc.Add("command", "").Add("ok", false).Add("exit_code", std::int64_t{cli::kExitUsage}).Add("error", error).AddRaw("messages", "[]");
                 std::printf("%s\n", doc.Text().c_str());
                 break;
             }
