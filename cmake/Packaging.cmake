@@ -6,13 +6,13 @@ set(CPACK_PACKAGE_NAME ${UVC_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${UVC_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service tool for a USB video-capture device over vendor HID")
-set(CPACK_PACKAGE_DESCRIPTION
-    "A dialog and a command line that find the capture device by its USB ids, read and write\n"
-    "the registers, IIC devices and GPIO pins of its bridge chip, burn, dump and verify its\n"
-    "serial flash, and read its firmware version and HDMI input information. A simulated\n"
-    "device (uvc_hid_sim) and a report-descriptor inspector (hid_caps) are included; a udev\n"
-    "rule gives the user at the local seat access to the device.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "A dialog and a command line that find the capture device by its USB ids,\n"
+    "read and write the registers, IIC devices and GPIO pins of its bridge chip,\n"
+    "burn, dump and verify its serial flash, and read its firmware version and\n"
+    "HDMI input information. A simulated device (uvc_hid_sim) and a HID report\n"
+    "descriptor inspector (hid_caps) are included, and a udev rule that gives the\n"
+    "user at the local seat access to the device.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
