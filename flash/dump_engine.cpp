@@ -1,6 +1,7 @@
 // The dump worker: reads the whole flash of the identified part, from address 0, into the
 // dump file in one burst of flash-read-length chunks.
 #include "flash/flash_programmer.h"
+#include "platform/win/file_api.h"
 #include "ui/services/control_ids.h"
 
 class DumpEngine {
@@ -27,7 +28,12 @@ private:
             return false;
         }
         ULONG done = 0;
-        return d.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, d.flashTotalSize, {}, 0, done) == 0;
+        if (d.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, d.flashTotalSize, {}, 0, done) != 0) return false;
+        // The dump is finished only when the whole file is on the disk.
+        if (FlushFileBuffers(d.flashFile.handle)) return true;
+        d.ReportFileError();
+        w.Trace("FlashRead -- Flush dump file fail.\n");
+        return false;
     }
 
     FlashProgrammer& d;

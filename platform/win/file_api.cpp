@@ -54,6 +54,11 @@ public:
         return ERROR_SUCCESS;
     }
 
+    DWORD StartWriteback() override {
+        if (::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return ERROR_SUCCESS;
+        // Pipes and devices have no page cache of their own to write back.
+        return errno == ESPIPE || errno == EINVAL ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+    }
     DWORD Flush() override { return ::fsync(fd_) == 0 || errno == EINVAL ? ERROR_SUCCESS : Win32ErrorFromErrno(errno); }
 
     DWORD Size(std::uint64_t& size) override {
@@ -179,6 +184,17 @@ BOOL FlushFileBuffers(HANDLE file) {
     auto object = LookupFile(file);
     if (!object) return FALSE;
     DWORD error = object->Flush();
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FileExt_StartWriteback(HANDLE file) {
+    auto object = LookupFile(file);
+    if (!object) return FALSE;
+    DWORD error = object->StartWriteback();
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;

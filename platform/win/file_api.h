@@ -20,6 +20,7 @@ public:
     virtual DWORD Read(void* buffer, DWORD count, DWORD& done) = 0;
     virtual DWORD Write(const void* buffer, DWORD count, DWORD& done) = 0;
     virtual DWORD Flush() = 0;
+    virtual DWORD StartWriteback() { return Flush(); }
     virtual DWORD Size(std::uint64_t& size) = 0;
 };
 
@@ -37,4 +38,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD numberOfBytesToRead, LPDWORD num
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite, LPDWORD numberOfBytesWritten,
                LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
+// Extension beyond the Windows API: starts writing the file's data to its disk and returns
+// without waiting for the disk (FlushFileBuffers waits). A file written in many small
+// pieces is handed on this way after each one, and flushed for good once at its end.
+BOOL FileExt_StartWriteback(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
