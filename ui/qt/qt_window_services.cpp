@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QThread>
+#include <QTimer>
 
 #include <climits>
 #include <type_traits>
@@ -246,14 +247,28 @@ void QtWindowServices::PostProgress(int doneId, int barId, std::uint32_t done) {
     progressDone_.store(done, std::memory_order_release);
     progressPosted_.store(true, std::memory_order_release);
     if (!progressPending_.exchange(true, std::memory_order_acq_rel))
-        QMetaObject::invokeMethod(this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { ShowProgressAtDisplayPace(); }, Qt::QueuedConnection);
 }
 
-// Runs on the dialog's thread: shows the latest posted value. The pending flag is cleared
-// first, so a value posted while this runs schedules another update.
+// Runs on the dialog's thread: at most one update per display frame, so a fast transfer
+// does not keep the dialog's thread redrawing what nobody can see, and input stays quick.
+void QtWindowServices::ShowProgressAtDisplayPace() {
+    using namespace std::chrono;
+    auto since = steady_clock::now() - lastProgressShown_;
+    if (since < kDisplayFrame) {
+        auto wait = duration_cast<milliseconds>(kDisplayFrame - since) + milliseconds(1);
+        QTimer::singleShot(wait, this, [this] { ShowProgress(); });
+        return;
+    }
+    ShowProgress();
+}
+
+// Shows the latest posted value. The pending flag is cleared first, so a value posted
+// while this runs schedules another update; a value already shown is not shown again.
 void QtWindowServices::ShowProgress() {
     progressPending_.store(false, std::memory_order_release);
-    if (!progressPosted_.load(std::memory_order_acquire)) return;
+    if (!progressPosted_.exchange(false, std::memory_order_acq_rel)) return;
+    lastProgressShown_ = std::chrono::steady_clock::now();
     std::uint32_t done = progressDone_.load(std::memory_order_acquire);
     int doneId = progressDoneId_.load(std::memory_order_relaxed);
     if (auto* label = Find<QLabel>(doneId)) {

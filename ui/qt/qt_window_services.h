@@ -11,6 +11,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <vector>
@@ -76,6 +77,7 @@ private:
     Widget* Find(int id) const;
 
     void ShowBox(const MessageBoxRequest& request);
+    void ShowProgressAtDisplayPace();
     void ShowProgress();
     void SetProgressOnBar(int id, std::uint32_t position);
 
@@ -92,6 +94,8 @@ private:
     std::atomic<std::uint32_t> progressDone_{0};
     std::atomic<bool> progressPosted_{false};
     std::atomic<bool> progressPending_{false};
+    static constexpr std::chrono::milliseconds kDisplayFrame{16};
+    std::chrono::steady_clock::time_point lastProgressShown_{};  // the dialog's thread only
 };
 
 }  // namespace uiqt
