@@ -1,6 +1,11 @@
 // The dialog against the in-process simulator, pressed through its widgets.
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
 
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
@@ -13,8 +18,9 @@ namespace ids = ui::ids;
 
 class EndToEnd : public qttest::DialogFixture {
 protected:
-    void Publish() {
+    void Publish(std::uint16_t partRow = sim::Config{}.partRow) {
         sim::Config config;
+        config.partRow = partRow;
         config.vendorId = 0x1209;
         config.productId = 0x5A5B;  // unique to these tests
         std::string error;
@@ -68,6 +74,55 @@ TEST_F(EndToEnd, OpenDeviceReadAndGetId) {
 
     Click(ids::kOk);
     EXPECT_EQ(dialog->result(), 1);
+}
+
+// A burn and a dump run on their workers while the dialog's thread serves their updates.
+TEST_F(EndToEnd, BurnThenDumpThroughTheWidgets) {
+    constexpr std::uint16_t k256KiBPartRow = 34;
+    Publish(k256KiBPartRow);
+    Open();
+    TypeIds("1209", "5A5B");
+    Click(ids::kOpenDevice);
+    Click(ids::kGetId);
+    QTemporaryDir dir;
+    const std::string image = dir.filePath("image.bin").toStdString(), dump = dir.filePath("dump.bin").toStdString();
+    std::vector<char> bytes(256 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 13 + i / 256) & 0xFF);
+    std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::string pick;
+    dialog->Services().SetFilePicker([&pick](const ui::OpenFileRequest&, std::string& path) {
+        path = pick;
+        return true;
+    });
+    auto runToEnd = [&](int browse, int start) {
+        Click(browse);
+        Click(start);
+        return QTest::qWaitFor([&] { return !dialog->Logic().IsRunning(); }, 60000);
+    };
+
+    pick = image;
+    ASSERT_TRUE(runToEnd(ids::kBrowseBurnFile, ids::kBurn));
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, "The entire flash has updated, please replug-in device!");
+    EXPECT_EQ(boxes.back().owner, ui::BoxOwner::None);
+    std::vector<std::uint8_t> flash = device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
+    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), bytes.begin(), [](std::uint8_t a, char b) {
+        return a == static_cast<std::uint8_t>(b);
+    }));
+    auto* bar = ControlAs<QProgressBar>(ids::kProgressBar);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(Text(ids::kProgressDone), Text(ids::kProgressTotal));
+    EXPECT_EQ(Text(ids::kStatusText), "Status: Wait");
+    EXPECT_FALSE(Control(ids::kBurn)->isEnabled());
+    EXPECT_TRUE(Control(ids::kGetId)->isEnabled());  // restored after the run
+
+    pick = dump;
+    ASSERT_TRUE(runToEnd(ids::kBrowseDumpFile, ids::kDump));
+    EXPECT_EQ(boxes.back().text, "Dump firmware has finished!");
+    std::ifstream in(dump, std::ios::binary);
+    std::vector<char> dumped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(dumped, bytes);
+    EXPECT_FALSE(Control(ids::kDump)->isEnabled());
 }
 
 TEST_F(EndToEnd, NoDeviceShowsOneBoxAndEndsTheDialog) {
