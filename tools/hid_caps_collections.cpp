@@ -10,7 +10,7 @@ struct Item {
     std::uint8_t tag = 0;
 };
 
-constexpr std::uint8_t kMain = 0, kGlobal = 1, kLocal = 2, kLong = 3;
+constexpr std::uint8_t kMain = 0, kGlobal = 1, kLong = 3;  // local items (2) need no name here
 constexpr std::uint8_t kCollectionTag = 0xA, kEndCollectionTag = 0xC;
 
 // The items of the descriptor; false when one runs past its end.
