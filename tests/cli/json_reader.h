@@ -15,14 +15,24 @@ struct Json {
     double number = 0;
     std::string text;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // A record of its own rather than std::pair, which clang with libstdc++ refuses to
+    // instantiate over the still incomplete Json.
+    struct Member;
+    std::vector<Member> members;
 
-    const Json* Find(std::string_view key) const {
-        for (const auto& member : members)
-            if (member.first == key) return &member.second;
-        return nullptr;
-    }
+    const Json* Find(std::string_view key) const;
 };
+
+struct Json::Member {
+    std::string first;
+    Json second;
+};
+
+inline const Json* Json::Find(std::string_view key) const {
+    for (const auto& member : members)
+        if (member.first == key) return &member.second;
+    return nullptr;
+}
 
 class JsonReader {
 public:
@@ -103,7 +113,7 @@ private:
             do {
                 std::string key;
                 if (!Eat('"') || !StringBody(key) || !Eat(':')) return false;
-                v.members.emplace_back(key, Json{});
+                v.members.push_back({key, Json{}});
                 if (!Value(v.members.back().second, depth + 1)) return false;
             } while (Eat(','));
             return Eat('}');

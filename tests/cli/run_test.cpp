@@ -45,7 +45,9 @@ void ExpectSchema(const Json& doc) {
     ASSERT_NE(perCommand, kPerCommand.end()) << command;
     Schema schema = kCommon;
     schema.insert(schema.end(), perCommand->second.begin(), perCommand->second.end());
-    for (const auto& [key, value] : doc.members) {
+    for (const Json::Member& member : doc.members) {
+        const std::string& key = member.first;  // clang 14 cannot capture a structured binding
+        const Json& value = member.second;
         auto rule = std::find_if(schema.begin(), schema.end(), [&](const auto& r) { return r.first == key; });
         ASSERT_NE(rule, schema.end()) << command << ": undocumented key " << key;
         EXPECT_NE(std::find(rule->second.begin(), rule->second.end(), value.kind), rule->second.end()) << command << "." << key;
