@@ -89,7 +89,7 @@ if(HELP2MAN)
   add_custom_target(uvc_manpages ALL DEPENDS ${_pages})
   install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
-  message(WARNING "help2man not found: no manual pages are built or installed")
+  message(STATUS "help2man not found: no manual pages are built or installed")
 endif()
 
 # The package's copyright and changelog, where Debian looks for them.
