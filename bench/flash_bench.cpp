@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
         const fs::path diskFile = fs::temp_directory_path() / ("uvc-flash-bench-" + std::to_string(getpid()) + ".bin");
         if (dir.parent_path() != fs::temp_directory_path()) {
             double durable = bench.Dump(diskFile);
-            figures.push_back({"dump 16 MiB to " + fs::temp_directory_path().string() + " (flushed per chunk)",
+            figures.push_back({"dump 16 MiB to " + fs::temp_directory_path().string() + " (the disk)",
                                durable, "s", "(no goal)", true});
             fs::remove(diskFile);
         }
