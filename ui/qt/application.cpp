@@ -13,6 +13,8 @@ BOOL Cuvc_hid_App::InitInstance() {
     // The profile lives under the organisation "Quenda UVC Applications", application
     // the executable's base name (Qt's default application name).
     QCoreApplication::setOrganizationName(QString::fromUtf8(kProfileKey));
+    // Wayland matches the window to its desktop entry (name and icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("uvc_hid_tool"));
     QApplication::setWindowIcon(uiqt::MainIcon());
 
     // Runs until the dialog ends, as a modal run would, but without making the dialog
