@@ -1,0 +1,474 @@
+// The hidraw transport: its pure rules (lengths, ioctl numbers, URB statuses, report IDs,
+// the usbhid quirk), its view of a fake sysfs tree, opens of fake /dev nodes, and
+// connections over a packet socket that stands in for the node's read()/write()/poll().
+#include <linux/hidraw.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <utility>
+
+#include "platform/hid/transport_hidraw.h"
+#include "platform/win/text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using hidraw::ReportRequest;
+using hidtransport::StringKind;
+
+// A fake sysfs tree and /dev in a temporary directory, laid out as the kernel does it:
+// class/hidraw/hidrawN links to devices/.../<HID device>/hidraw/hidrawN, whose `device`
+// link points back up to the HID device, below a USB interface and device.
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        std::string pattern = (fs::temp_directory_path() / "hidraw-test-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+        fs::create_directories(root_ + "/sys/class/hidraw");
+        fs::create_directories(root_ + "/dev");
+        hidraw::SetSysfsRootForTesting(root_ + "/sys/class/hidraw");
+        hidraw::SetDevRootForTesting(root_ + "/dev");
+    }
+    ~FakeSysfs() {
+        hidraw::SetSysfsRootForTesting("");
+        hidraw::SetDevRootForTesting("");
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    FakeSysfs(const FakeSysfs&) = delete;
+    FakeSysfs& operator=(const FakeSysfs&) = delete;
+
+    const std::string& Root() const { return root_; }
+    std::string DevPath(unsigned n) const { return root_ + "/dev/hidraw" + std::to_string(n); }
+    std::u16string Wide(unsigned n) const { return Utf8ToUtf16(DevPath(n)); }
+
+    static void Write(const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    // A hidraw node below `parentDir` (relative to sys/devices); answers the HID device dir.
+    std::string AddNode(unsigned n, const std::string& parentDir, const std::string& hidId) {
+        const std::string number = std::to_string(n), hidName = "HID." + number;
+        const std::string hidDir = root_ + "/sys/devices/" + parentDir + "/" + hidName;
+        const std::string nodeDir = hidDir + "/hidraw/hidraw" + number;
+        Write(hidDir + "/uevent", "DRIVER=hid-generic\nHID_ID=" + hidId + "\nHID_NAME=x\n");
+        Write(nodeDir + "/uevent", "MAJOR=241\nMINOR=" + number + "\nDEVNAME=hidraw" + number + "\n");
+        Write(nodeDir + "/dev", "241:" + number + "\n");
+        fs::create_directory_symlink("../../../" + hidName, nodeDir + "/device");
+        fs::create_directory_symlink(fs::relative(nodeDir, root_ + "/sys/class/hidraw"),
+                                     root_ + "/sys/class/hidraw/hidraw" + number);
+        Write(DevPath(n), "");
+        return hidDir;
+    }
+
+    // A node on USB interface `usbDevice`:1.`interfaceHex` of a device with bcdDevice 0112.
+    std::string AddUsbNode(unsigned n, const std::string& usbDevice, const std::string& interfaceHex,
+                           const std::string& hidId = "0003:0000046D:0000C077") {
+        const std::string usbDir = "pci0000:00/usb1/" + usbDevice;
+        const std::string interfaceDir = usbDir + "/" + usbDevice + ":1." + interfaceHex;
+        Write(root_ + "/sys/devices/" + interfaceDir + "/bInterfaceNumber", interfaceHex + "\n");
+        Write(root_ + "/sys/devices/" + usbDir + "/bcdDevice", "0112\n");
+        return AddNode(n, interfaceDir, hidId);
+    }
+
+    static void AddEndpoint(const std::string& hidDir, const std::string& name, const std::string& direction,
+                            const std::string& type) {
+        const std::string dir = fs::path(hidDir).parent_path().string() + "/" + name;
+        Write(dir + "/direction", direction + "\n");
+        Write(dir + "/type", type + "\n");
+    }
+
+private:
+    std::string root_;
+};
+
+// ---- pure rules
+
+TEST(HidrawRules, LengthLimitsIoctlNumbersWireAndAnswerLengths) {
+    struct Row { std::size_t length; DWORD ioctl, write; };
+    for (Row row : {Row{1, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER}, Row{2, ERROR_SUCCESS, ERROR_SUCCESS},
+                    Row{16383, ERROR_SUCCESS, ERROR_SUCCESS}, Row{16384, ERROR_INVALID_PARAMETER, ERROR_SUCCESS},
+                    Row{16385, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER}}) {
+        EXPECT_EQ(hidraw::CheckIoctlLength(row.length), row.ioctl) << row.length;
+        EXPECT_EQ(hidraw::CheckWriteLength(row.length), row.write) << row.length;
+    }
+    // Each request has its own command number, both directions, and the length whole in
+    // the size field, up to the largest accepted.
+    for (auto [request, nr] : {std::pair{ReportRequest::SetFeature, 0x06u}, {ReportRequest::GetFeature, 0x07u},
+                               {ReportRequest::GetInput, 0x0Au}, {ReportRequest::SetOutput, 0x0Bu}}) {
+        for (std::size_t length : {std::size_t{2}, hidraw::kMaxIoctlReportLength}) {
+            unsigned long number = hidraw::ReportIoctl(request, length);
+            EXPECT_EQ(_IOC_NR(number), nr);
+            EXPECT_EQ(_IOC_TYPE(number), static_cast<unsigned>('H'));
+            EXPECT_EQ(_IOC_DIR(number), static_cast<unsigned>(_IOC_READ | _IOC_WRITE));
+            EXPECT_EQ(_IOC_SIZE(number), length);
+        }
+    }
+    // The wire length drops the ID byte of report 0 only.
+    EXPECT_EQ(hidraw::WireLength(0, 0x240), 0x23Fu);
+    EXPECT_EQ(hidraw::WireLength(1, 0x240), 0x240u);
+    EXPECT_EQ(hidraw::WireLength(0, 2), 1u);
+    // Report 0 with an empty data stage still has its ID byte; a numbered report has nothing.
+    for (auto [id, returned, length] : {std::tuple<std::uint8_t, long, long>{0, 0, 1}, {1, 0, 0}, {0, 9, 9}, {0, -1, 0}})
+        EXPECT_EQ(hidraw::AnswerLength(id, returned), length) << int{id} << " " << returned;
+    EXPECT_TRUE(hidraw::SentWhole(64, 64));
+    EXPECT_FALSE(hidraw::SentWhole(63, 64));
+    EXPECT_FALSE(hidraw::SentWhole(-1, 64));
+}
+
+// A register read asks for 0x200|0x40 bytes with a 0x40-byte report buffer: the kernel
+// receives into a buffer of the full requested length, and the answer is what came back.
+TEST(HidrawRules, AnswerIsTheReturnedPartOfTheScratchBuffer) {
+    Bytes scratch = hidraw::MakeRequestBuffer(0x05, 0x240);
+    ASSERT_EQ(scratch.size(), 0x240u);
+    EXPECT_EQ(scratch[0], 0x05);
+    EXPECT_EQ(std::count(scratch.begin() + 1, scratch.end(), 0), 0x23F);
+    for (std::size_t i = 0; i < scratch.size(); ++i) scratch[i] = static_cast<std::uint8_t>(i);
+    Bytes answer;
+    for (auto [returned, size] : {std::pair<long, std::size_t>{5, 5}, {0x240, 0x240}, {0x10000, 0x240}, {0, 0}, {-1, 0}}) {
+        hidraw::TakeAnswer(scratch, returned, answer);
+        ASSERT_EQ(answer.size(), size) << returned;
+        EXPECT_TRUE(std::equal(answer.begin(), answer.end(), scratch.begin())) << returned;
+    }
+}
+
+TEST(HidrawRules, TransferErrorsAreUrbStatuses) {
+    struct Row { int err; bool gone; DWORD expected; };
+    for (Row row : {Row{ENOENT, false, ERROR_GEN_FAILURE}, {ECONNRESET, false, ERROR_GEN_FAILURE},
+                    {EPROTO, false, ERROR_GEN_FAILURE}, {EPIPE, false, ERROR_GEN_FAILURE},
+                    {ETIMEDOUT, false, ERROR_SEM_TIMEOUT}, {ENODEV, false, ERROR_DEVICE_NOT_CONNECTED},
+                    {ESHUTDOWN, false, ERROR_DEVICE_NOT_CONNECTED}, {EPROTO, true, ERROR_DEVICE_NOT_CONNECTED},
+                    {EPIPE, true, ERROR_DEVICE_NOT_CONNECTED}})
+        EXPECT_EQ(hidraw::TransferError(row.err, row.gone), row.expected) << row.err << " gone " << row.gone;
+    EXPECT_TRUE(hidraw::MayBeUnplug(EILSEQ));
+    EXPECT_FALSE(hidraw::MayBeUnplug(EPIPE));
+}
+
+TEST(HidrawRules, ReportIdItemsQuirkEntriesAndAdvice) {
+    struct Descriptor { Bytes bytes; bool ids; };
+    for (const Descriptor& d : {Descriptor{{0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x02, 0xC0}, true},
+                                {{0x06, 0x00, 0xFF, 0xA1, 0x01, 0xC0}, false},
+                                {{0x96, 0x84, 0x85, 0xC0}, false},              // 0x84/0x85 as item data
+                                {{0xFE, 0x02, 0x10, 0x85, 0x01, 0xC0}, false},  // inside a long item
+                                {{0xFE, 0x00, 0x10, 0x86, 0x00, 0x01}, true},   // after one, 2-byte Report ID
+                                {{0x06, 0x00}, false}})                         // cut short
+        EXPECT_EQ(hidraw::UsesReportIds(d.bytes), d.ids) << testing::PrintToString(d.bytes);
+
+    struct Quirk { const char* parameter; bool set; };
+    for (Quirk q : {Quirk{"0x1209:0x0001:0x00040000\n", true}, {"0x1209:0x0001:0x00040004", true},
+                    {"0x046d:0xc077:0x4,0x1209:0x0001:0x40000", true}, {"0x1209:0x0001:0x00000004", false},
+                    {"0x1209:0x0002:0x00040000", false}, {"", false}, {"0x1209:0x0001", false}, {",,", false}})
+        EXPECT_EQ(hidraw::QuirkSendsOutputAsSetReport(q.parameter, 0x1209, 0x0001), q.set) << q.parameter;
+    std::string advice = hidraw::InterruptOutAdvice("/dev/hidraw0", 0x1209, 0x0001);
+    EXPECT_NE(advice.find("usbhid.quirks=0x1209:0x0001:0x00040000"), std::string::npos) << advice;
+    EXPECT_NE(advice.find("options usbhid quirks=0x1209:0x0001:0x00040000"), std::string::npos) << advice;
+    advice = hidraw::PermissionAdvice("/dev/hidraw0", 0x1209, 0x0001);
+    EXPECT_NE(advice.find("ATTRS{idVendor}==\"1209\", ATTRS{idProduct}==\"0001\""), std::string::npos) << advice;
+}
+
+TEST(HidrawRules, NodeNamesSortByNumberAndHidIdsMustFit) {
+    auto sorted = hidraw::SortedNodeNames({"hidraw10", "hidraw2", "hidraw", "hidrawx", "hidraw1a", "foo", "hidraw0"});
+    EXPECT_EQ(sorted, (std::vector<std::string>{"hidraw0", "hidraw2", "hidraw10"}));
+    auto id = hidraw::ParseHidId("0003:0000046D:0000C077\n");
+    ASSERT_TRUE(id);
+    EXPECT_EQ(std::tuple(id->bus, id->vendor, id->product), std::tuple(0x0003, 0x046D, 0xC077));
+    for (const char* bad : {"0003:0001046D:0000C077", "0003:0000046D", "0003:0000046D:0000C077:1", "0003::0000C077",
+                            "0003:0000046G:0000C077", "0003:000000046D:0000C077", ""})
+        EXPECT_FALSE(hidraw::ParseHidId(bad)) << bad;
+}
+
+// ---- sysfs
+
+// Three good nodes among ones that are broken, gone or half made; the scan lists the
+// good ones in node order and skips the rest.
+TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
+    FakeSysfs sys;
+    std::string keyboard = sys.AddUsbNode(10, "1-2", "0a");
+    sys.AddEndpoint(keyboard, "ep_81", "in", "Interrupt");
+    sys.AddEndpoint(keyboard, "ep_02", "out", "Interrupt");
+    std::string tool = sys.AddUsbNode(2, "1-3", "00", "0003:00001234:0000ABCD");
+    sys.AddEndpoint(tool, "ep_81", "in", "Interrupt");
+    sys.AddEndpoint(tool, "ep_03", "out", "Bulk");
+    sys.AddNode(5, "virtual/misc/uhid", "0005:0000AAAA:0000BBBB");
+    sys.AddUsbNode(6, "1-4", "00", "0003:0001046D:0000C077");  // vendor beyond 16 bits
+    sys.AddUsbNode(8, "1-5", "00");
+    fs::remove(sys.DevPath(8));  // udev has not made the /dev node yet
+    fs::remove_all(sys.AddUsbNode(7, "1-6", "00"));  // the device went away: dangling links
+
+    // Name, product, USB, interface number (bInterfaceNumber is hex), version, interrupt OUT.
+    using Seen = std::tuple<std::string, USHORT, bool, unsigned, USHORT, bool>;
+    std::vector<Seen> seen;
+    for (const hidraw::NodeInfo& n : hidraw::ScanNodes())
+        seen.emplace_back(n.name, n.id.product, n.usb, n.interfaceNumber, n.version, n.hasInterruptOut);
+    EXPECT_EQ(seen, (std::vector<Seen>{{"hidraw2", 0xABCD, true, 0, 0x0112, false},
+                                       {"hidraw5", 0xBBBB, false, 0, 0, false},
+                                       {"hidraw10", 0xC077, true, 10, 0x0112, true}}));
+    EXPECT_TRUE(hidraw::HasInterruptOut(sys.Wide(10)));
+    EXPECT_FALSE(hidraw::HasInterruptOut(sys.Wide(2)));
+
+    std::vector<hidtransport::InterfaceInfo> listed;
+    hidraw::MakeHidrawProvider()->Enumerate(listed);
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[2].path, sys.Wide(10));
+    EXPECT_EQ(std::tuple(listed[2].vendorId, listed[2].productId, listed[2].versionNumber),
+              std::tuple(0x046D, 0xC077, 0x0112));
+}
+
+// Strings come from the USB device; the USB route needs bus 0003 and a parent with
+// bInterfaceNumber.
+TEST(HidrawSysfs, StringsComeFromTheUsbDeviceOnly) {
+    FakeSysfs sys;
+    sys.AddUsbNode(1, "1-3", "00", "0005:0000046D:0000C077");       // Bluetooth id below a USB-looking parent
+    sys.AddNode(2, "virtual/misc/uhid", "0003:0000046D:0000C077");  // USB id from uhid
+    std::u16string text;
+    for (unsigned n : {1u, 2u}) {
+        auto node = hidraw::ReadNode("hidraw" + std::to_string(n));
+        ASSERT_TRUE(node) << n;
+        EXPECT_FALSE(node->usb) << n;
+        EXPECT_EQ(hidraw::ReadString(*node, StringKind::Product, 0, text), ERROR_NOT_SUPPORTED) << n;
+    }
+    const std::string usbDir = fs::path(sys.AddUsbNode(3, "1-2", "00")).parent_path().parent_path().string();
+    FakeSysfs::Write(usbDir + "/manufacturer", "Caf\xC3\xA9 Labs\n");
+    FakeSysfs::Write(usbDir + "/product", "Capture\n\n");
+    auto node = hidraw::ReadNode("hidraw3");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(hidraw::ReadString(*node, StringKind::Manufacturer, 0, text), ERROR_SUCCESS);
+    EXPECT_EQ(text, u"Caf\u00E9 Labs");
+    EXPECT_EQ(hidraw::ReadString(*node, StringKind::Product, 0, text), ERROR_SUCCESS);
+    EXPECT_EQ(text, u"Capture\n");  // only the attribute's own line end goes
+    EXPECT_EQ(hidraw::ReadString(*node, StringKind::SerialNumber, 0, text), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(hidraw::ReadString(*node, StringKind::Indexed, 1, text), ERROR_NOT_SUPPORTED);
+    fs::remove_all(usbDir);
+    EXPECT_EQ(hidraw::ReadString(*node, StringKind::SerialNumber, 0, text), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+TEST(HidrawSysfs, DescriptorOfTheFullKernelSizeIsReadWhole) {
+    FakeSysfs sys;
+    std::string hidDir = sys.AddUsbNode(4, "1-2", "00");
+    std::string bytes(hidraw::kMaxDescriptorLength, '\x05');
+    bytes[4095] = '\xC0';
+    FakeSysfs::Write(hidDir + "/report_descriptor", bytes);
+    auto node = hidraw::ReadNode("hidraw4");
+    ASSERT_TRUE(node);
+    Bytes descriptor;
+    ASSERT_EQ(hidraw::ReadSysfsDescriptor(*node, descriptor), ERROR_SUCCESS);
+    ASSERT_EQ(descriptor.size(), 4096u);
+    EXPECT_EQ(descriptor.back(), 0xC0);
+    FakeSysfs::Write(hidDir + "/report_descriptor", bytes + "x");  // more than any descriptor can be
+    EXPECT_EQ(hidraw::ReadSysfsDescriptor(*node, descriptor), ERROR_INVALID_DATA);
+    EXPECT_TRUE(descriptor.empty());
+}
+
+// ---- opening nodes: the fake nodes are plain files, so an open that passes every check
+// of its own fails at the first hidraw ioctl with ENOTTY, as ERROR_NOT_SUPPORTED.
+
+class HidrawOpen : public ::testing::Test {
+protected:
+    DWORD Open(unsigned n, DWORD share = 3) { return provider_->Open(sys_.Wide(n), 0, share, connection_); }
+
+    FakeSysfs sys_;
+    std::shared_ptr<hidtransport::Provider> provider_ = hidraw::MakeHidrawProvider();
+    std::unique_ptr<hidtransport::Connection> connection_;
+};
+
+TEST_F(HidrawOpen, RefusalsOfTheSystemAndOfNonHidrawFiles) {
+    fs::create_directory(sys_.DevPath(1));
+    EXPECT_EQ(Open(1), ERROR_ACCESS_DENIED);  // EISDIR
+    EXPECT_EQ(Open(2), ERROR_FILE_NOT_FOUND);
+    FakeSysfs::Write(sys_.DevPath(3), "");
+    EXPECT_EQ(Open(3), ERROR_NOT_SUPPORTED);
+    EXPECT_FALSE(connection_);
+    EXPECT_TRUE(provider_->Owns(sys_.Wide(3)));
+    EXPECT_FALSE(provider_->Owns(u"\\\\?\\vhid#tool#0"));
+    // Mode 000 stops everyone but root.
+    FakeSysfs::Write(sys_.DevPath(4), "");
+    fs::permissions(sys_.DevPath(4), fs::perms::none);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(Open(4), ERROR_ACCESS_DENIED);
+    }
+}
+
+TEST_F(HidrawOpen, SharingFollowsTheLocksOfOtherOpens) {
+    FakeSysfs::Write(sys_.DevPath(5), "");
+    int other = ::open(sys_.DevPath(5).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_SH), 0);
+    EXPECT_EQ(Open(5, 0), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Open(5), ERROR_NOT_SUPPORTED);  // past the lock
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_EQ(Open(5), ERROR_SHARING_VIOLATION);
+    ::close(other);
+    EXPECT_EQ(Open(5, 0), ERROR_NOT_SUPPORTED);
+}
+
+// An interface with an interrupt OUT endpoint is opened with a warning naming the quirk
+// to set, unless usbhid already has that quirk for the device.
+TEST_F(HidrawOpen, InterruptOutEndpointNeedsTheQuirk) {
+    sys_.AddEndpoint(sys_.AddUsbNode(2, "1-1", "00", "0003:00001209:00000001"), "ep_02", "out", "Interrupt");
+    const std::string quirks = sys_.Root() + "/quirks";
+    hidraw::SetUsbhidQuirksPathForTesting(quirks);
+    for (const char* parameter : {"", "0x1209:0x0001:0x00040000"}) {
+        FakeSysfs::Write(quirks, parameter);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Open(2), ERROR_NOT_SUPPORTED);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said.find("usbhid.quirks=0x1209:0x0001:0x00040000") != std::string::npos, *parameter == '\0')
+            << parameter << ": " << said;
+    }
+    hidraw::SetUsbhidQuirksPathForTesting("");
+}
+
+// ---- connections: the fd is one end of a packet socket, the test holds the other. A
+// socket answers every ioctl with ENOTTY, so ERROR_NOT_SUPPORTED shows that a request
+// reached the ioctl and ERROR_INVALID_PARAMETER that it was refused before.
+
+class HidrawSocket : public ::testing::Test {
+protected:
+    void SetUp() override { Connect(30); }
+    void TearDown() override {
+        connection_.reset();
+        if (peer_ >= 0) Unplug();
+    }
+    void Connect(int readTimeoutMs) {
+        TearDown();
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+        peer_ = ends[1];
+        connection_ = hidraw::MakeConnection(ends[0], node_, {u"/dev/hidraw9", 0x1234, 0x5678, 0x0100}, readTimeoutMs);
+    }
+    void Send(Bytes report) {
+        ASSERT_EQ(::send(peer_, report.data(), report.size(), 0), static_cast<ssize_t>(report.size()));
+    }
+    void Unplug() {
+        ::close(peer_);
+        peer_ = -1;
+    }
+
+    std::optional<hidraw::NodeInfo> node_;
+    int peer_ = -1;
+    std::unique_ptr<hidtransport::Connection> connection_;
+};
+
+TEST_F(HidrawSocket, ReadTakesOneReportAtATimeFlushDrainsAndUnplugEndsBoth) {
+    Send({0x01, 0xAA, 0xBB, 0xCC});
+    Send({0x02, 0x11});
+    Bytes report;
+    EXPECT_EQ(connection_->ReadReport(report, 3), ERROR_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0x01, 0xAA, 0xBB}));
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0x02, 0x11}));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SEM_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(report.empty());
+    EXPECT_EQ(connection_->ReadReport(report, 0), ERROR_INVALID_USER_BUFFER);
+    EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);  // an empty queue
+    for (std::uint8_t i = 0; i < 3; ++i) Send({i, i});
+    EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SEM_TIMEOUT);
+    Unplug();
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(connection_->FlushQueue(), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+TEST_F(HidrawSocket, WriteSendsTheReportAndRequestsOutOfRangeNeverReachTheIoctl) {
+    Bytes out{0x00, 0x06, 0x01, 0x10, 0x20};
+    EXPECT_EQ(connection_->WriteReport(out), ERROR_SUCCESS);
+    std::uint8_t got[16];
+    EXPECT_EQ(::recv(peer_, got, sizeof got, MSG_DONTWAIT), 5);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), got));
+    EXPECT_EQ(connection_->WriteReport(Bytes{0x00}), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(::recv(peer_, got, sizeof got, MSG_DONTWAIT), -1);  // nothing was sent
+
+    Bytes answer{1, 2, 3};
+    EXPECT_EQ(connection_->GetInputReport(0, 0x240, answer), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(answer.empty());
+    EXPECT_EQ(connection_->GetInputReport(0, 0x4040, answer), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(connection_->GetFeature(3, 1, answer), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(connection_->SetOutputReport(Bytes(16384)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(connection_->SetOutputReport(Bytes(16383)), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(connection_->SetFeature(Bytes{7}), ERROR_INVALID_PARAMETER);
+    std::u16string text;
+    EXPECT_EQ(connection_->GetString(StringKind::Product, 0, text), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(connection_->GetReportDescriptor(answer), ERROR_NOT_SUPPORTED);  // no sysfs: the ioctl
+}
+
+// A read waiting for a report must not hold up report requests on the same handle.
+TEST_F(HidrawSocket, WaitingReadDoesNotBlockReportRequests) {
+    Connect(60000);
+    std::atomic<bool> reading{false}, done{false};
+    Bytes report;
+    std::thread reader([&] {
+        reading = true;
+        EXPECT_EQ(connection_->ReadReport(report, 8), ERROR_SUCCESS);
+        done = true;
+    });
+    while (!reading) std::this_thread::yield();
+    // A socket refuses the ioctl at once (ENOTTY); held behind the read, it would wait a minute.
+    EXPECT_EQ(connection_->SetOutputReport(Bytes{1, 2}), ERROR_NOT_SUPPORTED);
+    EXPECT_FALSE(done);
+    Send({7, 8});
+    reader.join();
+    EXPECT_EQ(report, (Bytes{7, 8}));
+}
+
+// With a sysfs view, the descriptor comes from sysfs. An unplug shows on the open file
+// (poll: POLLHUP) while the node's sysfs directory is still there: the kernel removes it
+// only after the failing call has returned.
+class HidrawSocketWithNode : public HidrawSocket {
+protected:
+    void SetUp() override {
+        hidDir_ = sys_.AddUsbNode(9, "1-2", "00");
+        FakeSysfs::Write(hidDir_ + "/report_descriptor", std::string("\x06\x00\xFF\x09\x01\xA1\x01\xC0", 8));
+        node_ = hidraw::ReadNode("hidraw9");
+        ASSERT_TRUE(node_);
+        HidrawSocket::SetUp();
+    }
+    FakeSysfs sys_;
+    std::string hidDir_;
+};
+
+TEST_F(HidrawSocketWithNode, DescriptorFromSysfsAndUnplugFromTheOpenFile) {
+    Bytes descriptor;
+    EXPECT_EQ(connection_->GetReportDescriptor(descriptor), ERROR_SUCCESS);
+    EXPECT_EQ(descriptor.size(), 8u);
+    hidtransport::InterfaceInfo info;
+    EXPECT_EQ(connection_->GetAttributes(info), ERROR_SUCCESS);
+    EXPECT_EQ(info.productId, 0x5678);
+    Bytes answer;
+    EXPECT_EQ(connection_->GetInputReport(1, 0x240, answer), ERROR_NOT_SUPPORTED);  // present: the ioctl's own error
+    Unplug();
+    ASSERT_TRUE(fs::exists(hidDir_));
+    EXPECT_EQ(connection_->GetInputReport(1, 0x240, answer), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(connection_->SetOutputReport(Bytes{1, 2}), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(connection_->GetAttributes(info), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// This descriptor declares no report IDs: read() delivers reports without the ID byte,
+// and ReadReport puts it first, as ReadFile does, within the caller's length.
+TEST_F(HidrawSocketWithNode, ReadsOfADeviceWithoutReportIdsStartWithIdZero) {
+    Send({0xAA, 0xBB, 0xCC});
+    Send({0x11});
+    Bytes report;
+    EXPECT_EQ(connection_->ReadReport(report, 3), ERROR_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0x00, 0xAA, 0xBB}));
+    EXPECT_EQ(connection_->ReadReport(report, 64), ERROR_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0x00, 0x11}));
+    EXPECT_EQ(connection_->ReadReport(report, 1), ERROR_INVALID_USER_BUFFER);  // room for the ID byte only
+}
+
+}  // namespace
