@@ -41,50 +41,54 @@ protected:
     Cuvc_hid_quendaDlg dialog{window};
 };
 
-struct SavedChoice {
-    std::optional<int> saved;
-    bool entireFlash;
-};
-
-TEST_F(DialogTest, InitialisationFollowsTheSavedBurnAreaLowByte) {
-    for (SavedChoice row : {SavedChoice{std::nullopt, true}, SavedChoice{1, true}, SavedChoice{257, true},
-                            SavedChoice{0, false}, SavedChoice{256, false}}) {
+// Every dialog opens with the default ids and without what needs a device; the burn area
+// follows the low byte of the saved setting (1 or none: Entire Flash).
+TEST_F(DialogTest, InitialisationShowsTheDefaultsAndFollowsTheSavedBurnAreaLowByte) {
+    struct Row {
+        std::optional<int> saved;
+        bool entire;
+    };
+    for (Row row : {Row{std::nullopt, true}, Row{1, true}, Row{257, true}, Row{0, false}, Row{256, false}}) {
+        SCOPED_TRACE(row.saved.value_or(-1));
         ui::RecordingWindow w;
         if (row.saved) w.SetProfileInt("Settings", "IsAccessAll", *row.saved);
         Cuvc_hid_quendaDlg d(w);
         d.OnInitDialog();
-        SCOPED_TRACE(row.saved.value_or(-1));
-        EXPECT_EQ(w.Control(ids::kEntireFlash).check, row.entireFlash ? 1 : 0);
-        EXPECT_EQ(w.Control(ids::kOtherArea).check, row.entireFlash ? 0 : 1);
+        EXPECT_EQ(w.Control(ids::kEntireFlash).check, row.entire ? 1 : 0);
+        EXPECT_EQ(w.Control(ids::kOtherArea).check, row.entire ? 0 : 1);
         for (int box : {ids::kFirmwareBox, ids::kPrivateBox, ids::kCustomizedBox})
-            EXPECT_EQ(w.Control(box).enabled, !row.entireFlash) << box;
-        EXPECT_EQ(w.Control(ids::kFirmwareBox).check, row.entireFlash ? 0 : 1);
+            EXPECT_EQ(w.Control(box).enabled, !row.entire) << box;
+        EXPECT_EQ(w.Control(ids::kFirmwareBox).check, row.entire ? 0 : 1);
         EXPECT_EQ(w.Control(ids::kPrivateBox).check, 0);
+        EXPECT_EQ(w.Control(ids::kVid).text, "1209");
+        EXPECT_EQ(w.Control(ids::kPid).text, "0001");
+        for (int id : {ids::kVid, ids::kPid}) EXPECT_EQ(w.Control(id).textLimit, 4) << id;
+        for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kBurn, ids::kDump, ids::kGetFwVersion,
+                       ids::kGetHdmiInfo})
+            EXPECT_FALSE(w.Control(id).enabled) << id;
+        EXPECT_TRUE(w.Control(ids::kOpenDevice).enabled);
+        EXPECT_EQ(w.Control(ids::kRadioRegister).check, 0);
+        EXPECT_TRUE(w.MessageBoxes().empty());
     }
 }
 
-TEST_F(DialogTest, InitialisationShowsTheDefaultIdsAndDisablesWhatNeedsADevice) {
-    dialog.OnInitDialog();
-    EXPECT_EQ(Text(ids::kVid), "1209");
-    EXPECT_EQ(Text(ids::kPid), "0001");
-    EXPECT_EQ(window.Control(ids::kVid).textLimit, 4);
-    EXPECT_EQ(window.Control(ids::kPid).textLimit, 4);
-    for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kBurn, ids::kDump, ids::kGetFwVersion,
-                   ids::kGetHdmiInfo})
-        EXPECT_FALSE(window.Control(id).enabled) << id;
-    EXPECT_TRUE(window.Control(ids::kOpenDevice).enabled);
-    EXPECT_EQ(window.Control(ids::kRadioRegister).check, 0);
-    EXPECT_TRUE(window.CallsOf("MessageBox").empty());
-}
-
-TEST_F(DialogTest, OkSavesTheBurnAreaAndCancelSavesNothing) {
-    dialog.OnInitDialog();
-    window.SetCheck(ids::kEntireFlash, 0);
-    window.SetCheck(ids::kOtherArea, 1);
+// The radios enable the area boxes only when checked; OK saves the choice, Cancel nothing.
+TEST_F(DialogTest, BurnAreaRadiosAndTheWaysOut) {
+    dialog.OnInitDialog();  // Entire Flash
+    dialog.OnOtherArea();   // clicked but not checked: nothing changes
+    EXPECT_FALSE(window.Control(ids::kFirmwareBox).enabled);
+    for (int entire : {0, 1, 0}) {
+        window.SetCheck(ids::kEntireFlash, entire);
+        window.SetCheck(ids::kOtherArea, 1 - entire);
+        entire ? dialog.OnEntireFlash() : dialog.OnOtherArea();
+        for (int box : {ids::kFirmwareBox, ids::kPrivateBox, ids::kCustomizedBox}) {
+            EXPECT_EQ(window.Control(box).enabled, entire == 0) << box;
+            EXPECT_EQ(window.Control(box).check, 0) << box;  // Firmware is checked only at start
+        }
+    }
     dialog.OnBnClickedCancel();
     EXPECT_FALSE(window.ProfileInt("Settings", "IsAccessAll"));
     EXPECT_EQ(window.DialogResult(), ids::kCancel);
-
     dialog.OnBnClickedOk();
     EXPECT_EQ(window.ProfileInt("Settings", "IsAccessAll"), 0);
     EXPECT_EQ(window.DialogResult(), ids::kOk);
@@ -104,22 +108,6 @@ TEST_F(DialogTest, TheAboutCommandIgnoresItsLowFourBits) {
     dialog.OnSysCommand(0x0020, 0);
     dialog.OnSysCommand(0xF060, 0);
     EXPECT_EQ(window.CallsOf("About").size(), 16u);
-}
-
-TEST_F(DialogTest, BurnAreaRadiosEnableTheBoxesOnlyWhenChecked) {
-    dialog.OnInitDialog();  // Entire Flash
-    dialog.OnOtherArea();   // clicked but not checked: nothing changes
-    EXPECT_FALSE(window.Control(ids::kFirmwareBox).enabled);
-    window.SetCheck(ids::kEntireFlash, 0);
-    window.SetCheck(ids::kOtherArea, 1);
-    dialog.OnOtherArea();
-    for (int box : {ids::kFirmwareBox, ids::kPrivateBox, ids::kCustomizedBox}) {
-        EXPECT_TRUE(window.Control(box).enabled);
-        EXPECT_EQ(window.Control(box).check, 0);  // Firmware is checked only at start
-    }
-    window.SetCheck(ids::kEntireFlash, 1);
-    dialog.OnEntireFlash();
-    EXPECT_FALSE(window.Control(ids::kCustomizedBox).enabled);
 }
 
 TEST_F(DialogTest, PanelWithoutADeviceRefusesEveryAction) {
