@@ -1,39 +1,20 @@
-// A main dialog window for a test: message boxes are recorded instead of shown, the saved
-// setting is prepared through QSettings, and a dialog still open at the end is closed
-// through its Cancel path so that nothing it owns outlives the test.
+// A main dialog window for a test: message boxes are recorded instead of shown, and a
+// dialog still open at the end is closed through its Cancel path so that nothing it owns
+// outlives the test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QSettings>
 #include <QTest>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "ui/main_dialog.h"
 #include "ui/qt/main_window.h"
 
 namespace qttest {
-
-inline QSettings Profile() { return QSettings(QString::fromUtf8(kProfileKey), QCoreApplication::applicationName()); }
-inline const QString kIsAccessAllKey = QStringLiteral("Settings/IsAccessAll");
-
-inline void SaveIsAccessAll(std::optional<int> value) {
-    QSettings profile = Profile();
-    if (value) profile.setValue(kIsAccessAllKey, *value);
-    else profile.remove(kIsAccessAllKey);
-    profile.sync();
-}
-
-inline std::optional<int> SavedIsAccessAll() {
-    QVariant value = Profile().value(kIsAccessAllKey);
-    if (!value.isValid()) return std::nullopt;
-    return value.toInt();
-}
 
 class DialogFixture : public ::testing::Test {
 protected:

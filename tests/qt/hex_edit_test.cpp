@@ -1,3 +1,6 @@
+// The hex entry field: how keys, input-method commits, the clipboard and the menu reach
+// the field's rules (the rules themselves are checked on their own), its colours and its
+// length limit.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,18 +17,14 @@
 
 namespace {
 
-// A field under the offscreen platform (the suite's QApplication comes from its shared
-// environment).
 class HexEditTest : public ::testing::Test {
 protected:
     void SetUp() override { QGuiApplication::clipboard()->clear(); }
 
     void Place(const char* text, int start, int end) {
         field_.setText(QString::fromLatin1(text));
-        if (start == end)
-            field_.setCursorPosition(start);
-        else
-            field_.setSelection(start, end - start);
+        if (start == end) field_.setCursorPosition(start);
+        else field_.setSelection(start, end - start);
     }
 
     // Opens the context menu as a right click does and hands it over.
@@ -37,19 +36,19 @@ protected:
         return std::unique_ptr<QMenu>(menu);
     }
 
-    static QAction* MenuCommand(QMenu& menu, const char* text) {
-        for (QAction* action : menu.actions())
-            if (action->text() == QString::fromLatin1(text)) return action;
-        return nullptr;
+    void RunMenuCommand(const char* text) {
+        std::unique_ptr<QMenu> menu = OpenMenu();
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions())
+            if (action->text() == QString::fromLatin1(text)) return action->trigger();
+        ADD_FAILURE() << "no menu command " << text;
     }
 
     CHexEdit field_;
 };
 
-struct KeyRow {
-    const char* text;
+struct KeyRow {  // a key pressed in "0x1F" with the caret or selection at start..end
     int start, end;
-    const char* typed;  // typed as characters when set, else the one key below
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
     const char* result;
@@ -57,13 +56,12 @@ struct KeyRow {
 
 class HexEditKeys : public HexEditTest, public ::testing::WithParamInterface<KeyRow> {};
 
+// Each key reaches the rules as the character or key it stands for: Ctrl+Backspace as a
+// word delete, Shift+Delete as a cut.
 TEST_P(HexEditKeys, ConsumedKeysNeverReachTheLineEdit) {
     const KeyRow& row = GetParam();
-    Place(row.text, row.start, row.end);
-    if (row.typed != nullptr)
-        QTest::keyClicks(&field_, QString::fromLatin1(row.typed));
-    else
-        QTest::keyClick(&field_, row.key, row.modifiers);
+    Place("0x1F", row.start, row.end);
+    QTest::keyClick(&field_, row.key, row.modifiers);
     EXPECT_EQ(field_.text().toStdString(), row.result);
 }
 
@@ -71,19 +69,27 @@ constexpr Qt::KeyboardModifiers kNone = Qt::NoModifier;
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, HexEditKeys,
-    ::testing::Values(KeyRow{"", 0, 0, "0xaG-f", Qt::Key_unknown, kNone, "0xAF"},
-                      KeyRow{"", 0, 0, "0X1", Qt::Key_unknown, kNone, "0x1"},
-                      KeyRow{"", 0, 0, "x ", Qt::Key_unknown, kNone, ""},
-                      KeyRow{"0x1F", 1, 1, nullptr, Qt::Key_Backspace, kNone, "0x1F"},
-                      KeyRow{"0x1F", 2, 2, nullptr, Qt::Key_Backspace, kNone, "01F"},
-                      KeyRow{"0x1F", 2, 2, nullptr, Qt::Key_Backspace, Qt::ControlModifier, "0x1F"},
-                      KeyRow{"0x1F", 0, 0, nullptr, Qt::Key_Delete, kNone, "0x1F"},
-                      KeyRow{"0x1F", 1, 1, nullptr, Qt::Key_Delete, kNone, "01F"},
-                      KeyRow{"0x1F", 0, 1, nullptr, Qt::Key_Delete, Qt::ShiftModifier, "0x1F"},
-                      KeyRow{"0x1F", 0, 1, nullptr, Qt::Key_X, Qt::ControlModifier, "0x1F"},
-                      KeyRow{"0x1F", 0, 2, nullptr, Qt::Key_X, Qt::ControlModifier, "1F"}));
+    ::testing::Values(KeyRow{1, 1, Qt::Key_Backspace, kNone, "0x1F"}, KeyRow{2, 2, Qt::Key_Backspace, kNone, "01F"},
+                      KeyRow{2, 2, Qt::Key_Backspace, Qt::ControlModifier, "0x1F"},
+                      KeyRow{0, 0, Qt::Key_Delete, kNone, "0x1F"}, KeyRow{1, 1, Qt::Key_Delete, kNone, "01F"},
+                      KeyRow{0, 1, Qt::Key_Delete, Qt::ShiftModifier, "0x1F"},
+                      KeyRow{0, 1, Qt::Key_X, Qt::ControlModifier, "0x1F"},
+                      KeyRow{0, 2, Qt::Key_X, Qt::ControlModifier, "1F"}));
 
-TEST_F(HexEditTest, InputMethodCommitsObeyTheCharacterRules) {
+// Typed characters are filtered and replaced (a to A, X to x), input-method commits alike;
+// the field turns from fresh to edited colours at its first change.
+TEST_F(HexEditTest, TypingAndCommitsObeyTheRulesAndTheFirstChangeMarksTheField) {
+    const auto colours = [this] {
+        return std::pair{field_.palette().color(QPalette::Text), field_.palette().color(QPalette::Base)};
+    };
+    EXPECT_EQ(colours(), std::pair(QColor(192, 97, 10), QColor(251, 244, 170)));
+    QTest::keyClick(&field_, Qt::Key_G);  // consumed: no change
+    EXPECT_FALSE(field_.IsEdited());
+    QTest::keyClicks(&field_, QStringLiteral("0Xag-f"));
+    EXPECT_EQ(field_.text(), QStringLiteral("0xAF"));
+    EXPECT_TRUE(field_.IsEdited());
+    field_.clear();  // emptied again, still edited
+    EXPECT_EQ(colours(), std::pair(QColor(74, 115, 132), QColor(219, 247, 220)));
     for (const char* commit : {"0", "X", "g", "a"}) {
         QInputMethodEvent event;
         event.setCommitString(QString::fromLatin1(commit));
@@ -92,61 +98,41 @@ TEST_F(HexEditTest, InputMethodCommitsObeyTheCharacterRules) {
     EXPECT_EQ(field_.text(), QStringLiteral("0xA"));
 }
 
-TEST_F(HexEditTest, CtrlVIsFilteredShiftInsertAndTheMenuAreNot) {
-    QClipboard& clipboard = *QGuiApplication::clipboard();
-    clipboard.setText(QStringLiteral("1g"));
-    QTest::keyClick(&field_, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(field_.text(), QString());
-    QTest::keyClick(&field_, Qt::Key_Insert, Qt::ShiftModifier);
-    EXPECT_EQ(field_.text(), QStringLiteral("1g"));
-
-    Place("", 0, 0);
-    clipboard.setText(QStringLiteral("1f"));
-    QTest::keyClick(&field_, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(field_.text(), QStringLiteral("1f"));  // Ctrl+V pastes the text as it is
-
-    Place("", 0, 0);
-    std::unique_ptr<QMenu> menu = OpenMenu();
-    ASSERT_NE(menu, nullptr);
-    MenuCommand(*menu, "&Paste")->trigger();
-    EXPECT_EQ(field_.text(), QStringLiteral("1F"));  // the menu normalises the clipboard first
-    EXPECT_EQ(clipboard.text(), QStringLiteral("1F"));
-}
-
-TEST_F(HexEditTest, TurnsFromFreshToEditedColoursAtTheFirstChange) {
-    auto colours = [this] {
-        return std::pair{field_.palette().color(QPalette::Text), field_.palette().color(QPalette::Base)};
+// Ctrl+V pastes only text the rules accept, as it is; Shift+Insert is not filtered; the
+// menu's Paste normalises the clipboard first.
+TEST_F(HexEditTest, PasteByKeysAndByTheMenu) {
+    struct Row {
+        Qt::Key key;  // Key_unknown: the menu
+        Qt::KeyboardModifier modifier;
+        const char* offered;
+        const char* result;
     };
-    EXPECT_EQ(colours(), std::pair(QColor(192, 97, 10), QColor(251, 244, 170)));
-    QTest::keyClick(&field_, Qt::Key_G);  // consumed: no change
-    EXPECT_FALSE(field_.IsEdited());
-    QTest::keyClick(&field_, Qt::Key_1);
-    EXPECT_TRUE(field_.IsEdited());
-    EXPECT_EQ(colours(), std::pair(QColor(74, 115, 132), QColor(219, 247, 220)));
-    QTest::keyClick(&field_, Qt::Key_Backspace);  // emptied again, still edited
-    EXPECT_EQ(colours(), std::pair(QColor(74, 115, 132), QColor(219, 247, 220)));
-
-    CHexEdit other;
-    other.SetValue(0x1F, 1, 1);
-    EXPECT_EQ(other.text(), QStringLiteral("001F"));
-    EXPECT_TRUE(other.IsEdited());
+    for (Row row : {Row{Qt::Key_V, Qt::ControlModifier, "1g", ""}, Row{Qt::Key_Insert, Qt::ShiftModifier, "1g", "1g"},
+                    Row{Qt::Key_V, Qt::ControlModifier, "1f", "1f"}, Row{Qt::Key_unknown, Qt::NoModifier, "1f", "1F"}}) {
+        Place("", 0, 0);
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(row.offered));
+        if (row.key == Qt::Key_unknown) RunMenuCommand("&Paste");
+        else QTest::keyClick(&field_, row.key, row.modifier);
+        EXPECT_EQ(field_.text().toStdString(), row.result) << static_cast<int>(row.key) << " " << row.offered;
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1F"));
 }
 
+// The entries and their states as the field's state and the clipboard make them: the 5
+// on the clipboard may not replace the prefix's 0 alone.
 TEST_F(HexEditTest, MenuHoldsItsEntriesInOrderWithTheirStates) {
     struct Row {
         int start, end;
         QContextMenuEvent::Reason reason;
         const char* entries;
     };
-    const Row rows[] = {
-        // the 5 on the clipboard may not replace the prefix's 0 alone
-        {0, 1, QContextMenuEvent::Mouse, "&Undo|-|Cu&t (off)|&Copy|&Paste (off)|&Delete (off)|-|Select &All|-|Con&vert"},
-        {2, 4, QContextMenuEvent::Keyboard, "&Undo|-|Cu&t|&Copy|&Paste|&Delete|-|Select &All|-|Con&vert"},
-    };
     QGuiApplication::clipboard()->setText(QStringLiteral("5"));
     Place("0x1", 3, 3);
     QTest::keyClick(&field_, Qt::Key_F);  // something to undo
-    for (const Row& row : rows) {
+    for (Row row : {Row{0, 1, QContextMenuEvent::Mouse,
+                        "&Undo|-|Cu&t (off)|&Copy|&Paste (off)|&Delete (off)|-|Select &All|-|Con&vert"},
+                    Row{2, 4, QContextMenuEvent::Keyboard,
+                        "&Undo|-|Cu&t|&Copy|&Paste|&Delete|-|Select &All|-|Con&vert"}}) {
         field_.setSelection(row.start, row.end - row.start);
         std::unique_ptr<QMenu> menu = OpenMenu(row.reason);
         ASSERT_NE(menu, nullptr);
@@ -158,23 +144,13 @@ TEST_F(HexEditTest, MenuHoldsItsEntriesInOrderWithTheirStates) {
     }
 }
 
-TEST_F(HexEditTest, ConvertRunsFromTheMenuBothWays) {
-    field_.setMaxLength(4);
-    Place("0x1F", 4, 4);
-    for (const char* expected : {"31", "49"}) {
-        std::unique_ptr<QMenu> menu = OpenMenu();
-        ASSERT_NE(menu, nullptr);
-        MenuCommand(*menu, "Con&vert")->trigger();
-        EXPECT_EQ(field_.text().toStdString(), expected);
-    }
-}
-
+// SetValue marks the field edited, so Convert reads it as hex; neither is cut by the
+// length limit, which returns once the text fits again.
 TEST_F(HexEditTest, SetValueAndConvertAreNotCutByTheLimitWhichReturnsOnceTheTextFits) {
     field_.SetValue(0xFFFF, 1, 1);
+    EXPECT_TRUE(field_.IsEdited());
     field_.setMaxLength(4);
-    std::unique_ptr<QMenu> menu = OpenMenu();
-    ASSERT_NE(menu, nullptr);
-    MenuCommand(*menu, "Con&vert")->trigger();
+    RunMenuCommand("Con&vert");
     EXPECT_EQ(field_.text(), QStringLiteral("65535"));
 
     field_.end(false);

@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(Services, WorkerCallsRunOnTheDialogThread) {
+TEST_F(Services, WorkerCallsAndBoxesRunOnTheDialogThread) {
     Open();
     uiqt::QtWindowServices& services = dialog->Services();
     QThread* changedOn = nullptr;
@@ -54,13 +54,10 @@ TEST_F(Services, WorkerCallsRunOnTheDialogThread) {
     EXPECT_EQ(cut, "D800");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Info");
-}
 
-// A box without owner is shown without blocking anyone, and goes with the services.
-TEST_F(Services, OwnerlessBoxDoesNotBlock) {
-    Open();
-    dialog->Services().SetBoxPresenter({});  // real boxes
-    RunOnWorker([this] { dialog->Services().MessageBox(ui::BoxOwner::None, "Dump OK!", "Info", ui::Icon::Information); });
+    // A real box without owner is shown without blocking anyone, and goes with the services.
+    services.SetBoxPresenter({});
+    RunOnWorker([&] { services.MessageBox(ui::BoxOwner::None, "Dump OK!", "Info", ui::Icon::Information); });
     QWidget* box = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->isVisible() && top->windowTitle() == "Info") box = top;
