@@ -1,27 +1,168 @@
 // Runs uvc-hid command lines in-process against simulators published in this process, in
-// a private runtime directory so that no simulator of another test or user is seen.
+// a private runtime directory so that no simulator of another test or user is seen; and
+// reads their JSON documents as a consumer would, against the documented schema.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "platform/hid/hid_library.h"
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
-#include "tests/cli/json_reader.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
 
 namespace clitest {
 
-inline std::string Str(const Json& doc, std::string_view key) {
-    const Json* v = doc.Find(key);
-    return v && v->kind == Json::String ? v->text : "<" + std::string(key) + " missing>";
+// A strict little JSON reader. The value comes out flat: every value under its path
+// ("device.path", "areas.0"; "" for the whole), with its kind (s string, n number,
+// b boolean, z null, a array, o object) and its text (a string decoded, a number or
+// literal as written, the item count of an array or object).
+class Json {
+public:
+    struct Value {
+        char kind = 0;
+        std::string text;
+    };
+    std::map<std::string, Value> values;
+
+    // False for anything but exactly one JSON value (surrounding blanks allowed).
+    bool Parse(std::string_view text) {
+        values.clear();
+        s_ = text;
+        return Read("", 0) && Next() == '\0';
+    }
+    std::string operator[](const std::string& path) const {
+        auto v = values.find(path);
+        return v == values.end() ? "<" + path + " missing>" : v->second.text;
+    }
+    char Kind(const std::string& path) const {
+        auto v = values.find(path);
+        return v == values.end() ? '\0' : v->second.kind;
+    }
+    double Number(const std::string& path) const { return Kind(path) == 'n' ? std::stod((*this)[path]) : NAN; }
+
+private:
+    char Next() {
+        while (!s_.empty() && std::isspace(static_cast<unsigned char>(s_[0]))) s_.remove_prefix(1);
+        return s_.empty() ? '\0' : s_[0];
+    }
+    bool Eat(char c) { return Next() == c && (s_.remove_prefix(1), true); }
+    bool String(std::string& out) {
+        if (!Eat('"')) return false;
+        while (!s_.empty() && s_[0] != '"') {
+            char c = s_[0];
+            s_.remove_prefix(1);
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c == '\\') {
+                auto k = s_.empty() ? std::string_view::npos : std::string_view("\"\\/bfnrtu").find(s_[0]);
+                if (k == std::string_view::npos) return false;
+                s_.remove_prefix(1);
+                c = "\"\\/\b\f\n\r\t"[k % 8];
+                if (k == 8) {  // \uXXXX: the writer escapes control characters only
+                    std::string hex(s_.substr(0, 4));
+                    if (hex.size() < 4 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+                    c = static_cast<char>(std::stoi(hex, nullptr, 16));
+                    s_.remove_prefix(4);
+                }
+            }
+            out += c;
+        }
+        return Eat('"');
+    }
+    bool Read(const std::string& path, int depth) {
+        if (depth > 32 || (!path.empty() && values.count(path))) return false;  // a key twice
+        Value& v = values[path];  // map nodes stay put while the items are added
+        char c = Next();
+        if (c == '"') return v.kind = 's', String(v.text);
+        if (c == '-' || std::isdigit(static_cast<unsigned char>(c))) {
+            v = {'n', std::string(s_.substr(0, s_.find_first_not_of("+-.eE0123456789")))};
+            s_.remove_prefix(v.text.size());
+            return std::regex_match(v.text, std::regex(R"(-?(0|[1-9]\d*)(\.\d+)?([eE][-+]?\d+)?)"));
+        }
+        for (const char* word : {"true", "false", "null"})
+            if (s_.starts_with(word)) {
+                v = {word[0] == 'n' ? 'z' : 'b', word};
+                s_.remove_prefix(v.text.size());
+                return true;
+            }
+        const bool array = Eat('[');
+        if (!array && !Eat('{')) return false;
+        v.kind = array ? 'a' : 'o';
+        std::size_t count = 0;
+        for (bool more = !Eat(array ? ']' : '}'); more; more = Eat(',')) {
+            std::string key = std::to_string(count++);
+            if (!array && !(String(key = {}) && Eat(':'))) return false;
+            if (!Read(path.empty() ? key : path + "." + key, depth + 1)) return false;
+        }
+        v.text = std::to_string(count);
+        return count == 0 || Eat(array ? ']' : '}');
+    }
+
+    std::string_view s_;
+};
+
+// The documented keys with their kinds; ".*" stands for every item of an array, "?" marks
+// a key that may be left out.
+inline void ExpectSchema(const Json& doc, const std::string& context) {
+    static const std::string kCommon = "command:s ok:b exit_code:n error:s? messages:a messages.*:o "
+                                       "messages.*.caption:s messages.*.text:s device:o? device.path:s device.vid:s device.pid:s";
+    static const std::string kReg = "address:s value:s", kIic = "iic_device:s offset:s value:s return_code:s";
+    static const std::map<std::string, std::string> kPerCommand = {
+        {"", ""},  // after a usage error
+        {"list", "interfaces:a interfaces.*:o interfaces.*.path:s interfaces.*.vid:s interfaces.*.pid:s "
+                 "interfaces.*.usage_page:s interfaces.*.usage:s interfaces.*.product:s interfaces.*.accessible:b"},
+        {"id", "flash:o flash.device_id:n flash.name:s flash.page_size:n flash.sector_size:n flash.pages_per_sector:n "
+               "flash.sectors_per_block:n flash.total_blocks:n flash.total_size:n"},
+        {"fw-version", "firmware_version:s"}, {"hdmi-info", "hdmi_info:s"},
+        {"reg read", kReg}, {"reg write", kReg}, {"iic read", kIic}, {"iic write", kIic},
+        {"gpio dir", "pin:s direction:s"}, {"gpio write", "pin:s level:s"}, {"gpio read", "pin:s level:s"},
+        {"hdcp on", "hdcp:s"}, {"hdcp off", "hdcp:s"},
+        {"burn", "image:s backup:sz areas:a areas.*:s bytes:n sha256:s verification:s result:s"},
+        {"dump", "file:s bytes:n sha256:s"},
+        {"verify", "image:s areas:a areas.*:s bytes:n differences:n first_difference:oz "
+                   "first_difference.address:s first_difference.expected:s first_difference.found:s"},
+    };
+    ASSERT_EQ(doc.Kind(""), 'o') << context;
+    auto own = kPerCommand.find(doc["command"]);
+    ASSERT_NE(own, kPerCommand.end()) << context;
+    const bool ok = doc["ok"] == "true";
+    std::map<std::string, std::string> kinds;
+    std::istringstream rules(kCommon + " " + own->second);
+    for (std::string rule; rules >> rule;) kinds[rule.substr(0, rule.find(':'))] = rule.substr(rule.find(':') + 1);
+    for (const auto& [path, value] : doc.values) {
+        auto rule = kinds.find(std::regex_replace(path, std::regex("\\.\\d+"), ".*"));
+        EXPECT_TRUE(path.empty() || (rule != kinds.end() && rule->second.find(value.kind) != std::string::npos))
+            << context << ": " << path << " is undocumented or not of kind " << value.kind;
+    }
+    // Present: the common keys, the command's own on success, every key of an object held.
+    for (const auto& [key, kind] : kinds) {
+        auto dot = key.rfind('.');
+        std::string parent = dot == std::string::npos ? "" : key.substr(0, dot);
+        if (kind.ends_with('?') || doc.Kind(parent) != 'o' || (parent.empty() && !ok && (" " + own->second).find(" " + key + ":") != std::string::npos)) continue;
+        EXPECT_NE(doc.Kind(key), '\0') << context << ": lacks " << key;
+    }
+    EXPECT_EQ(doc["exit_code"] == "0", ok) << context;
+    EXPECT_EQ(doc.Kind("error") == 's', !ok) << context << ": an error only on failure";
+}
+
+// A temporary file's text from its start; closes the file.
+inline std::string ReadAll(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
 }
 
 struct RunResult {
@@ -65,7 +206,7 @@ protected:
     }
 
     // Runs "uvc-hid --json --vid 1209 --pid 5a5b <line>" (ids left out when the line names
-    // a --device); the document must parse.
+    // a --device or --pid); the document must parse and match the schema.
     RunResult Run(const std::string& line) {
         std::vector<std::string> args = {"--json"};
         std::istringstream in(line);
@@ -73,15 +214,13 @@ protected:
         if (line.find("--device") == std::string::npos && line.find("--pid") == std::string::npos)
             args.insert(args.end(), {"--vid", "1209", "--pid", "5a5b"});
         cli::Options options;
+        EXPECT_EQ(cli::ParseCommandLine(args, options), "") << line;
         RunResult result;
-        std::string error = cli::ParseCommandLine(args, options);
-        EXPECT_EQ(error, "") << line;
         std::FILE* out = std::tmpfile();
         result.code = cli::RunCommandLine(options, out);
-        std::rewind(out);
-        for (int c; (c = std::fgetc(out)) != EOF;) result.text += static_cast<char>(c);
-        std::fclose(out);
-        EXPECT_TRUE(JsonReader::Parse(result.text, result.doc)) << result.text;
+        result.text = ReadAll(out);
+        EXPECT_TRUE(result.doc.Parse(result.text)) << result.text;
+        ExpectSchema(result.doc, line);
         return result;
     }
 

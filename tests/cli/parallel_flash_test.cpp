@@ -1,124 +1,85 @@
 // Four simulated devices, each a process of its own with its own socket and image, flashed
 // at once by four uvc-hid processes that each name their device with --device. Every flash
 // must hold its own image, and every process must answer its own exit status.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <csignal>
 
 #include "tests/cli/cli_fixture.h"
 #include "tools/cli/exit_codes.h"
 
-extern char** environ;
-
 namespace clitest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A child process whose standard output the test reads; standard error is discarded. A
-// child still running when the test ends is killed.
-class Child {
+// A program started through the shell, which prints its own pid and then becomes the
+// program, under timeout so that nothing outlives a stuck test; standard error is dropped.
+class Process {
 public:
-    Child() = default;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (fd_ >= 0) close(fd_);
+    explicit Process(const std::string& command)
+        : out_(popen(("echo $$; exec timeout 60 " + command + " 2>/dev/null").c_str(), "r")), pid_(std::atoi(Line().c_str())) {}
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process() {
+        if (out_ && pid_ > 0) kill(pid_, SIGKILL);
+        if (out_) pclose(out_);
     }
-
-    bool Start(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe(out) != 0) return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        fd_ = out[0];
-        return pid_ > 0;
+    std::string Line() {  // the next line of standard output, without its newline
+        char buffer[1024];
+        std::string line = out_ && std::fgets(buffer, sizeof buffer, out_) ? buffer : "";
+        return line.ends_with('\n') ? line.substr(0, line.size() - 1) : line;
     }
-
-    // Reads until the output holds `text` (empty: until the end); false at the deadline.
-    bool ReadUntil(std::string_view text, Clock::time_point deadline) {
-        char buffer[4096];
-        while (text.empty() || output.find(text) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
-            ssize_t n = read(fd_, buffer, sizeof buffer);
-            if (n <= 0) return text.empty();
-            output.append(buffer, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    // The exit status once the output has ended (the child closes it by exiting).
-    int Wait(Clock::time_point deadline) {
-        if (!ReadUntil("", deadline)) return -1;
-        int status = 0;
-        if (waitpid(pid_, &status, 0) != pid_) return -1;
-        pid_ = -1;
+    int Finish(std::string& rest) {  // reads standard output to its end; the exit status
+        for (int c; (c = std::fgetc(out_)) != EOF;) rest += static_cast<char>(c);
+        int status = pclose(std::exchange(out_, nullptr));
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-
     void Interrupt() const { kill(pid_, SIGINT); }
 
-    std::string output;
-
 private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
+    std::FILE* out_;
+    pid_t pid_;
 };
 
 class ParallelFlash : public CliFixture {};
 
 TEST_F(ParallelFlash, FourDevicesFlashedAtOnceEachHoldItsOwnImage) {
-    constexpr int kDevices = 4;
-    constexpr int kCorrupted = 2;  // its compare sees a flipped byte: the burn must fail alone
-    Child sims[kDevices], burns[kDevices];
-    std::string sockets[kDevices];
-    auto deadline = Clock::now() + std::chrono::seconds(60);
-    for (int i = 0; i < kDevices; ++i) {
+    constexpr std::size_t kDevices = 4;
+    constexpr std::size_t kCorrupted = 2;  // its compare sees a flipped byte: the burn must fail alone
+    std::vector<std::unique_ptr<Process>> sims, burns;
+    for (std::size_t i = 0; i < kDevices; ++i) {
         std::string n = std::to_string(i);
-        Write(File("image-" + n + ".bin"), Pattern(0x10000 - 100 * static_cast<std::size_t>(i), static_cast<std::uint8_t>(0x40 * i + 1)));
-        std::vector<std::string> args = {UVC_SIM_PROGRAM, "--name", "line-" + n + ".sock", "--part-row", "34",
-                                         "--save-flash", File("flash-" + n + ".bin")};
-        if (i == kCorrupted) args.insert(args.end(), {"--corrupt-read", "3:5"});
-        ASSERT_TRUE(sims[i].Start(args));
-        ASSERT_TRUE(sims[i].ReadUntil("\n", deadline)) << "simulator " << i << " did not get ready";
-        auto at = sims[i].output.find("ready: ");
-        ASSERT_NE(at, std::string::npos) << sims[i].output;
-        sockets[i] = sims[i].output.substr(at + 7, sims[i].output.find('\n', at) - at - 7);
+        Write(File("image-" + n + ".bin"), Pattern(0x10000 - 100 * i, static_cast<std::uint8_t>(0x40 * i + 1)));
+        sims.push_back(std::make_unique<Process>(std::string(UVC_SIM_PROGRAM) + " --name line-" + n + ".sock --part-row 34" +
+                                                 " --save-flash " + File("flash-" + n + ".bin") +
+                                                 (i == kCorrupted ? " --corrupt-read 3:5" : "")));
     }
-    for (int i = 0; i < kDevices; ++i)
-        ASSERT_TRUE(burns[i].Start({UVC_CLI_PROGRAM, "burn", File("image-" + std::to_string(i) + ".bin"), "--device",
-                                    sockets[i], "--json"}));
-    for (int i = 0; i < kDevices; ++i) {
-        int expected = i == kCorrupted ? cli::kExitCompare : cli::kExitOk;
-        EXPECT_EQ(burns[i].Wait(deadline), expected) << "burn " << i << ": " << burns[i].output;
+    for (std::size_t i = 0; i < kDevices; ++i) {
+        std::string ready = sims[i]->Line();
+        ASSERT_NE(ready.find("ready: "), std::string::npos) << "simulator " << i << ": " << ready;
+        burns.push_back(std::make_unique<Process>(std::string(UVC_CLI_PROGRAM) + " burn " + File("image-" + std::to_string(i) + ".bin") +
+                                                  " --json --device " + ready.substr(ready.find("ready: ") + 7)));
+    }
+    Process usage(std::string(UVC_CLI_PROGRAM) + " --json reg read 54G");
+    for (std::size_t i = 0; i <= kDevices; ++i) {
+        Process& run = i < kDevices ? *burns[i] : usage;
+        const int expected = i == kDevices ? cli::kExitUsage : i == kCorrupted ? cli::kExitCompare : cli::kExitOk;
+        std::string output;
+        EXPECT_EQ(run.Finish(output), expected) << "run " << i << ": " << output;
         Json doc;
-        ASSERT_TRUE(JsonReader::Parse(burns[i].output, doc)) << burns[i].output;
-        EXPECT_EQ(Str(*doc.Find("device"), "path"), "\\\\?\\simhid#line-" + std::to_string(i) + ".sock");
-        EXPECT_EQ(Str(doc, "verification"), i == kCorrupted ? "failed" : "passed");
+        ASSERT_TRUE(doc.Parse(output)) << output;
+        ExpectSchema(doc, "run " + std::to_string(i));
+        EXPECT_EQ(doc["exit_code"], std::to_string(expected));
+        if (i == kDevices) {
+            EXPECT_EQ(doc["command"] + ": " + doc["error"], ": '54G' is not a hexadecimal number");
+            break;
+        }
+        EXPECT_EQ(doc["device.path"], "\\\\?\\simhid#line-" + std::to_string(i) + ".sock");
+        EXPECT_EQ(doc["verification"], i == kCorrupted ? "failed" : "passed");
     }
-    for (int i = 0; i < kDevices; ++i) {
-        sims[i].Interrupt();
-        EXPECT_EQ(sims[i].Wait(deadline), 0) << "simulator " << i;
+    for (std::size_t i = 0; i < kDevices; ++i) {
+        sims[i]->Interrupt();
+        std::string rest;
+        EXPECT_EQ(sims[i]->Finish(rest), 0) << "simulator " << i;
         auto image = Read(File("image-" + std::to_string(i) + ".bin"));
         auto flash = Read(File("flash-" + std::to_string(i) + ".bin"));
         ASSERT_EQ(flash.size(), 256u * 1024);
