@@ -21,6 +21,18 @@ using parsertest::Tlc;
 
 // ---- rules
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes Repeat(const Bytes& part, std::size_t times) {
+    Bytes out;
+    for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 // The preparsed data of a descriptor that must be accepted (empty data when refused, so
 // that the checks after it fail).
 hidparse::PreparsedData Accepted(const Bytes& bytes) {
@@ -30,17 +42,14 @@ hidparse::PreparsedData Accepted(const Bytes& bytes) {
     return data ? *data : hidparse::PreparsedData{};
 }
 
-TEST(ParserItems, LongItemIsSkippedWholeNotReadAsItems) {
+TEST(ParserItems, LongItemIsSkippedWholeAndExtendedUsagesCarryTheirOwnPage) {
     // The long item's data bytes look like Input and End Collection items.
     const auto d = Accepted(Tlc({0xFE, 0x04, 0x00, 0x81, 0x02, 0xC0, 0xC0, 0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02}));
     ASSERT_EQ(d.records[HidP_Input].size(), 1u);
     EXPECT_EQ(std::tuple(d.records[HidP_Input][0].usageMin, d.caps.InputReportByteLength), std::tuple(0x30, 2));
-}
-
-TEST(ParserItems, ExtendedUsagesCarryTheirOwnPage) {
     // Usage Page (Button) in force; a 4-byte usage names page 1 usage 0x30.
-    const auto d = Accepted(Tlc({0x05, 0x09, 0x75, 0x08, 0x95, 0x01, 0x0B, 0x30, 0x00, 0x01, 0x00, 0x81, 0x02}));
-    EXPECT_EQ(std::tuple(d.records[HidP_Input].at(0).usagePage, d.records[HidP_Input].at(0).usageMin), std::tuple(1, 0x30));
+    const auto ext = Accepted(Tlc({0x05, 0x09, 0x75, 0x08, 0x95, 0x01, 0x0B, 0x30, 0x00, 0x01, 0x00, 0x81, 0x02}));
+    EXPECT_EQ(std::tuple(ext.records[HidP_Input].at(0).usagePage, ext.records[HidP_Input].at(0).usageMin), std::tuple(1, 0x30));
     const auto collection = Accepted({0x05, 0x01, 0x0B, 0x01, 0x00, 0x0C, 0x00, 0xA1, 0x01, 0xC0});
     EXPECT_EQ(std::tuple(collection.caps.UsagePage, collection.caps.Usage), std::tuple(0x0C, 1));
 }
@@ -56,26 +65,23 @@ TEST(ParserItems, ValuesAreSignExtendedFromTheirItemSize) {
     EXPECT_EQ(std::tuple(r.logicalMin, r.logicalMax, r.physicalMin, r.unitsExp), std::tuple(-1, 32767, -128, 0xFFFFFFFDu));
 }
 
-TEST(ParserState, PopRestoresTheGlobalsPushSaved) {
+TEST(ParserState, PopRestoresTheGlobalsPushSavedAndLocalsClearAfterEachMainItem) {
     const auto d = Accepted(Tlc({0x75, 0x08, 0x95, 0x01, 0x85, 0x07, 0xA4,  // Size 8, Count 1, ID 7, Push
                                  0x75, 0x01, 0x95, 0x05, 0x85, 0x09,        // Size 1, Count 5, ID 9
                                  0xB4, 0x09, 0x30, 0x81, 0x02}));           // Pop, Usage, Input
     const Record& r = d.records[HidP_Input].at(0);
     EXPECT_EQ(std::tuple(r.bitSize, r.reportCount, r.reportId, r.isButton), std::tuple(8, 1, 7, false));
     EXPECT_NE(parsertest::Parse(Tlc({0xA4, 0xA4})), nullptr);  // a Push without Pop is accepted
-}
-
-TEST(ParserState, LocalsAreClearedAfterEachMainItemAndCollection) {
     // The second Input has no usage of its own: bits only.
-    const auto d = Accepted(Tlc({0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02, 0x81, 0x02}));
-    EXPECT_EQ(std::tuple(d.records[HidP_Input].size(), d.caps.InputReportByteLength), std::tuple(1u, 3));
+    const auto bits = Accepted(Tlc({0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02, 0x81, 0x02}));
+    EXPECT_EQ(std::tuple(bits.records[HidP_Input].size(), bits.caps.InputReportByteLength), std::tuple(1u, 3));
     // Usage (Pointer) names the collection; the Input after it has no usage left.
     const auto c = Accepted(Tlc({0x09, 0x01, 0xA1, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0}));
     EXPECT_TRUE(c.records[HidP_Input].empty());
     EXPECT_EQ(c.linkNodes.at(1).LinkUsage, 1);
 }
 
-TEST(ParserRecords, ItemsWithoutRecordsStillTakeTheirBits) {
+TEST(ParserRecords, ItemsWithoutRecordsTakeTheirBitsAndSurplusUsagesAreDropped) {
     const auto d = Accepted(Tlc({0x75, 0x08, 0x95, 0x00, 0x09, 0x30, 0x81, 0x02,  // ReportCount 0 with a usage
                                  0x95, 0x01, 0x09, 0x00, 0x81, 0x03,              // Cnst Var, usage 0 only
                                  0x09, 0x31, 0x09, 0x32, 0x81, 0x01,              // Cnst Array with usages
@@ -84,13 +90,12 @@ TEST(ParserRecords, ItemsWithoutRecordsStillTakeTheirBits) {
     const Record& r = d.records[HidP_Input][0];
     EXPECT_EQ(std::tuple(r.usageMin, r.dataIndexMin, r.startBit), std::tuple(0, 0, 24u));
     EXPECT_EQ(std::tuple(d.caps.InputReportByteLength, d.caps.NumberInputDataIndices), std::tuple(4, 1));
-}
-
-TEST(ParserRecords, SurplusUsagesOfAVariableItemAreDropped) {
-    const auto d = Accepted(Tlc({0x75, 0x08, 0x95, 0x02, 0x09, 0x30, 0x09, 0x31, 0x09, 0x32, 0x81, 0x02}));
-    ASSERT_EQ(d.records[HidP_Input].size(), 2u);
-    EXPECT_EQ(std::tuple(d.records[HidP_Input][0].usageMin, d.records[HidP_Input][0].startBit), std::tuple(0x31, 16u));
-    EXPECT_EQ(std::tuple(d.records[HidP_Input][1].usageMin, d.caps.NumberInputDataIndices), std::tuple(0x30, 2));
+    // Three usages on a variable item of two fields: the last one is dropped.
+    const auto surplus = Accepted(Tlc({0x75, 0x08, 0x95, 0x02, 0x09, 0x30, 0x09, 0x31, 0x09, 0x32, 0x81, 0x02}));
+    const auto& s = surplus.records[HidP_Input];
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(std::tuple(s[0].usageMin, s[0].startBit, s[1].usageMin), std::tuple(0x31, 16u, 0x30));
+    EXPECT_EQ(surplus.caps.NumberInputDataIndices, 2);
 }
 
 TEST(ParserRecords, ButtonOrValueByReportSize) {
@@ -135,27 +140,13 @@ TEST(ParserRecords, ReportIdsAreListedOncePerTypeInOrder) {
 }
 
 TEST(ParserCollections, OnlyTheFirstTopLevelCollectionIsBuilt) {
-    Bytes two = Tlc({0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02});
-    const Bytes second = {0x09, 0x02, 0xA1, 0x01, 0x96, 0x00, 0x01, 0x09, 0x31, 0x81, 0x02, 0xC0};
-    two.insert(two.end(), second.begin(), second.end());
-    const auto d = Accepted(two);
+    const auto d = Accepted(Cat({Tlc({0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02}),
+                                 {0x09, 0x02, 0xA1, 0x01, 0x96, 0x00, 0x01, 0x09, 0x31, 0x81, 0x02, 0xC0}}));
     EXPECT_EQ(std::tuple(d.caps.InputReportByteLength, d.caps.NumberLinkCollectionNodes, d.records[HidP_Input].size()),
               std::tuple(2, 1, 1u));
 }
 
 // ---- refusals and limits
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes Repeat(const Bytes& part, std::size_t times) {
-    Bytes out;
-    for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 // One 8-bit input value with a usage.
 const Bytes kInputValue = {0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02};
