@@ -82,10 +82,8 @@ TEST_F(EndToEnd, OpenBurnAndDumpThroughTheWidgets) {
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes.back().text, "The entire flash has updated, please replug-in device!");
     EXPECT_EQ(boxes.back().owner, ui::BoxOwner::None);
-    std::vector<std::uint8_t> flash = device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
-    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), bytes.begin(), [](std::uint8_t a, char b) {
-        return a == static_cast<std::uint8_t>(b);
-    }));
+    const std::vector<std::uint8_t> flash = device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
+    EXPECT_TRUE(std::vector<char>(flash.begin(), flash.end()) == bytes);
     auto* bar = ControlAs<QProgressBar>(ids::kProgressBar);
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(Text(ids::kProgressDone), Text(ids::kProgressTotal));

@@ -108,7 +108,8 @@ TEST_F(HexEditTest, PasteByKeysAndByTheMenu) {
         const char* result;
     };
     for (Row row : {Row{Qt::Key_V, Qt::ControlModifier, "1g", ""}, Row{Qt::Key_Insert, Qt::ShiftModifier, "1g", "1g"},
-                    Row{Qt::Key_V, Qt::ControlModifier, "1f", "1f"}, Row{Qt::Key_unknown, Qt::NoModifier, "1f", "1F"}}) {
+                    Row{Qt::Key_V, Qt::ControlModifier, "1f", "1f"},
+                    Row{Qt::Key_unknown, Qt::NoModifier, "1f", "1F"}}) {
         Place("", 0, 0);
         QGuiApplication::clipboard()->setText(QString::fromLatin1(row.offered));
         if (row.key == Qt::Key_unknown) RunMenuCommand("&Paste");

@@ -73,13 +73,13 @@ TEST_F(Services, ProgressIsCoalescedAndFlushed) {
     services.SetProgressRange(ids::kProgressBar, 10000);
     int updates = 0;
     QObject::connect(bar, &QProgressBar::valueChanged, [&updates] { ++updates; });
+    auto post = [&services](std::uint32_t done) { services.PostProgress(ids::kProgressDone, ids::kProgressBar, done); };
 
     // The dialog's thread serves nothing while the worker posts: posting never waits,
     // and the whole run leaves one update to show.
-    std::thread worker([&] {
-        for (std::uint32_t done = 1; done <= 10000; ++done) services.PostProgress(ids::kProgressDone, ids::kProgressBar, done);
-    });
-    worker.join();
+    std::thread([&] {
+        for (std::uint32_t done = 1; done <= 10000; ++done) post(done);
+    }).join();
     QCoreApplication::processEvents();
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(bar->value(), 10000);
@@ -87,9 +87,9 @@ TEST_F(Services, ProgressIsCoalescedAndFlushed) {
 
     // A post within a display frame of the last update is shown at the next frame, not
     // lost; a flush shows the latest value at once.
-    services.PostProgress(ids::kProgressDone, ids::kProgressBar, 5);
+    post(5);
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 5; }, 1000));
-    services.PostProgress(ids::kProgressDone, ids::kProgressBar, 7);
+    post(7);
     services.FlushProgress();
     EXPECT_EQ(ControlAs<QLabel>(ids::kProgressDone)->text(), "7");
     EXPECT_EQ(bar->value(), 7);
@@ -97,7 +97,7 @@ TEST_F(Services, ProgressIsCoalescedAndFlushed) {
     // A flush from a worker returns once its value is on screen.
     std::string shown;
     RunOnWorker([&] {
-        services.PostProgress(ids::kProgressDone, ids::kProgressBar, 9000);
+        post(9000);
         services.FlushProgress();
         shown = services.GetControlText(ids::kProgressDone, 16);
     });

@@ -36,8 +36,8 @@ TEST(HexEditRules, FilterCharacterTypesHexDigitsAndGuardsThePrefix) {
                     Row{{u"0x1F", 0, 4}, u'a', u'A'},
                     // Backspace may not leave the 0 without its x; other control codes pass
                     Row{{u"0x1F", 1, 1}, 0x08, kConsumed}, Row{{u"0x1F", 0, 1}, 0x08, kConsumed},
-                    Row{{u"0x1F", 2, 2}, 0x08, 0x08}, Row{{u"01F", 1, 1}, 0x08, 0x08}, Row{{u"0x1F", 1, 1}, u'\t', u'\t'},
-                    Row{{u"0x1F", 1, 1}, 0x7F, kConsumed}})
+                    Row{{u"0x1F", 2, 2}, 0x08, 0x08}, Row{{u"01F", 1, 1}, 0x08, 0x08},
+                    Row{{u"0x1F", 1, 1}, u'\t', u'\t'}, Row{{u"0x1F", 1, 1}, 0x7F, kConsumed}})
         EXPECT_EQ(ui::FilterCharacter(row.s, row.ch).value_or(kConsumed), row.result) << Where(row.s) << " " << +row.ch;
 }
 
@@ -78,7 +78,8 @@ TEST(HexEditRules, PasteAcceptsHexDigitsAndAPrefixOnlyWhereTypingCouldMakeOne) {
                     Row{{u"0", 0, 0}, u"x12", false}, Row{{u"0x5", 1, 1}, u"x12", false},
                     Row{{u"0", 1, 1}, u"x1g", false}, Row{{u"", 0, 0}, u"1g", false}, Row{{u"", 0, 0}, u"1f", true},
                     Row{{u"0x5", 2, 2}, u"", true}, Row{{u"0x5", 1, 1}, u"", false}})
-        EXPECT_EQ(ui::IsPasteAcceptable(row.s, row.paste), row.accepted) << Where(row.s) << " paste " << ::testing::PrintToString(row.paste);
+        EXPECT_EQ(ui::IsPasteAcceptable(row.s, row.paste), row.accepted)
+            << Where(row.s) << " paste " << ::testing::PrintToString(row.paste);
 
     const std::u16string bad = u"1g", good = u"1f";
     EXPECT_FALSE(ui::PasteAllowed({}, false, nullptr));
@@ -105,7 +106,8 @@ TEST(HexEditRules, ClipboardTextAndConvert) {
                     Row{u"123456789", true, u"4294967295"},  // beyond 32 bits saturates
                     Row{u"255", false, u"0xFF"}, Row{u"-1", false, u"0xFFFFFFFF"}, Row{u"", false, u"0x0"},
                     Row{u"99999999999", false, u"0x7FFFFFFF"}})
-        EXPECT_EQ(ui::ConvertText(row.text, row.edited), row.result) << ::testing::PrintToString(row.text) << row.edited;
+        EXPECT_EQ(ui::ConvertText(row.text, row.edited), row.result)
+            << ::testing::PrintToString(row.text) << " edited " << row.edited;
 }
 
 // A row's expectation lists the letters of the enabled commands: Undo, cuT, Copy, Paste,
@@ -119,7 +121,8 @@ TEST(HexEditRules, MenuCommandsFollowSelectionTextAndContext) {
         ui::HexEditMenuContext context;
         const char* enabled;
     };
-    for (Row row : {Row{{u"0x1F", 0, 1}, {true, false, true}, "UCPAV"}, Row{{u"0x1F", 0, 2}, {true, false, true}, "UTCPDAV"},
+    for (Row row : {Row{{u"0x1F", 0, 1}, {true, false, true}, "UCPAV"},
+                    Row{{u"0x1F", 0, 2}, {true, false, true}, "UTCPDAV"},
                     Row{{u"", 0, 0}, {false, false, false}, ""}, Row{{u"0x", 1, 1}, {false, false, true}, "PA"},
                     Row{{u"0x1", 3, 3}, {false, false, false}, "AV"}, Row{{u"12", 0, 2}, {true, true, true}, "CV"}}) {
         std::string enabled;

@@ -4,27 +4,21 @@
 
 namespace {
 
-struct Parse {
-    const char* text;
-    std::uint32_t value;
-};
-
-class ParseHexField : public ::testing::TestWithParam<Parse> {};
-
-TEST_P(ParseHexField, ReadsLikeTheBase16UnsignedConversion) {
-    EXPECT_EQ(ui::ParseHexField(GetParam().text), GetParam().value) << GetParam().text;
+TEST(HexText, ParseHexFieldReadsLikeTheBase16UnsignedConversion) {
+    struct Row {
+        const char* text;
+        std::uint32_t value;
+    };
+    for (Row row : {Row{"", 0}, Row{"1f", 0x1F}, Row{"1F", 0x1F}, Row{"0x1F", 0x1F}, Row{"0X1f", 0x1F},
+                    Row{"32G0", 0x32}, Row{"  \t12", 0x12}, Row{"zz", 0}, Row{"0x", 0}, Row{"0xg", 0},
+                    Row{"D8000004", 0xD8000004u}, Row{"FFFFFFFF", 0xFFFFFFFFu},
+                    Row{"100000000", 0xFFFFFFFFu},  // beyond 32 bits saturates
+                    Row{"123456789ABCDEF0123", 0xFFFFFFFFu}, Row{"-1", 0xFFFFFFFFu}, Row{"-2", 0xFFFFFFFEu},
+                    Row{"+10", 0x10}, Row{"00000000000000000000001", 1}})
+        EXPECT_EQ(ui::ParseHexField(row.text), row.value) << row.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseHexField,
-    ::testing::Values(Parse{"", 0}, Parse{"1f", 0x1F}, Parse{"1F", 0x1F}, Parse{"0x1F", 0x1F}, Parse{"0X1f", 0x1F},
-                      Parse{"32G0", 0x32}, Parse{"  \t12", 0x12}, Parse{"zz", 0}, Parse{"0x", 0}, Parse{"0xg", 0},
-                      Parse{"D8000004", 0xD8000004u}, Parse{"FFFFFFFF", 0xFFFFFFFFu},
-                      Parse{"100000000", 0xFFFFFFFFu},  // beyond 32 bits saturates
-                      Parse{"123456789ABCDEF0123", 0xFFFFFFFFu}, Parse{"-1", 0xFFFFFFFFu}, Parse{"-2", 0xFFFFFFFEu},
-                      Parse{"+10", 0x10}, Parse{"00000000000000000000001", 1}));
-
-TEST(FormatFieldValue, UsesTheWidthCodeAsAMinimum) {
+TEST(HexText, FormatFieldValueUsesTheWidthCodeAsAMinimum) {
     EXPECT_EQ(ui::FormatFieldValue(0x1F, 1, 1), "001F");
     EXPECT_EQ(ui::FormatFieldValue(0x0F00, 1, 1), "0F00");
     EXPECT_EQ(ui::FormatFieldValue(0x123, 1, 0), "123");
