@@ -38,6 +38,11 @@ std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
     return bytes;
 }
 
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t length) {
+    auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+    return {begin, begin + static_cast<std::ptrdiff_t>(length)};
+}
+
 const char* const kBurstWriteFailed = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
 const char* const kBurstReadFailed = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
 
@@ -55,11 +60,14 @@ protected:
         window.ClearCalls();
     }
 
-    // Announces a whole-flash burst, then runs it; the log then holds the burst alone.
-    ULONG Burst(int op, ULONG address, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done) {
+    // Announces a whole-flash burst, sets the fault, then runs it; the log then holds the
+    // burst alone.
+    ULONG Burst(int op, ULONG address, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done,
+                void (*fault)(sim::SimulatedDevice&, BurstHost&) = nullptr) {
         EXPECT_EQ(burst.FlashAccess(AP_FLASH_BURST_LATER, kModeWhole, address, total, {}), 1);
         sim->ClearLog();
         window.ClearCalls();
+        if (fault != nullptr) fault(*sim, burst);
         return burst.FlashBurst(op, total, image, offset, done);
     }
 
@@ -88,8 +96,7 @@ TEST_F(FlashBurstTest, WriteBurstEndsWithOneShortZeroFilledReportAndFullProgress
     const std::vector<std::uint8_t>& last = log.back().bytes;
     EXPECT_TRUE(std::equal(last.begin() + 4, last.begin() + 14, image.begin() + offset + 2 * kChunk));
     EXPECT_TRUE(std::all_of(last.begin() + 14, last.end(), [](std::uint8_t b) { return b == 0; }));
-    EXPECT_EQ(sim->FlashBytes(0x1000, total),
-              std::vector<std::uint8_t>(image.begin() + offset, image.begin() + offset + total));
+    EXPECT_EQ(sim->FlashBytes(0x1000, total), Slice(image, offset, total));
 
     EXPECT_EQ(window.Control(ids::kProgressTotal).text, "522");
     EXPECT_EQ(window.Control(ids::kProgressDone).text, "522");
@@ -98,62 +105,17 @@ TEST_F(FlashBurstTest, WriteBurstEndsWithOneShortZeroFilledReportAndFullProgress
     for (const ui::RecordedCall& c : window.CallsOf("ProgressPos")) positions.push_back(c.value);
     EXPECT_EQ(positions, (std::vector<std::int64_t>{0, 256, 512, 522}));
     EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
-
-    sim->FailTransfer(4);  // after the set-up's two reports, the burst's second report fails
-    EXPECT_EQ(Burst(AP_FLASH_WRITE, 0x1000, total, image, offset, done), total - kChunk);
-    EXPECT_EQ(done, kChunk);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{kBurstWriteFailed});
-    EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Write");
 }
 
-struct CompareCase {
-    ULONG total;
-    const char* trace;
-};
-
-TEST_F(FlashBurstTest, CompareStopsAtTheSecondChunkWithItsFlashRange) {
-    std::vector<std::uint8_t> image = Pattern(0x1000, 9);
-    ASSERT_TRUE(sim->LoadFlash(image));
-    for (const CompareCase& c : {CompareCase{600, "FlashWrite -- Compare data fail, data(0x00000300~0x00000400) \n"},
-                                 CompareCase{300, "FlashWrite -- Compare data fail, data(0x00000300~0x0000032c) \n"}}) {
-        sim->CorruptReadChunk(2, 5);
-        ULONG done = 0;
-        EXPECT_EQ(Burst(AP_FLASH_READ, 0x200, c.total, image, 0x200, done), c.total - kChunk);
-        EXPECT_EQ(done, kChunk);
-        EXPECT_EQ(window.Traces(), std::vector<std::string>{c.trace});
-        EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Compare");
-        sim->ClearFaults();
-    }
-}
-
-TEST_F(FlashBurstTest, ShortFileWriteStopsWithTheRangeWithoutTheOffset) {
-    std::vector<std::uint8_t> flash = Pattern(0x1000, 4);
+TEST_F(FlashBurstTest, ReadIntoMemoryLandsAtTheOffset) {
+    std::vector<std::uint8_t> flash = Pattern(0x1000, 6), image(0x800, 0xCC);
     ASSERT_TRUE(sim->LoadFlash(flash));
-    burst.room = kChunk + 100;
-    ULONG done = 0;
-    EXPECT_EQ(Burst(AP_FLASH_BURST_READ_TO_FILE, 0x400, 0x400, {}, 0x400, done), 0x400 - kChunk);
-    EXPECT_EQ(done, kChunk);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{"FlashRead -- Read data fail, data(0x00000100~0x00000200) \n"});
-    EXPECT_EQ(burst.file, std::vector<std::uint8_t>(flash.begin() + 0x400, flash.begin() + 0x400 + kChunk + 100));
-    EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Read");
-}
-
-TEST_F(FlashBurstTest, ReadIntoMemoryLandsAtTheOffsetAndAShortAnswerFails) {
-    std::vector<std::uint8_t> flash = Pattern(0x1000, 6);
-    ASSERT_TRUE(sim->LoadFlash(flash));
-    std::vector<std::uint8_t> image(0x800, 0xCC);
     ULONG done = 0;
     ASSERT_EQ(Burst(AP_FLASH_BURST_READ_TO_MEMORY, 0x100, 300, image, 0x10, done), 0u);
     EXPECT_EQ(done, 300u);
-    EXPECT_TRUE(std::equal(image.begin() + 0x10, image.begin() + 0x10 + 300, flash.begin() + 0x100));
+    EXPECT_EQ(Slice(image, 0x10, 300), Slice(flash, 0x100, 300));
     EXPECT_EQ(image[0x0F], 0xCC);
     EXPECT_EQ(image[0x10 + 300], 0xCC);
-
-    sim->SetInputTruncation(kChunk - 1);  // a short answer is a failed read, not zeros
-    EXPECT_EQ(Burst(AP_FLASH_BURST_READ_TO_MEMORY, 0x100, 300, image, 0x400, done), 300u);
-    EXPECT_EQ(done, 0u);
-    EXPECT_EQ(image[0x400], 0xCC);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{kBurstReadFailed});
 }
 
 TEST_F(FlashBurstTest, TotalZeroSendsNothingAndTotalsShowUnsigned) {
@@ -170,45 +132,80 @@ TEST_F(FlashBurstTest, TotalZeroSendsNothingAndTotalsShowUnsigned) {
     EXPECT_EQ(window.Control(ids::kProgressTotal).text, "2147483648");  // not negative
 }
 
-struct Refusal {
-    const char* what;
+// A burst that stops part way, or is refused before anything is sent: it answers the bytes
+// not moved, traces one line, sends no more and leaves the image alone.
+struct StopRow {
+    const char* name;
     int op;
-    ULONG total;
+    ULONG address, total;
     std::size_t imageSize;
     ULONG offset;
-    int readLengthChange;    // added to flashReadLength
-    int bufferLengthChange;  // added to flashBufferLength
+    void (*fault)(sim::SimulatedDevice&, BurstHost&);  // set after the set-up
+    ULONG done;
+    std::size_t sent;    // reports of the burst
+    std::size_t filed;   // bytes that reached the dump file
     const char* trace;
+    const char* status;  // none: not checked
 };
+void PrintTo(const StopRow& row, std::ostream* os) { *os << row.name; }
 
-TEST_F(FlashBurstTest, BurstsThatCannotProgressOrPassTheImageAreRefusedBeforeSending) {
-    const ULONG read = kChunk, buffer = kChunk + 4;
-    const Refusal rows[] = {
-        {"write past the image", AP_FLASH_WRITE, 300, 299, 0, 0, 0, kBurstWriteFailed},
-        {"compare past the image by the offset", AP_FLASH_READ, 100, 0x100, 0xA0, 0, 0, kBurstReadFailed},
-        {"offset and total wrap 32 bits", AP_FLASH_BURST_READ_TO_MEMORY, 0x200, 0x100, 0xFFFFFF00u, 0, 0,
-         kBurstReadFailed},
-        {"read chunk of 0", AP_FLASH_BURST_READ_TO_FILE, 10, 0, 0, -static_cast<int>(read), 0, kBurstReadFailed},
-        {"read chunk longer than the flash buffer", AP_FLASH_BURST_READ_TO_MEMORY, 10, 10, 0,
-         static_cast<int>(buffer - read) + 1, 0, kBurstReadFailed},
-        {"write report with no data bytes", AP_FLASH_WRITE, 10, 10, 0, 0, 4 - static_cast<int>(buffer),
-         kBurstWriteFailed},
-    };
-    for (const Refusal& r : rows) {
-        window.ClearCalls();
-        burst.flashReadLength = static_cast<ULONG>(static_cast<int>(read) + r.readLengthChange);
-        burst.flashBufferLength = static_cast<ULONG>(static_cast<int>(buffer) + r.bufferLengthChange);
-        std::vector<std::uint8_t> image(r.imageSize, 0x11);
-        ULONG done = 9;
-        EXPECT_EQ(burst.FlashBurst(r.op, r.total, image, r.offset, done), r.total) << r.what;
-        EXPECT_EQ(done, 0u) << r.what;
-        EXPECT_EQ(window.Traces(), std::vector<std::string>{r.trace}) << r.what;
-        EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0x11; })) << r.what;
+class BurstStop : public FlashBurstTest, public ::testing::WithParamInterface<StopRow> {};
+
+TEST_P(BurstStop, AnswersTheBytesNotMovedAndTracesWhy) {
+    const StopRow& row = GetParam();
+    const std::vector<std::uint8_t> flash = Pattern(0x1000, 9);
+    std::vector<std::uint8_t> image = flash;
+    ASSERT_TRUE(sim->LoadFlash(flash));
+    ULONG done = 9;
+    EXPECT_EQ(Burst(row.op, row.address, row.total, std::span(image).first(row.imageSize), row.offset, done, row.fault),
+              row.total - row.done);
+    EXPECT_EQ(done, row.done);
+    EXPECT_EQ(Log().size(), row.sent);
+    EXPECT_EQ(window.Traces(), std::vector<std::string>{row.trace});
+    if (row.status != nullptr) {
+        EXPECT_EQ(window.Control(ids::kStatusText).text, row.status);
     }
-    burst.flashReadLength = read;
-    burst.flashBufferLength = buffer;
-    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(image, flash);
+    EXPECT_EQ(burst.file, Slice(flash, row.address, row.filed));
 }
+
+void FailSecondReport(sim::SimulatedDevice& s, BurstHost&) { s.FailTransfer(2); }
+void CorruptSecondChunk(sim::SimulatedDevice& s, BurstHost&) { s.CorruptReadChunk(2, 5); }
+void ShortAnswers(sim::SimulatedDevice& s, BurstHost&) { s.SetInputTruncation(kChunk - 1); }  // not zeros
+void FileTakesAChunkAndABit(sim::SimulatedDevice&, BurstHost& h) { h.room = kChunk + 100; }
+void ZeroReadLength(sim::SimulatedDevice&, BurstHost& h) { h.flashReadLength = 0; }
+void ReadLengthOverBuffer(sim::SimulatedDevice&, BurstHost& h) { h.flashReadLength = h.flashBufferLength + 1; }
+void NoWriteDataBytes(sim::SimulatedDevice&, BurstHost& h) { h.flashBufferLength = 4; }
+const char* const kWrite = "Status: Write";
+const char* const kCompare = "Status: Compare";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BurstStop,
+    ::testing::Values(
+        StopRow{"WriteFailsAtTheSecondReport", AP_FLASH_WRITE, 0x1000, 2 * kChunk + 10, 0x400, 0x20, FailSecondReport,
+                kChunk, 2, 0, kBurstWriteFailed, kWrite},
+        StopRow{"CompareStopsWithTheChunksFlashRange", AP_FLASH_READ, 0x200, 600, 0x1000, 0x200, CorruptSecondChunk,
+                kChunk, 2, 0, "FlashWrite -- Compare data fail, data(0x00000300~0x00000400) \n", kCompare},
+        StopRow{"CompareOfAShortLastChunk", AP_FLASH_READ, 0x200, 300, 0x1000, 0x200, CorruptSecondChunk, kChunk, 2, 0,
+                "FlashWrite -- Compare data fail, data(0x00000300~0x0000032c) \n", kCompare},
+        // The range names the flash, not the place in the image.
+        StopRow{"ShortFileWriteStops", AP_FLASH_BURST_READ_TO_FILE, 0x400, 0x400, 0, 0x400, FileTakesAChunkAndABit,
+                kChunk, 2, kChunk + 100, "FlashRead -- Read data fail, data(0x00000100~0x00000200) \n", "Status: Read"},
+        StopRow{"ShortAnswerFailsTheRead", AP_FLASH_BURST_READ_TO_MEMORY, 0x100, 300, 0x800, 0x400, ShortAnswers, 0, 1,
+                0, kBurstReadFailed, nullptr},
+        // Refused before anything is sent.
+        StopRow{"WritePastTheImage", AP_FLASH_WRITE, 0, 300, 299, 0, nullptr, 0, 0, 0, kBurstWriteFailed, nullptr},
+        StopRow{"ComparePastTheImageByTheOffset", AP_FLASH_READ, 0, 100, 0x100, 0xA0, nullptr, 0, 0, 0,
+                kBurstReadFailed, nullptr},
+        StopRow{"OffsetAndTotalWrap32Bits", AP_FLASH_BURST_READ_TO_MEMORY, 0, 0x200, 0x100, 0xFFFFFF00u, nullptr, 0,
+                0, 0, kBurstReadFailed, nullptr},
+        StopRow{"ReadChunkOfZero", AP_FLASH_BURST_READ_TO_FILE, 0, 10, 0, 0, ZeroReadLength, 0, 0, 0,
+                kBurstReadFailed, nullptr},
+        StopRow{"ReadChunkLongerThanTheFlashBuffer", AP_FLASH_BURST_READ_TO_MEMORY, 0, 10, 10, 0,
+                ReadLengthOverBuffer, 0, 0, 0, kBurstReadFailed, nullptr},
+        StopRow{"WriteReportWithNoDataBytes", AP_FLASH_WRITE, 0, 10, 10, 0, NoWriteDataBytes, 0, 0, 0,
+                kBurstWriteFailed, nullptr}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FlashBurstTest, SingleReportsReadBackAndRefuseWhatTheirBufferCannotHold) {
     std::vector<std::uint8_t> block = Pattern(kChunk, 3), back(kChunk, 0xEE), small(8, 0x22);
