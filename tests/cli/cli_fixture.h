@@ -30,83 +30,59 @@ namespace clitest {
 // literal as written, the item count of an array or object).
 class Json {
 public:
-    struct Value {
-        char kind = 0;
-        std::string text;
-    };
-    std::map<std::string, Value> values;
+    std::map<std::string, std::string> values;  // path -> the kind, then the text
 
     // False for anything but exactly one JSON value (surrounding blanks allowed).
     bool Parse(std::string_view text) {
         values.clear();
         s_ = text;
-        return Read("", 0) && Next() == '\0';
+        return Read("", 0) && s_.find_first_not_of(" \t\r\n") == std::string_view::npos;
     }
     std::string operator[](const std::string& path) const {
         auto v = values.find(path);
-        return v == values.end() ? "<" + path + " missing>" : v->second.text;
+        return v == values.end() ? "<" + path + " missing>" : v->second.substr(1);
     }
     char Kind(const std::string& path) const {
         auto v = values.find(path);
-        return v == values.end() ? '\0' : v->second.kind;
+        return v == values.end() ? '\0' : v->second[0];
     }
     double Number(const std::string& path) const { return Kind(path) == 'n' ? std::stod((*this)[path]) : NAN; }
 
 private:
-    char Next() {
-        while (!s_.empty() && std::isspace(static_cast<unsigned char>(s_[0]))) s_.remove_prefix(1);
-        return s_.empty() ? '\0' : s_[0];
+    std::string Token() {  // the next string, number, literal or punctuation; "" when none
+        static const std::regex kToken(R"(\s*("(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*")"
+                                       R"(|-?(?:0|[1-9]\d*)(?:\.\d+)?(?:[eE][-+]?\d+)?|true|false|null|[[\]{},:]))");
+        std::match_results<std::string_view::const_iterator> m;
+        if (!std::regex_search(s_.begin(), s_.end(), m, kToken, std::regex_constants::match_continuous)) return "";
+        s_.remove_prefix(static_cast<std::size_t>(m.length(0)));
+        return m[1];
     }
-    bool Eat(char c) { return Next() == c && (s_.remove_prefix(1), true); }
-    bool String(std::string& out) {
-        if (!Eat('"')) return false;
-        while (!s_.empty() && s_[0] != '"') {
-            char c = s_[0];
-            s_.remove_prefix(1);
-            if (static_cast<unsigned char>(c) < 0x20) return false;
-            if (c == '\\') {
-                auto k = s_.empty() ? std::string_view::npos : std::string_view("\"\\/bfnrtu").find(s_[0]);
-                if (k == std::string_view::npos) return false;
-                s_.remove_prefix(1);
-                c = "\"\\/\b\f\n\r\t"[k % 8];
-                if (k == 8) {  // \uXXXX: the writer escapes control characters only
-                    std::string hex(s_.substr(0, 4));
-                    if (hex.size() < 4 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-                    c = static_cast<char>(std::stoi(hex, nullptr, 16));
-                    s_.remove_prefix(4);
-                }
-            }
-            out += c;
+    static std::string Unquote(const std::string& token) {
+        std::string text;
+        for (std::size_t i = 1; i + 1 < token.size(); ++i) {
+            if (token[i] != '\\') text += token[i];
+            else if (token[++i] != 'u') text += "\"\\/\b\f\n\r\t"[std::string_view("\"\\/bfnrt").find(token[i])];
+            else text += static_cast<char>(std::stoi(token.substr(i + 1, 4), nullptr, 16)), i += 4;
         }
-        return Eat('"');
+        return text;
     }
     bool Read(const std::string& path, int depth) {
-        if (depth > 32 || (!path.empty() && values.count(path))) return false;  // a key twice
-        Value& v = values[path];  // map nodes stay put while the items are added
-        char c = Next();
-        if (c == '"') return v.kind = 's', String(v.text);
-        if (c == '-' || std::isdigit(static_cast<unsigned char>(c))) {
-            v = {'n', std::string(s_.substr(0, s_.find_first_not_of("+-.eE0123456789")))};
-            s_.remove_prefix(v.text.size());
-            return std::regex_match(v.text, std::regex(R"(-?(0|[1-9]\d*)(\.\d+)?([eE][-+]?\d+)?)"));
-        }
-        for (const char* word : {"true", "false", "null"})
-            if (s_.starts_with(word)) {
-                v = {word[0] == 'n' ? 'z' : 'b', word};
-                s_.remove_prefix(v.text.size());
-                return true;
-            }
-        const bool array = Eat('[');
-        if (!array && !Eat('{')) return false;
-        v.kind = array ? 'a' : 'o';
+        std::string token = Token();
+        if (depth > 32 || token.empty() || std::string_view("]},:").find(token[0]) != std::string_view::npos) return false;
+        const char kind = token[0] == '"' ? 's' : token[0] == '[' ? 'a' : token[0] == '{' ? 'o' : token[0] == 'n' ? 'z'
+                          : std::isalpha(static_cast<unsigned char>(token[0])) ? 'b' : 'n';
+        if (kind != 'a' && kind != 'o') return values.emplace(path, kind + (kind == 's' ? Unquote(token) : token)).second;
+        const std::string close = kind == 'a' ? "]" : "}";
         std::size_t count = 0;
-        for (bool more = !Eat(array ? ']' : '}'); more; more = Eat(',')) {
-            std::string key = std::to_string(count++);
-            if (!array && !(String(key = {}) && Eat(':'))) return false;
-            if (!Read(path.empty() ? key : path + "." + key, depth + 1)) return false;
+        for (auto before = s_; (token = Token()) != close; before = s_) {
+            if (count == 0) s_ = before;  // the first item's token
+            else if (token != ",") return false;
+            std::string key = kind == 'a' ? std::to_string(count) : Token();
+            if (kind == 'o' && (key.empty() || key[0] != '"' || Token() != ":")) return false;
+            if (!Read((path.empty() ? "" : path + ".") + (kind == 'o' ? Unquote(key) : key), depth + 1)) return false;
+            ++count;
         }
-        v.text = std::to_string(count);
-        return count == 0 || Eat(array ? ']' : '}');
+        return values.emplace(path, kind + std::to_string(count)).second;  // false for a key twice
     }
 
     std::string_view s_;
@@ -142,8 +118,8 @@ inline void ExpectSchema(const Json& doc, const std::string& context) {
     for (std::string rule; rules >> rule;) kinds[rule.substr(0, rule.find(':'))] = rule.substr(rule.find(':') + 1);
     for (const auto& [path, value] : doc.values) {
         auto rule = kinds.find(std::regex_replace(path, std::regex("\\.\\d+"), ".*"));
-        EXPECT_TRUE(path.empty() || (rule != kinds.end() && rule->second.find(value.kind) != std::string::npos))
-            << context << ": " << path << " is undocumented or not of kind " << value.kind;
+        EXPECT_TRUE(path.empty() || (rule != kinds.end() && rule->second.find(value[0]) != std::string::npos))
+            << context << ": " << path << " is undocumented or not of kind " << value[0];
     }
     // Present: the common keys, the command's own on success, every key of an object held.
     for (const auto& [key, kind] : kinds) {
