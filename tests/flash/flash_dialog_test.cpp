@@ -501,45 +501,19 @@ TEST_F(FlashDialog, RunGuardHoldsTheDialogUntilTheEndStep) {
     EXPECT_EQ(window.DialogResult(), ids::kOk);
 }
 
-// --- Dump runs: 256 KiB read 255 bytes at a time, so the last chunk is short ---
-
-class Dump : public FlashDialog {
-public:
-    void SetUp() override {
-        FlashDialog::SetUp();
-        Start(k256KPartRow, 255);
-        flash = MakeImage(sim->Geometry().totalSize);
-        ASSERT_TRUE(sim->LoadFlash(flash));
-    }
-    std::size_t FlashReadRequests() const {
+// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short: a full disk
+// stops it at the first chunk, a whole dump copies the flash, an unplug leaves what was read.
+TEST_F(FlashDialog, DumpCopiesTheFlashOrStopsAtAFullDiskOrAnUnplug) {
+    Start(k256KPartRow, 255);
+    const Bytes flash = MakeImage(sim->Geometry().totalSize);
+    ASSERT_TRUE(sim->LoadFlash(flash));
+    auto readRequests = [&] {
         auto log = sim->Log();
         return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [](const sim::TransferRecord& r) {
             return r.direction == sim::Direction::Input && r.reportId == 1;
         }));
-    }
-    Bytes flash;
-};
+    };
 
-TEST_F(Dump, CopiesTheFlashInReadLengthChunksAndAnUnplugLeavesWhatWasRead) {
-    const fs::path path = dir / "dump.bin";
-    PickDump(path.string());
-    Run(true);
-    EXPECT_EQ(ReadFile(path), flash);
-    EXPECT_EQ(FlashReadRequests(), (flash.size() + 254) / 255);
-    ExpectOnlyBox("Info: Dump firmware has finished!", ui::BoxOwner::None);
-    EXPECT_TRUE(Traced("FlashRead -- Read data OK.\n"));
-    ExpectEnded(ids::kDump);
-
-    PickDump(path.string());
-    window.ClearCalls();
-    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
-    Run(true);
-    EXPECT_EQ(ReadFile(path), Slice(flash, 0, 10 * 255));
-    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
-    ExpectEnded(ids::kDump);
-}
-
-TEST_F(Dump, AFullDiskShowsTheDumpFilterBoxThenTheFailure) {
     PickDump("/dev/full");
     ASSERT_TRUE(dialog.File().IsOpen());
     Run(true);
@@ -552,7 +526,26 @@ TEST_F(Dump, AFullDiskShowsTheDumpFilterBoxThenTheFailure) {
               "The disk containing dump file has run out of space, so the dump filter has been stopped.\r\n\r\n"
               "You must set a new dump file name or restart the graph to clear this filter error.");
     EXPECT_EQ(boxes[1].caption + ": " + boxes[1].text, "Error: Dump firmware failed, the dump file is incomplete!");
-    EXPECT_EQ(FlashReadRequests(), 1u);
+    EXPECT_EQ(readRequests(), 1u);
+    ExpectEnded(ids::kDump);
+
+    const fs::path path = dir / "dump.bin";
+    PickDump(path.string());
+    window.ClearCalls();
+    sim->ClearLog();
+    Run(true);
+    EXPECT_EQ(ReadFile(path), flash);
+    EXPECT_EQ(readRequests(), (flash.size() + 254) / 255);
+    ExpectOnlyBox("Info: Dump firmware has finished!", ui::BoxOwner::None);
+    EXPECT_TRUE(Traced("FlashRead -- Read data OK.\n"));
+    ExpectEnded(ids::kDump);
+
+    PickDump(path.string());
+    window.ClearCalls();
+    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
+    Run(true);
+    EXPECT_EQ(ReadFile(path), Slice(flash, 0, 10 * 255));
+    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
     ExpectEnded(ids::kDump);
 }
 
