@@ -5,18 +5,21 @@
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
+#include "ui/services/window_services.h"
 
 namespace cli {
 namespace {
 
 constexpr ULONG k8MiB = 0x800000;
 
-// An image with a firmware header giving Header_len + Boot_Size = `sum`.
+// An image with a firmware header giving Header_len + Boot_Size = `sum` (Boot_Size 0x100
+// where it fits).
 std::vector<std::uint8_t> ImageWithFirmware(ULONG size, ULONG sum) {
     std::vector<std::uint8_t> image(size, 0x5A);
-    for (int i = 0; i < 4; ++i) {
-        image[0x18000C + static_cast<ULONG>(i)] = static_cast<std::uint8_t>((sum - 0x100) >> (24 - 8 * i));
-        image[0x180010 + static_cast<ULONG>(i)] = static_cast<std::uint8_t>(0x100 >> (24 - 8 * i));
+    const ULONG boot = std::min<ULONG>(sum, 0x100);
+    for (ULONG i = 0; i < 4; ++i) {
+        image[0x18000C + i] = static_cast<std::uint8_t>((sum - boot) >> (24 - 8 * i));
+        image[0x180010 + i] = static_cast<std::uint8_t>(boot >> (24 - 8 * i));
     }
     return image;
 }
@@ -28,68 +31,49 @@ AreaChoice Areas(bool firmware, bool privateData, bool customized) {
     return choice;
 }
 
-TEST(FlashPlan, RangesOfEachChoice) {
-    std::vector<FlashRange> ranges;
-    std::vector<std::uint8_t> small(1000, 1);
-    ASSERT_EQ(PlanFlashRanges(small, AreaChoice{}, 0x10000, 0x40000, ranges), "");
-    ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0].length, 1000u);
-    EXPECT_TRUE(ranges[0].comparedByBurn);
-
-    // One byte past three 4 KiB sectors rounds to four; Private follows, not compared by the burn.
-    auto image = ImageWithFirmware(0x500000, 3 * 4096 + 1);
-    ASSERT_EQ(PlanFlashRanges(image, Areas(true, true, false), 4096, k8MiB, ranges), "");
-    ASSERT_EQ(ranges.size(), 2u);
-    EXPECT_EQ(ranges[0].address, 0x180000u);
-    EXPECT_EQ(ranges[0].length, 4u * 4096);
-    EXPECT_EQ(ranges[1].address, 0x4F0000u);
-    EXPECT_EQ(ranges[1].length, 0x10000u);
-    EXPECT_FALSE(ranges[1].comparedByBurn);
-}
-
-TEST(FlashPlan, RefusalsBeforeAnythingIsWritten) {
-    std::vector<FlashRange> ranges;
+// The ranges a choice covers ("address+length", "=" for those the burn compares), or the
+// refusal that comes before anything is written.
+TEST(FlashPlan, RangesOrRefusalOfEachChoice) {
+    const AreaChoice firmware = Areas(true, false, false);
     const struct {
         std::vector<std::uint8_t> image;
         AreaChoice choice;
         ULONG sectorSize, flashSize;
-        const char* refusal;
+        const char* plan;
     } rows[] = {
+        {std::vector<std::uint8_t>(1000), AreaChoice{}, 0x10000, 0x40000, "0+3e8="},
+        // One byte past three 4 KiB sectors rounds to four; Private follows, not compared by the burn.
+        {ImageWithFirmware(0x500000, 3 * 4096 + 1), Areas(true, true, false), 4096, k8MiB, "180000+4000= 4f0000+10000"},
         {{}, AreaChoice{}, 4096, k8MiB, "the image is empty"},
         {std::vector<std::uint8_t>(0x40001), AreaChoice{}, 4096, 0x40000, "the image is larger than the flash (262144 bytes)"},
-        {std::vector<std::uint8_t>(0x180013), Areas(true, false, false), 4096, k8MiB,
+        {std::vector<std::uint8_t>(0x180013), firmware, 4096, k8MiB,
          "the image is too short for the firmware area (it needs 1572884 bytes)"},
-        {ImageWithFirmware(0x181000, 0x1001), Areas(true, false, false), 4096, k8MiB,
+        {ImageWithFirmware(0x181000, 0x1001), firmware, 4096, k8MiB,
          "the image is too short for the firmware area (it needs 1581056 bytes)"},
-        {ImageWithFirmware(0x190000, 0x100), Areas(true, false, false), 0, k8MiB,
-         "the flash sector size is unknown, the firmware area cannot be burned"},
-        {ImageWithFirmware(0x190000, 0x100 + 0x370001), Areas(true, false, false), 4096, k8MiB,
-         "the firmware length in the image exceeds the firmware area"},
+        {ImageWithFirmware(0x190000, 0x100), firmware, 0, k8MiB, "the flash sector size is unknown, the firmware area cannot be burned"},
+        {ImageWithFirmware(0x190000, 0x100 + 0x370001), firmware, 4096, k8MiB, "the firmware length in the image exceeds the firmware area"},
+        // A header whose lengths add up to 0 would burn nothing and still set the update flag.
+        {ImageWithFirmware(0x190000, 0), firmware, 4096, k8MiB, "the image's firmware header gives a firmware length of 0"},
         {ImageWithFirmware(0x190000, 0x100), Areas(false, false, true), 4096, k8MiB,
          "the image is too short for the customized area (it needs 8388608 bytes)"},
         {std::vector<std::uint8_t>(0x500000), Areas(false, true, false), 4096, 0x400000,
          "the private area lies beyond the end of the flash (4194304 bytes)"},
     };
-    for (const auto& row : rows) EXPECT_EQ(PlanFlashRanges(row.image, row.choice, row.sectorSize, row.flashSize, ranges), row.refusal);
-    // A header whose lengths add up to 0 would burn nothing and still set the update flag.
-    auto empty = ImageWithFirmware(0x190000, 0x100);
-    empty[0x180012] = 0;  // Boot_Size 0x100 -> 0; Header_len is 0 already
-    EXPECT_EQ(PlanFlashRanges(empty, Areas(true, false, false), 4096, k8MiB, ranges),
-              "the image's firmware header gives a firmware length of 0");
+    for (const auto& row : rows) {
+        std::vector<FlashRange> ranges;
+        std::string refusal = PlanFlashRanges(row.image, row.choice, row.sectorSize, row.flashSize, ranges), plan;
+        for (const FlashRange& r : ranges) plan += ui::Format(" %x+%x", r.address, r.length) + (r.comparedByBurn ? "=" : "");
+        EXPECT_EQ(refusal.empty() ? plan.erase(0, 1) : refusal, row.plan);
+    }
 }
 
 TEST(FlashPlan, CompareCountsAndKeepsTheFirstDifference) {
-    std::vector<std::uint8_t> image(64, 0xAA);
-    FlashRange range{16, 32, "entire", true};
-    std::vector<std::uint8_t> found(32, 0xAA);
+    std::vector<std::uint8_t> image(64, 0xAA), found(32, 0xAA);
     found[5] = 0x01;
     found[31] = 0x02;
     Difference d;
-    CompareRange(range, image, found, d);
-    EXPECT_EQ(d.count, 2u);
-    EXPECT_EQ(d.firstAddress, 16u + 5);
-    EXPECT_EQ(d.expected, 0xAA);
-    EXPECT_EQ(d.found, 0x01);
+    CompareRange(FlashRange{16, 32, "entire", true}, image, found, d);
+    EXPECT_EQ(ui::Format("%u at %x: %x, found %x", d.count, d.firstAddress, d.expected, d.found), "2 at 15: aa, found 1");
 }
 
 TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {
