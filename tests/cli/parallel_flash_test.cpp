@@ -13,8 +13,9 @@ namespace {
 
 // A program started through the shell, which prints its own pid and then becomes the
 // program, under timeout (then a kill) so that nothing outlives a stuck test; standard
-// error goes to `errors`. The programs' own leak checks run in their own suites: here a
-// leak check at exit would only slow four processes that share two cores.
+// error goes to `errors`. No leak check at the children's exit: timeout follows a
+// forwarded signal with SIGCONT, which cancels the stop the leak check waits for, and the
+// child then hangs. The programs' leak checks run in their own suites.
 class Process {
 public:
     Process(const std::string& command, const std::string& errors)
