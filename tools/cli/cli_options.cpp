@@ -13,7 +13,7 @@ namespace {
 // What a command takes after its words.
 enum class Arg { Hex32, Hex8, Pin, Level, Direction, Path };
 
-struct CommandSpec {
+struct CommandForm {
     Command command;
     const char* word;
     const char* verb;  // second word, or null
@@ -21,8 +21,8 @@ struct CommandSpec {
     bool takesAreas;
 };
 
-const std::vector<CommandSpec>& Specs() {
-    static const std::vector<CommandSpec> specs = {
+const std::vector<CommandForm>& CommandForms() {
+    static const std::vector<CommandForm> forms = {
         {Command::List, "list", nullptr, {}, false},
         {Command::Id, "id", nullptr, {}, false},
         {Command::FwVersion, "fw-version", nullptr, {}, false},
@@ -40,7 +40,7 @@ const std::vector<CommandSpec>& Specs() {
         {Command::Dump, "dump", nullptr, {Arg::Path}, false},
         {Command::Verify, "verify", nullptr, {Arg::Path}, true},
     };
-    return specs;
+    return forms;
 }
 
 constexpr const char* kAreaNames[kFlashAreaCount] = {"firmware", "private", "customized"};
@@ -134,27 +134,27 @@ std::string ApplyOption(const std::string& name, const std::string& value, Optio
 
 std::string MatchCommand(const std::vector<std::string>& words, Options& o) {
     if (words.empty()) return "no command given";
-    const CommandSpec* spec = nullptr;
+    const CommandForm* form = nullptr;
     bool wordKnown = false;
-    for (const CommandSpec& s : Specs()) {
+    for (const CommandForm& s : CommandForms()) {
         if (words[0] != s.word) continue;
         wordKnown = true;
         if (s.verb == nullptr || (words.size() > 1 && words[1] == s.verb)) {
-            spec = &s;
+            form = &s;
             break;
         }
     }
     if (!wordKnown) return "unknown command '" + words[0] + "'";
-    if (spec == nullptr) return "'" + words[0] + "' needs one of its verbs (see --help)";
-    std::size_t first = spec->verb ? 2 : 1;
-    o.command = spec->command;
-    o.name = spec->verb ? std::string(spec->word) + " " + spec->verb : spec->word;
-    if (words.size() - first != spec->args.size())
-        return o.name + " takes " + std::to_string(spec->args.size()) + " argument(s), " +
+    if (form == nullptr) return "'" + words[0] + "' needs one of its verbs (see --help)";
+    std::size_t first = form->verb ? 2 : 1;
+    o.command = form->command;
+    o.name = form->verb ? std::string(form->word) + " " + form->verb : form->word;
+    if (words.size() - first != form->args.size())
+        return o.name + " takes " + std::to_string(form->args.size()) + " argument(s), " +
                std::to_string(words.size() - first) + " given";
     std::size_t valueIndex = 0;
-    for (std::size_t i = 0; i < spec->args.size(); ++i)
-        if (std::string e = ParseArg(spec->args[i], words[first + i], o, valueIndex); !e.empty()) return e;
+    for (std::size_t i = 0; i < form->args.size(); ++i)
+        if (std::string e = ParseArg(form->args[i], words[first + i], o, valueIndex); !e.empty()) return e;
     return {};
 }
 
