@@ -6,19 +6,6 @@
 
 namespace ids = ui::ids;
 
-namespace {
-
-void PutLe32(std::uint8_t* at, ULONG value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-}
-
-ULONG GetLe32(const std::uint8_t* at) {
-    return static_cast<ULONG>(at[0]) | static_cast<ULONG>(at[1]) << 8 | static_cast<ULONG>(at[2]) << 16 |
-           static_cast<ULONG>(at[3]) << 24;
-}
-
-}  // namespace
-
 void CommandProtocol::TraceFailedRow(int row) {
     windows.Trace(ui::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
 }

@@ -17,10 +17,6 @@ constexpr ULONG kFlashDataOffset = 4;  // a write chunk starts at byte 4 of the 
 constexpr const char* kBurstWriteFailed = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
 constexpr const char* kBurstReadFailed = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
 
-void PutLe32(std::uint8_t* at, ULONG value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-}
-
 // Ops that write from or read into the caller's image; the others send their chunks to the file.
 bool UsesImage(int op) {
     return op == AP_FLASH_WRITE || op == AP_FLASH_READ || op == AP_FLASH_BURST_READ_TO_MEMORY;

@@ -53,3 +53,12 @@ enum CommandOperation : int {
     AP_FLASH_BURST_LATER = 19,
     AP_FLASH_BURST_READ_TO_MEMORY = 32,
 };
+
+// Frame parameters are little-endian.
+inline void PutLe32(std::uint8_t* at, ULONG value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+}
+inline ULONG GetLe32(const std::uint8_t* at) {
+    return static_cast<ULONG>(at[0]) | static_cast<ULONG>(at[1]) << 8 | static_cast<ULONG>(at[2]) << 16 |
+           static_cast<ULONG>(at[3]) << 24;
+}
