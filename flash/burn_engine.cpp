@@ -22,25 +22,8 @@ constexpr const char* kImageTooShortText = "The burn file is too short for the s
 constexpr const char* kImageTooLargeText = "The burn file is larger than the flash !";
 constexpr const char* kFirmwareTooLongText = "The firmware length in the burn file exceeds the Firmware Area !";
 constexpr const char* kNoSectorSizeText = "The flash sector size is unknown, the Firmware Area can't be burned !";
-
-// The firmware part of an image as its header gives it: Header_len plus Boot_Size (a 32-bit
-// sum), and that sum rounded up to whole sectors (kept wide, so a huge sum cannot wrap).
-struct FirmwareLength {
-    ULONG headerLen = 0;
-    ULONG bootSize = 0;
-    ULONG sum = 0;
-    std::uint64_t rounded = 0;
-};
-
-// False when the image does not hold the header fields or the sector size is 0.
-bool ReadFirmwareLength(std::span<const std::uint8_t> image, ULONG sectorSize, FirmwareLength& fw) {
-    if (sectorSize == 0 || !ReadBigEndian32(image, kHeaderLenOffset, fw.headerLen) ||
-        !ReadBigEndian32(image, kBootSizeOffset, fw.bootSize))
-        return false;
-    fw.sum = fw.headerLen + fw.bootSize;
-    fw.rounded = (std::uint64_t{fw.sum} + sectorSize - 1) / sectorSize * sectorSize;
-    return true;
-}
+constexpr const char* kFirmwareEmptyText = "The firmware length in the burn file is 0 !";
+constexpr const char* kBeyondFlashText = "The selected area lies beyond the end of the flash !";
 
 }  // namespace
 
@@ -219,13 +202,18 @@ const char* BurnEngine::ImageProblem(FlashProgrammer& d) {
         if (d.flashSectorSize == 0) return kNoSectorSizeText;
         FirmwareLength fw;
         if (!ReadFirmwareLength(d.burnImage.Data(), d.flashSectorSize, fw)) return kImageTooShortText;
+        // A header that gives nothing to write would still have the update flag set.
+        if (fw.rounded == 0) return kFirmwareEmptyText;
         if (fw.rounded > FlashAreaTable[kAreaFirmware].length) return kFirmwareTooLongText;
         if (kFirmwareHeaderOffset + fw.rounded > imageLength) return kImageTooShortText;
+        if (kFirmwareHeaderOffset + fw.rounded > d.flashTotalSize) return kBeyondFlashText;
     }
     for (int row : {kAreaPrivate, kAreaCustomized}) {
         const FlashArea& area = FlashAreaTable[row];
-        if (w.GetCheck(ids::kFirmwareBox + row) == 1 && std::uint64_t{area.address} + area.length > imageLength)
-            return kImageTooShortText;
+        if (w.GetCheck(ids::kFirmwareBox + row) != 1) continue;
+        std::uint64_t end = std::uint64_t{area.address} + area.length;
+        if (end > imageLength) return kImageTooShortText;
+        if (end > d.flashTotalSize) return kBeyondFlashText;  // a part smaller than the layout
     }
     return nullptr;
 }

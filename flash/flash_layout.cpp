@@ -15,6 +15,15 @@ bool ReadBigEndian32(std::span<const std::uint8_t> image, ULONG offset, ULONG& v
     return true;
 }
 
+bool ReadFirmwareLength(std::span<const std::uint8_t> image, ULONG sectorSize, FirmwareLength& fw) {
+    if (sectorSize == 0 || !ReadBigEndian32(image, kHeaderLenOffset, fw.headerLen) ||
+        !ReadBigEndian32(image, kBootSizeOffset, fw.bootSize))
+        return false;
+    fw.sum = fw.headerLen + fw.bootSize;
+    fw.rounded = (std::uint64_t{fw.sum} + sectorSize - 1) / sectorSize * sectorSize;
+    return true;
+}
+
 std::string FormatImageVersion(std::span<const std::uint8_t> image) {
     if (image.size() < kImageVersionOffset + 4) return {};
     const std::uint8_t* v = image.data() + kImageVersionOffset;

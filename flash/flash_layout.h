@@ -40,6 +40,17 @@ inline constexpr ULONG kUpdateFlagBlockSize = 4096;
 // A 32-bit big-endian field of the image; false when the image does not hold all 4 bytes.
 bool ReadBigEndian32(std::span<const std::uint8_t> image, ULONG offset, ULONG& value);
 
+// The firmware part of an image as its header gives it: Header_len plus Boot_Size (a 32-bit
+// sum), and that sum rounded up to whole sectors (kept wide, so a huge sum cannot wrap).
+struct FirmwareLength {
+    ULONG headerLen = 0;
+    ULONG bootSize = 0;
+    ULONG sum = 0;
+    std::uint64_t rounded = 0;
+};
+// False when the image does not hold the header fields or the sector size is 0.
+bool ReadFirmwareLength(std::span<const std::uint8_t> image, ULONG sectorSize, FirmwareLength& fw);
+
 // "04.03.02.01" from the bytes at 0x18001F, 0x18001E, 0x18001D, 0x18001C; empty when the
 // image is too short to hold them.
 std::string FormatImageVersion(std::span<const std::uint8_t> image);

@@ -70,31 +70,31 @@ void FlashProgrammer::EndWorker(int startButton) {
     running.store(false, std::memory_order_release);
 }
 
-void FlashProgrammer::OnBurn() {
-    if (IsRunning()) return;  // Burn is disabled during a run; a caller that ignores that gets nothing
-    if (!flashFile.IsOpen() || !flashFile.forRead) {
-        windows.MessageBox(ui::BoxOwner::Dialog, "Please select the burn file !", "Error", ui::Icon::Error);
-        return;
+// A start needs a file of its kind in the slot and an identified flash; each refusal is
+// the dialog's own box.
+bool FlashProgrammer::ReadyToStart(bool burn) {
+    if (!flashFile.IsOpen() || flashFile.forRead != burn) {
+        windows.MessageBox(ui::BoxOwner::Dialog, burn ? "Please select the burn file !" : "Please select the dump file !",
+                           "Error", ui::Icon::Error);
+        return false;
     }
     if (IdentifiedPartIndex == kNoIdentifiedPart) {
         windows.MessageBox(ui::BoxOwner::Dialog, "Please execute Get ID function !", "Error", ui::Icon::Error);
-        return;
+        return false;
     }
-    if (RefuseBurnImage()) return;
+    return true;
+}
+
+void FlashProgrammer::OnBurn() {
+    if (IsRunning()) return;  // Burn is disabled during a run; a caller that ignores that gets nothing
+    if (!ReadyToStart(true) || RefuseBurnImage()) return;
     windows.Trace("Start write data to flash.\n");
     StartWorker(burnWorker, BurnThreadProc);
 }
 
 void FlashProgrammer::OnDump() {
     if (IsRunning()) return;
-    if (!flashFile.IsOpen() || flashFile.forRead) {
-        windows.MessageBox(ui::BoxOwner::Dialog, "Please select the dump file !", "Error", ui::Icon::Error);
-        return;
-    }
-    if (IdentifiedPartIndex == kNoIdentifiedPart) {
-        windows.MessageBox(ui::BoxOwner::Dialog, "Please execute Get ID function !", "Error", ui::Icon::Error);
-        return;
-    }
+    if (!ReadyToStart(false)) return;
     windows.Trace("Start read data from flash.\n");
     StartWorker(dumpWorker, DumpThreadProc);
 }

@@ -86,6 +86,7 @@ private:
     void EndWorker(int startButton);
     // Refuses, with a message box, a burn the loaded image or the identified part cannot
     // serve for the chosen areas (flash/burn_engine.cpp); nothing is sent to the device.
+    bool ReadyToStart(bool burn);
     bool RefuseBurnImage();
 
     std::thread burnWorker;

@@ -65,6 +65,7 @@ public:
         ReleaseHidDevice(device);
     }
     void ForgetSectorSize() { flashSectorSize = 0; }
+    void ShrinkFlash(ULONG size) { flashTotalSize = size; }  // as a part smaller than the layout
 };
 
 // A raw image of `size` bytes whose firmware header (when the image holds it) gives
@@ -452,7 +453,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "The firmware length in the burn file exceeds the Firmware Area !", 0x370001},
         RefusalRow{"FirmwareWithoutSectorSize", false, "f", 0x184000, [](FlashDialog& f) { f.dialog.ForgetSectorSize(); },
                    "The flash sector size is unknown, the Firmware Area can't be burned !"},
+        RefusalRow{"FirmwareLengthZero", false, "f", 0x184000, nullptr, "The firmware length in the burn file is 0 !", 0},
         RefusalRow{"CustomizedShort", false, "fc", 0x7FFFFF, nullptr, kTooShort},
+        RefusalRow{"PrivateBeyondTheFlash", false, "p", 0x500000, [](FlashDialog& f) { f.dialog.ShrinkFlash(0x400000); },
+                   "The selected area lies beyond the end of the flash !"},
         RefusalRow{"EntireLargerThanFlash", false, "entire", 0x800001, nullptr, "The burn file is larger than the flash !"},
         RefusalRow{"DumpNoFile", true, "entire", 0, nullptr, "Please select the dump file !"},
         RefusalRow{"DumpWithTheBurnFilePicked", true, "entire", 0x100, nullptr, "Please select the dump file !"},

@@ -14,11 +14,9 @@ std::string TooShort(const char* area, std::uint64_t needed) {
 // The firmware range as its header gives it: Header_len + Boot_Size in whole sectors.
 std::string PlanFirmware(std::span<const std::uint8_t> image, ULONG sectorSize, FlashRange& range) {
     if (sectorSize == 0) return "the flash sector size is unknown, the firmware area cannot be burned";
-    ULONG headerLen = 0, bootSize = 0;
-    if (!ReadBigEndian32(image, kHeaderLenOffset, headerLen) || !ReadBigEndian32(image, kBootSizeOffset, bootSize))
-        return TooShort("firmware", kBootSizeOffset + 4);
-    ULONG sum = headerLen + bootSize;
-    std::uint64_t rounded = (std::uint64_t{sum} + sectorSize - 1) / sectorSize * sectorSize;
+    FirmwareLength fw;
+    if (!ReadFirmwareLength(image, sectorSize, fw)) return TooShort("firmware", kBootSizeOffset + 4);
+    const std::uint64_t rounded = fw.rounded;
     // A header that gives nothing to write would still have the update flag set.
     if (rounded == 0) return "the image's firmware header gives a firmware length of 0";
     if (rounded > FlashAreaTable[kAreaFirmware].length) return "the firmware length in the image exceeds the firmware area";
