@@ -26,7 +26,7 @@ DWORD DeviceObject::Read(void* buffer, DWORD count, DWORD& done) {
     DWORD error = connection_->ReadReport(report, count);
     if (error != ERROR_SUCCESS) return error;
     done = static_cast<DWORD>(std::min<std::size_t>(report.size(), count));
-    std::memcpy(buffer, report.data(), done);
+    if (done) std::memcpy(buffer, report.data(), done);
     return ERROR_SUCCESS;
 }
 
@@ -99,7 +99,7 @@ BOOLEAN GetReport(HANDLE device, PVOID buffer, ULONG length, bool feature) {
                     : object->Connection().GetInputReport(bytes[0], length, answer);
     if (error != ERROR_SUCCESS) return Fail(error);
     std::size_t placed = std::min(answer.size(), capacity);
-    std::memcpy(bytes, answer.data(), placed);
+    if (placed) std::memcpy(bytes, answer.data(), placed);  // an empty answer has no data() to copy
     object->SetLastAnswerLength(static_cast<ULONG>(placed));
     return TRUE;
 }
@@ -214,6 +214,17 @@ BOOLEAN HidD_FlushQueue(HANDLE device) {
     auto object = hidlibrary::LookupDevice(device);
     if (!object) return FALSE;
     DWORD error = object->Connection().FlushQueue();
+    if (error != ERROR_SUCCESS) return hidlibrary::Fail(error);
+    return TRUE;
+}
+
+BOOLEAN HidExt_ClaimDevice(HANDLE device, HidExtClaim op, PULONG holderPid) {
+    if (holderPid) *holderPid = 0;
+    auto object = hidlibrary::LookupDevice(device);
+    if (!object) return FALSE;
+    std::uint32_t holder = 0;
+    DWORD error = object->Connection().Claim(static_cast<hidtransport::ClaimOp>(op), holder);
+    if (holderPid) *holderPid = holder;
     if (error != ERROR_SUCCESS) return hidlibrary::Fail(error);
     return TRUE;
 }

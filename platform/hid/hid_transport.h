@@ -24,6 +24,8 @@ struct InterfaceInfo {
 
 enum class StringKind { Manufacturer, Product, SerialNumber, Indexed };
 
+enum class ClaimOp { Take = 0, Release = 1, Query = 2 };
+
 class Connection {
 public:
     virtual ~Connection() = default;
@@ -41,6 +43,12 @@ public:
     virtual DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) = 0;
     virtual DWORD GetString(StringKind kind, ULONG index, std::u16string& text) = 0;
     virtual DWORD FlushQueue() = 0;
+    // Exclusive use of the device across connections and processes (HidExt_ClaimDevice):
+    // Take answers ERROR_SUCCESS (also when this connection holds it already) or
+    // ERROR_BUSY with the holder's process id (0 when unknown); Release frees this
+    // connection's claim; Query reports in holderPid another connection's claim (0: none).
+    // Closing the connection releases its claim.
+    virtual DWORD Claim(ClaimOp op, std::uint32_t& holderPid) = 0;
 };
 
 class Provider {

@@ -34,6 +34,16 @@ BOOLEAN HidD_FlushQueue(HANDLE device);
 // (a device may answer with fewer bytes than its report length). 0 for a bad handle.
 ULONG HidExt_GetLastAnswerLength(HANDLE device);
 
+// Our extension: exclusive use of a device across handles and processes, so that two
+// programs never interleave their frames. Take succeeds when the device is free or already
+// claimed through this handle (claims do not nest: one Release frees it); otherwise FALSE
+// with ERROR_BUSY and the holder's process id in *holderPid (0 when unknown). Release
+// frees a claim this handle holds (TRUE when it holds none). Query takes nothing: TRUE,
+// with the process id of a claim held through another handle, or 0 when none is.
+// A claim ends when its handle is closed or its process ends.
+enum class HidExtClaim : ULONG { Take = 0, Release = 1, Query = 2 };
+BOOLEAN HidExt_ClaimDevice(HANDLE device, HidExtClaim op, PULONG holderPid);
+
 // Input-report queue size of one handle: 2..512, 32 when opened. A number outside the
 // bounds fails with ERROR_INVALID_PARAMETER and leaves the size as it was.
 BOOLEAN HidD_GetNumInputBuffers(HANDLE device, PULONG numberBuffers);

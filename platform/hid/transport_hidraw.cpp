@@ -209,6 +209,7 @@ public:
 
     DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) override;
     DWORD FlushQueue() override;
+    DWORD Claim(hidtransport::ClaimOp op, std::uint32_t& holderPid) override;
 
     DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
         text.clear();
@@ -302,6 +303,8 @@ private:
     // Reads wait up to seconds for a report; they keep their own order without holding up
     // report requests (the kernel serialises reads of one open file itself).
     std::mutex read_;
+    std::mutex claim_;
+    bool claimed_ = false;  // under claim_
 };
 
 DWORD HidrawConnection::ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) {
@@ -326,6 +329,61 @@ DWORD HidrawConnection::ReadReport(std::vector<std::uint8_t>& report, ULONG maxL
         report = std::move(buffer);
         return ERROR_SUCCESS;
     }
+}
+
+// hidraw has no exclusive open, so a claim is an open-file-description lock on the node,
+// which every program of ours takes: a write lock on byte 0 is the claim itself, and a
+// write lock on byte 1 + pid names its holder, so that another process can learn the pid
+// (F_OFD_GETLK reports the conflicting lock's range, never an OFD lock's pid). Locks of
+// this connection's own description never conflict with it, and both vanish when the node
+// is closed or the process ends. Programs that take no lock are not stopped.
+DWORD HidrawConnection::Claim(hidtransport::ClaimOp op, std::uint32_t& holderPid) {
+    holderPid = 0;
+    auto lock = [&](short type, off_t start, off_t length, int command) {
+        struct flock entry {};
+        entry.l_type = type;
+        entry.l_whence = SEEK_SET;
+        entry.l_start = start;
+        entry.l_len = length;
+        int result = RetryOnEintr([&] { return ::fcntl(fd_.get(), command, &entry); });
+        return std::pair{result, entry};
+    };
+    auto otherHolder = [&](bool& held) -> DWORD {
+        auto [result, entry] = lock(F_WRLCK, 0, 1, F_OFD_GETLK);
+        if (result < 0) return Win32ErrorFromErrno(errno);
+        held = entry.l_type != F_UNLCK;
+        if (!held) return ERROR_SUCCESS;
+        auto [named, label] = lock(F_WRLCK, 1, 0, F_OFD_GETLK);
+        if (named == 0 && label.l_type != F_UNLCK && label.l_start >= 1)
+            holderPid = static_cast<std::uint32_t>(label.l_start - 1);
+        return ERROR_SUCCESS;
+    };
+    std::lock_guard guard(claim_);
+    bool held = false;
+    switch (op) {
+    case hidtransport::ClaimOp::Take: {
+        if (claimed_) return ERROR_SUCCESS;
+        auto [result, entry] = lock(F_WRLCK, 0, 1, F_OFD_SETLK);
+        if (result < 0) {
+            int err = errno;
+            if (err != EAGAIN && err != EACCES) return Win32ErrorFromErrno(err);
+            otherHolder(held);
+            return ERROR_BUSY;
+        }
+        claimed_ = true;
+        // The label is a courtesy: without it the claim still excludes, the holder shows as 0.
+        lock(F_WRLCK, 1 + static_cast<off_t>(::getpid()), 1, F_OFD_SETLK);
+        return ERROR_SUCCESS;
+    }
+    case hidtransport::ClaimOp::Release:
+        if (!claimed_) return ERROR_SUCCESS;
+        claimed_ = false;
+        lock(F_UNLCK, 0, 0, F_OFD_SETLK);  // the claim and the label together
+        return ERROR_SUCCESS;
+    case hidtransport::ClaimOp::Query:
+        return otherHolder(held);
+    }
+    return ERROR_INVALID_PARAMETER;
 }
 
 DWORD HidrawConnection::FlushQueue() {

@@ -343,6 +343,10 @@ public:
         std::lock_guard guard(lock_);
         return fd_.Get() < 0 ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
     }
+    DWORD Claim(hidtransport::ClaimOp, std::uint32_t& holderPid) override {
+        holderPid = 0;
+        return ERROR_NOT_SUPPORTED;  // PENDING: the simulator's claim messages
+    }
 
 private:
     static std::vector<std::uint8_t> Request(std::uint8_t id, ULONG length) {

@@ -4,6 +4,8 @@
 #include <map>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "platform/hid/hid_library.h"
 #include "platform/hid/hid_transport.h"
 #include "platform/hid/virtual_device.h"
@@ -17,6 +19,7 @@ struct Device {
     std::shared_ptr<DeviceHandler> handler;
     std::mutex transfer;             // one transfer at a time per device
     std::atomic<bool> present{true};  // false once withdrawn: an unplug
+    const void* claimedBy = nullptr;  // the connection holding the device; under `transfer`
 };
 
 struct Registry {
@@ -32,6 +35,10 @@ Registry& TheRegistry() {
 class VirtualConnection final : public hidtransport::Connection {
 public:
     explicit VirtualConnection(std::shared_ptr<Device> device) : device_(std::move(device)) {}
+    ~VirtualConnection() override {
+        std::lock_guard guard(device_->transfer);
+        if (device_->claimedBy == this) device_->claimedBy = nullptr;
+    }
 
     DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) override {
         if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
@@ -66,12 +73,38 @@ public:
         return LookupString(device_->info, kind, index, text);
     }
     DWORD FlushQueue() override { return device_->present ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED; }
+    // Every connection lives in this process, so a holder is always this process.
+    DWORD Claim(hidtransport::ClaimOp op, std::uint32_t& holderPid) override {
+        std::lock_guard guard(device_->transfer);
+        holderPid = 0;
+        const bool other = device_->claimedBy != nullptr && device_->claimedBy != this;
+        switch (op) {
+        case hidtransport::ClaimOp::Take:
+            if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+            if (other) {
+                holderPid = static_cast<std::uint32_t>(::getpid());
+                return ERROR_BUSY;
+            }
+            device_->claimedBy = this;
+            return ERROR_SUCCESS;
+        case hidtransport::ClaimOp::Release:
+            if (device_->claimedBy == this) device_->claimedBy = nullptr;
+            return ERROR_SUCCESS;
+        case hidtransport::ClaimOp::Query:
+            if (other) holderPid = static_cast<std::uint32_t>(::getpid());
+            return ERROR_SUCCESS;
+        }
+        return ERROR_INVALID_PARAMETER;
+    }
 
 private:
+    // A transfer through a connection other than the claim's holder is refused, so a
+    // claimed device never sees another connection's frames between its holder's.
     template <class F>
     DWORD Call(F&& transfer) {
         std::lock_guard guard(device_->transfer);
         if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
+        if (device_->claimedBy != nullptr && device_->claimedBy != this) return ERROR_BUSY;
         return transfer();
     }
 
