@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Descriptors, GoldenDescriptor, ::testing::ValuesIn(Gold
                          [](const ::testing::TestParamInfo<std::string>& param) { return param.param; });
 
 TEST(FuzzCorpus, EverySeedIsRefusedOrKeepsTheInvariants) {
-    const std::filesystem::path dir = std::filesystem::path(UVC_SOURCE_DIR) / "fuzz" / "corpus";
+    const std::filesystem::path dir = std::filesystem::path(UVC_SOURCE_DIR) / "fuzz" / "corpus" / "descriptor_parser";
     std::size_t seeds = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
