@@ -1,7 +1,9 @@
 #include "protocol/command_protocol.h"
 
 #include <cstring>
+#include <utility>
 
+#include "platform/win/win_error.h"
 #include "ui/services/control_ids.h"
 
 namespace ids = ui::ids;
@@ -10,12 +12,60 @@ void CommandProtocol::TraceFailedRow(int row) {
     windows.Trace(ui::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
 }
 
+bool CommandProtocol::ClaimDevice(ui::BoxOwner owner) {
+    std::lock_guard guard(claimLock);
+    if (claimCount > 0) {
+        ++claimCount;
+        return true;
+    }
+    ULONG holder = 0;
+    if (HidExt_ClaimDevice(device.handle, HidExtClaim::Take, &holder)) {
+        claimCount = 1;
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_BUSY) {
+        windows.MessageBox(owner, holder ? ui::Format("device busy: held by process %lu", static_cast<unsigned long>(holder))
+                                         : std::string("device busy: held by another process"),
+                           "Error", ui::Icon::Error);
+    } else if (DeviceOpen != 0) {
+        windows.Trace(ui::Format("Unknown error: Couldn't claim the device (error %lu)\n", static_cast<unsigned long>(error)));
+    }
+    return false;
+}
+
+void CommandProtocol::ReleaseDevice() {
+    std::lock_guard guard(claimLock);
+    if (claimCount == 0) return;
+    if (--claimCount == 0) HidExt_ClaimDevice(device.handle, HidExtClaim::Release, nullptr);
+}
+
+bool CommandProtocol::HoldsDevice() const {
+    std::lock_guard guard(claimLock);
+    return claimCount > 0;
+}
+
+CommandProtocol::TransferGuard::TransferGuard(CommandProtocol& protocol, ui::BoxOwner owner)
+    : protocol_(&protocol), lock_(protocol.transferLock), claimed_(protocol.ClaimDevice(owner)) {}
+
+CommandProtocol::TransferGuard::TransferGuard(TransferGuard&& other) noexcept
+    : protocol_(other.protocol_), lock_(std::move(other.lock_)), claimed_(std::exchange(other.claimed_, false)) {}
+
+CommandProtocol::TransferGuard::~TransferGuard() {
+    if (claimed_) protocol_->ReleaseDevice();
+}
+
+bool CommandProtocol::Transfer(HidCallCode code, HidCall& call) {
+    if (!HoldsDevice()) return false;
+    HidCallResult result{};
+    return ExecuteHidCall(code, call, result) == 1 && result.errorFlag == 0;
+}
+
 bool CommandProtocol::SendRow(int row, std::uint8_t* buffer) {
     HidCall call;
-    HidCallResult result{};
     if (buffer != nullptr) {
         PrepareHidCall(call, ReportTable[row], buffer);
-        if (ExecuteHidCall(HidCallSetOutputReport, call, result) == 1 && result.errorFlag == 0) return true;
+        if (Transfer(HidCallSetOutputReport, call)) return true;
     }
     TraceFailedRow(row);
     return false;
@@ -25,9 +75,8 @@ bool CommandProtocol::FetchRowQuietly(int row) {
     if (!device.inputReport) return false;
     std::memset(device.inputReport.get(), 0, device.caps.InputReportByteLength);
     HidCall call;
-    HidCallResult result{};
     PrepareHidCall(call, ReportTable[row], nullptr);
-    return ExecuteHidCall(HidCallGetInputReport, call, result) == 1 && result.errorFlag == 0;
+    return Transfer(HidCallGetInputReport, call);
 }
 
 bool CommandProtocol::FetchRow(int row) {
@@ -91,9 +140,8 @@ int CommandProtocol::IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t
     ReportSelector row = ReportTable[sendRow];
     row.length = (row.length + count + (write ? 0u : 1u)) & 0xFFu;
     HidCall call;
-    HidCallResult result{};
     PrepareHidCall(call, row, frame);
-    if (ExecuteHidCall(HidCallSetOutputReport, call, result) != 1 || result.errorFlag != 0) {
+    if (!Transfer(HidCallSetOutputReport, call)) {
         TraceFailedRow(sendRow);
         return 0;
     }

@@ -46,15 +46,42 @@ public:
     ULONG FlashSectorSize() const { return flashSectorSize; }
     ULONG FlashTotalSize() const { return flashTotalSize; }
 
+    // The device claim: while held, no other program's (or other handle's) frames reach the
+    // device. Counted, so a run that claims the device for its whole length (a burn, a dump,
+    // a command-line process) and the commands inside it share one claim. A refused claim
+    // shows "device busy: held by process N" with the given owner and answers false.
+    bool ClaimDevice(ui::BoxOwner owner = ui::BoxOwner::Dialog);
+    void ReleaseDevice();
+    bool HoldsDevice() const;
+
+    // Holds the transfer lock and the device claim together (see LockTransfers).
+    class TransferGuard {
+    public:
+        TransferGuard(CommandProtocol& protocol, ui::BoxOwner owner);
+        ~TransferGuard();
+        TransferGuard(TransferGuard&& other) noexcept;
+        TransferGuard& operator=(TransferGuard&&) = delete;
+        // False when the device was busy: every transfer under this guard then fails.
+        explicit operator bool() const { return claimed_; }
+
+    private:
+        CommandProtocol* protocol_;
+        std::unique_lock<std::recursive_mutex> lock_;
+        bool claimed_ = false;
+    };
+
 protected:
-    // Holds off every other command's transfers; a multi-report sequence (a burst) holds it
-    // throughout. Recursive, so a command may call another.
-    std::unique_lock<std::recursive_mutex> LockTransfers() { return std::unique_lock(transferLock); }
+    // Holds off every other command's transfers, in this process and (by the device claim)
+    // in every other; a multi-report sequence (a burst) holds it throughout. Recursive, so
+    // a command may call another. A transfer without the claim is never sent.
+    TransferGuard LockTransfers(ui::BoxOwner owner = ui::BoxOwner::Dialog) { return TransferGuard(*this, owner); }
 
     // One step: an output row sent from `buffer`, or an input row fetched into the
     // device's input report (cleared first, so a short answer leaves no stale bytes).
     // A failed step traces its line and answers false.
     bool SendRow(int row, std::uint8_t* buffer);
+    // Every report goes through here: refused (false) unless this process holds the claim.
+    bool Transfer(HidCallCode code, HidCall& call);
     bool FetchRow(int row);
     bool FetchRowQuietly(int row);  // as FetchRow, without the trace line
     void TraceFailedRow(int row);
@@ -81,4 +108,6 @@ private:
     bool MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t> image, ULONG offset, ULONG done);
 
     std::recursive_mutex transferLock;
+    mutable std::mutex claimLock;
+    int claimCount = 0;  // under claimLock: holders of the device claim in this process
 };

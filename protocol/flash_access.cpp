@@ -132,9 +132,8 @@ bool CommandProtocol::MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t
     if (op == AP_FLASH_WRITE) {
         std::memcpy(data + kFlashDataOffset, image.data() + at, chunk);
         HidCall call;
-        HidCallResult result{};
         PrepareHidCall(call, ReportTable[REPORT_FLASH_WRITE], data);
-        if (ExecuteHidCall(HidCallSetOutputReport, call, result) == 1 && result.errorFlag == 0) return true;
+        if (Transfer(HidCallSetOutputReport, call)) return true;
         windows.Trace(kBurstWriteFailed);
         return false;
     }

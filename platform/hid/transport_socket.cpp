@@ -345,7 +345,7 @@ public:
     }
     DWORD Claim(hidtransport::ClaimOp, std::uint32_t& holderPid) override {
         holderPid = 0;
-        return ERROR_NOT_SUPPORTED;  // PENDING: the simulator's claim messages
+        return ERROR_SUCCESS;  // PENDING: the simulator's claim messages (until then: no exclusion)
     }
 
 private:
