@@ -47,18 +47,22 @@ void FlashProgrammer::EndRun() {
 
 void FlashProgrammer::StartWorker(std::thread& worker, void (*proc)(FlashProgrammer*)) {
     if (worker.joinable()) worker.join();  // it has passed its end step: IsRunning() was false
+    // The run holds the device from its set-up to its last chunk; the end step releases it.
+    if (!ClaimDevice()) return;
     BeginRun();
     running.store(true, std::memory_order_release);
     try {
         worker = std::thread(proc, this);
     } catch (const std::system_error&) {
         windows.Trace("Unknown error: Couldn't execute CreateThread function\n");
+        ReleaseDevice();
         EndRun();
         running.store(false, std::memory_order_release);
     }
 }
 
 void FlashProgrammer::EndWorker(int startButton) {
+    ReleaseDevice();
     ReleaseFlashFile();
     windows.FlushProgress();
     windows.SetControlText(ids::kStatusText, "Status: Wait");
