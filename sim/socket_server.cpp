@@ -1,24 +1,37 @@
 #include "sim/socket_server.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 namespace sim {
 namespace {
 
-using simsocket::IoStatus;
 using simsocket::MessageType;
+
+constexpr std::uint64_t kListenId = 1;
+constexpr std::uint64_t kWakeId = 2;
+constexpr std::size_t kAcceptsPerWake = 64;   // then the other connections get their turn
+constexpr std::size_t kReadsPerWake = 8;      // pieces of one message read before the others
+constexpr std::size_t kMinBodyStep = 4096;
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
            std::uint32_t{bytes[at + 3]} << 24;
+}
+
+void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 bool MakeAddress(const std::string& path, sockaddr_un& address) {
@@ -44,10 +57,142 @@ bool LiveSocketAt(const std::string& path, const sockaddr_un& address) {
     return false;
 }
 
+// Connections the descriptor limit allows, keeping a reserve for everything else.
+std::size_t ConnectionsFromDescriptors() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxConnectionsCap;
+    const auto descriptors = static_cast<std::size_t>(limit.rlim_cur);
+    const std::size_t usable = descriptors > 128 ? descriptors - 64 : descriptors / 2;
+    return std::clamp<std::size_t>(usable, 8, kMaxConnectionsCap);
+}
+
 }  // namespace
 
+// ---- FrameReader
+
+std::span<std::uint8_t> FrameReader::Space() {
+    if (headerBytes_ < simsocket::kHeaderBytes)
+        return {headerRaw_ + headerBytes_, simsocket::kHeaderBytes - headerBytes_};
+    const std::size_t remaining = header_.length - bodyBytes_;
+    if (remaining == 0) return {};
+    // At most double what has arrived, so memory follows the bytes a peer really sent.
+    const std::size_t step = std::min(remaining, std::clamp(bodyBytes_, kMinBodyStep, kBodyWindow));
+    if (body_.size() < bodyBytes_ + step) body_.resize(bodyBytes_ + step);
+    return {body_.data() + bodyBytes_, step};
+}
+
+bool FrameReader::Commit(std::size_t count) {
+    if (headerBytes_ < simsocket::kHeaderBytes) {
+        headerBytes_ = std::min(simsocket::kHeaderBytes, headerBytes_ + count);
+        return headerBytes_ < simsocket::kHeaderBytes || simsocket::DecodeHeader(headerRaw_, header_);
+    }
+    bodyBytes_ = std::min<std::size_t>(header_.length, bodyBytes_ + count);
+    return true;
+}
+
+simsocket::Message FrameReader::Take() {
+    simsocket::Message message;
+    message.type = header_.type;
+    message.number = header_.number;
+    body_.resize(bodyBytes_);
+    message.payload = std::move(body_);
+    *this = FrameReader();
+    return message;
+}
+
+// ---- RequestServer
+
+RequestServer::RequestServer(std::shared_ptr<vhid::DeviceHandler> handler, const vhid::DeviceInfo& info)
+    : handler_(std::move(handler)), info_(simsocket::EncodeInfo(info)) {}
+
+bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsocket::Message& request,
+                          std::vector<std::uint8_t>& reply) {
+    const std::vector<std::uint8_t>& body = request.payload;
+    reply.clear();
+    if (request.type == MessageType::Info) {
+        if (!body.empty()) return false;
+        PutLe32(reply, ERROR_SUCCESS);
+        reply.insert(reply.end(), info_.begin(), info_.end());
+        return true;
+    }
+    if (request.type == MessageType::Claim) {
+        if (body.size() != 1) return false;
+        std::lock_guard guard(transfer_);
+        DWORD status = ERROR_SUCCESS;
+        std::uint32_t holderPid = 0;
+        if (!ServeClaim(client, pid, body[0], status, holderPid)) return false;
+        PutLe32(reply, status);
+        PutLe32(reply, holderPid);
+        return true;
+    }
+    const bool input = request.type == MessageType::GetInput || request.type == MessageType::GetFeature;
+    const bool output = request.type == MessageType::SetOutput || request.type == MessageType::SetFeature ||
+                        request.type == MessageType::Write;
+    if (!input && !output && request.type != MessageType::Read) return false;  // a reply, say
+    if ((input && body.size() != 5) || (request.type == MessageType::Read && body.size() != 4)) return false;
+
+    std::lock_guard guard(transfer_);
+    DWORD status = ERROR_SUCCESS;
+    std::vector<std::uint8_t> data;
+    const auto holder = Holder();
+    if (holder && *holder != client) {
+        status = ERROR_BUSY;  // another program's frames must not land between the holder's
+    } else {
+        switch (request.type) {
+        case MessageType::SetOutput: status = handler_->OnOutputReport(body); break;
+        case MessageType::SetFeature: status = handler_->OnSetFeature(body); break;
+        case MessageType::Write: status = handler_->OnWrite(body); break;
+        case MessageType::GetInput: status = handler_->OnInputRequest(body[0], Le32(body, 1), data); break;
+        case MessageType::GetFeature: status = handler_->OnGetFeature(body[0], Le32(body, 1), data); break;
+        default: status = handler_->OnRead(data, Le32(body, 0)); break;
+        }
+    }
+    if (data.size() > simsocket::kMaxPayload - 4) data.resize(simsocket::kMaxPayload - 4);
+    PutLe32(reply, status);
+    reply.insert(reply.end(), data.begin(), data.end());
+    return true;
+}
+
+bool RequestServer::ServeClaim(std::uint64_t client, std::uint32_t pid, std::uint8_t op, DWORD& status,
+                               std::uint32_t& holderPid) {
+    std::lock_guard guard(claim_);
+    const bool other = holder_ && *holder_ != client;
+    status = ERROR_SUCCESS;
+    switch (op) {
+    case 0:  // take
+        if (other) {
+            status = ERROR_BUSY;
+            holderPid = holderPid_;
+        } else {
+            holder_ = client;
+            holderPid_ = pid;
+        }
+        return true;
+    case 1:  // release: only the holder's own
+        if (holder_ == client) holder_.reset();
+        return true;
+    case 2:  // query
+        if (other) holderPid = holderPid_;
+        return true;
+    default: return false;
+    }
+}
+
+void RequestServer::Disconnected(std::uint64_t client) {
+    std::lock_guard guard(claim_);
+    if (holder_ == client) holder_.reset();
+}
+
+std::optional<std::uint64_t> RequestServer::Holder() const {
+    std::lock_guard guard(claim_);
+    return holder_;
+}
+
+// ---- SocketServer
+
 std::unique_ptr<SocketServer> SocketServer::Start(std::shared_ptr<vhid::DeviceHandler> handler, vhid::DeviceInfo info,
-                                                  const std::string& socketPath, std::string& error) {
+                                                  const std::string& socketPath, std::string& error,
+                                                  ServerLimits limits) {
     sockaddr_un address;
     if (!MakeAddress(socketPath, address)) {
         error = "socket path too long or empty";
@@ -63,141 +208,340 @@ std::unique_ptr<SocketServer> SocketServer::Start(std::shared_ptr<vhid::DeviceHa
         return nullptr;
     }
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || chmod(socketPath.c_str(), 0600) != 0 ||
-        listen(fd, 8) != 0) {
+        listen(fd, SOMAXCONN) != 0) {
         error = "cannot listen at " + socketPath + ": " + std::strerror(errno);
         close(fd);
         return nullptr;
     }
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
-        close(fd);
-        unlink(socketPath.c_str());
-        return nullptr;
-    }
-    std::unique_ptr<SocketServer> server(
-        new SocketServer(std::move(handler), std::move(info), socketPath, fd, wake[0], wake[1]));
-    server->acceptor_ = std::thread([s = server.get()] { s->AcceptLoop(); });
+    std::unique_ptr<SocketServer> server(new SocketServer(std::move(handler), info, socketPath, limits));
+    if (!server->Open(fd, error)) return nullptr;  // its destructor closes and unlinks
+    server->loop_ = std::thread([s = server.get()] { s->Loop(); });
+    server->worker_ = std::thread([s = server.get()] { s->Work(); });
     return server;
 }
 
-SocketServer::SocketServer(std::shared_ptr<vhid::DeviceHandler> handler, vhid::DeviceInfo info, std::string path,
-                           int listenFd, int wakeRead, int wakeWrite)
-    : handler_(std::move(handler)), info_(std::move(info)), path_(std::move(path)), listenFd_(listenFd),
-      wakeRead_(wakeRead), wakeWrite_(wakeWrite) {}
+SocketServer::SocketServer(std::shared_ptr<vhid::DeviceHandler> handler, const vhid::DeviceInfo& info,
+                           std::string path, ServerLimits limits)
+    : requests_(std::move(handler), info), path_(std::move(path)), limits_(limits) {
+    if (limits_.maxConnections == 0) limits_.maxConnections = ConnectionsFromDescriptors();
+    limits_.stallTimeoutMs = std::max(limits_.stallTimeoutMs, 1);
+}
+
+bool SocketServer::Open(int listenFd, std::string& error) {
+    listenFd_ = listenFd;
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    spareFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    epoll_event listen{EPOLLIN, {.u64 = kListenId}};
+    epoll_event wake{EPOLLIN, {.u64 = kWakeId}};
+    if (epollFd_ < 0 || wakeFd_ < 0 || epoll_ctl(epollFd_, EPOLL_CTL_ADD, listenFd_, &listen) != 0 ||
+        epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) {
+        error = std::string("cannot serve: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
 SocketServer::~SocketServer() { Stop(); }
 
 void SocketServer::Stop() {
     if (stopped_.exchange(true)) return;
-    const std::uint8_t byte = 1;
-    [[maybe_unused]] ssize_t written = write(wakeWrite_, &byte, 1);
-    if (acceptor_.joinable()) acceptor_.join();
     {
-        std::lock_guard guard(clientsLock_);
-        for (Client& client : clients_)
-            if (client.thread.joinable()) client.thread.join();
-        clients_.clear();
+        std::lock_guard guard(queueLock_);
+        stopping_ = true;
     }
-    close(listenFd_);
+    queueWake_.notify_all();
+    if (wakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+    }
+    if (loop_.joinable()) loop_.join();
+    if (worker_.joinable()) worker_.join();
+    for (auto& [id, connection] : connections_) close(connection->fd);
+    connections_.clear();
+    connectionCount_ = 0;
+    for (int fd : {listenFd_, epollFd_, wakeFd_, spareFd_})
+        if (fd >= 0) close(fd);
+    listenFd_ = epollFd_ = wakeFd_ = spareFd_ = -1;
     unlink(path_.c_str());
-    close(wakeRead_);
-    close(wakeWrite_);
 }
 
-void SocketServer::ReapFinished() {
-    std::lock_guard guard(clientsLock_);
-    for (auto it = clients_.begin(); it != clients_.end();) {
-        if (it->finished) {
-            it->thread.join();
-            it = clients_.erase(it);
-        } else {
-            ++it;
+void SocketServer::Loop() {
+    const int sweepMs = std::clamp(limits_.stallTimeoutMs / 4, 10, 250);
+    auto nextSweep = Clock::now() + std::chrono::milliseconds(sweepMs);
+    epoll_event events[64];
+    for (;;) {
+        int timeout = -1;
+        if (!connections_.empty()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextSweep - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, sweepMs));
+        }
+        const int n = epoll_wait(epollFd_, events, 64, timeout);
+        if (n < 0 && errno != EINTR) return;
+        for (int i = 0; i < n; ++i) {
+            const std::uint64_t id = events[i].data.u64;
+            const std::uint32_t got = events[i].events;
+            if (id == kWakeId) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] ssize_t drained = read(wakeFd_, &count, sizeof count);
+                if (stopped_) return;
+                OnDone();
+                continue;
+            }
+            if (id == kListenId) {
+                Accept();
+                continue;
+            }
+            auto it = connections_.find(id);
+            if (it == connections_.end()) continue;  // closed by an earlier event of this batch
+            Connection& connection = *it->second;
+            if (got & EPOLLERR) {
+                Close(id);
+            } else if (connection.phase == Phase::Sending) {
+                if (got & EPOLLHUP)
+                    Close(id);
+                else if (got & EPOLLOUT)
+                    OnWritable(connection);
+            } else if (connection.phase == Phase::Serving) {
+                if (got & EPOLLHUP) Close(id);  // its reply has nobody to go to
+            } else if (got & (EPOLLIN | EPOLLHUP | EPOLLRDHUP)) {
+                OnReadable(connection);
+            }
+        }
+        if (Clock::now() >= nextSweep) {
+            Sweep();
+            nextSweep = Clock::now() + std::chrono::milliseconds(sweepMs);
         }
     }
 }
 
-void SocketServer::AcceptLoop() {
-    for (;;) {
-        // Waits for a connection (the listening socket turns readable) or for Stop.
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        int n = poll(fds, 2, -1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || (fds[1].revents & POLLIN)) return;
+void SocketServer::Accept() {
+    for (std::size_t i = 0; i < kAcceptsPerWake; ++i) {
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            // Out of descriptors, say: back off instead of spinning, still waking for Stop.
-            if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
-                pollfd wake{wakeRead_, POLLIN, 0};
-                if (poll(&wake, 1, 100) > 0) return;
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if ((errno == EMFILE || errno == ENFILE) && spareFd_ >= 0) {
+                // Out of descriptors: take the connection with the spare one and close it,
+                // so its client learns at once instead of waiting in the backlog.
+                close(spareFd_);
+                int refused = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (refused >= 0) close(refused);
+                spareFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+                continue;
             }
-            continue;
+            return;  // EAGAIN: none waiting (or nothing to be done before the next wake)
         }
-        ReapFinished();
-        std::lock_guard guard(clientsLock_);
-        if (clients_.size() >= kMaxClientConnections) {
+        if (connections_.size() >= limits_.maxConnections && !MakeRoom()) {
             close(fd);
             continue;
         }
-        Client& client = clients_.emplace_back();
-        client.fd = fd;
-        client.thread = std::thread([this, &client] { Serve(client); });
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->id = nextId_++;
+        connection->since = Clock::now();
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 && credentials.pid > 0)
+            connection->pid = static_cast<std::uint32_t>(credentials.pid);
+        epoll_event watch{EPOLLIN | EPOLLRDHUP, {.u64 = connection->id}};
+        if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &watch) != 0) {
+            close(fd);
+            continue;
+        }
+        connections_.emplace(connection->id, std::move(connection));
+        connectionCount_ = connections_.size();
     }
 }
 
-void SocketServer::Serve(Client& client) {
-    std::vector<std::uint8_t> reply;
-    for (;;) {
-        simsocket::Message request;
-        IoStatus got = simsocket::ReceiveMessage(client.fd, request, -1, simsocket::kReplyTimeoutMs, wakeRead_);
-        if (got != IoStatus::Ok) break;
-        if (!Dispatch(request, reply)) break;
-        if (simsocket::SendMessage(client.fd, MessageType::Reply, reply, simsocket::kReplyTimeoutMs) != IoStatus::Ok)
-            break;
+// Closes one connection to make room for a new one: the partial message longest in
+// transit, else the connection idle longest. Never the claim's holder, never one with a
+// request in service or a reply on its way.
+bool SocketServer::MakeRoom() {
+    const auto holder = requests_.Holder();
+    const Connection* victim = nullptr;
+    for (const auto& [id, connection] : connections_) {
+        if (id == holder || connection->phase == Phase::Serving || connection->phase == Phase::Sending) continue;
+        const bool better = victim == nullptr ||
+                            (connection->phase == Phase::Receiving && victim->phase == Phase::Idle) ||
+                            (connection->phase == victim->phase && connection->since < victim->since);
+        if (better) victim = connection.get();
     }
-    close(client.fd);
-    client.finished = true;
-}
-
-bool SocketServer::Dispatch(const simsocket::Message& request, std::vector<std::uint8_t>& reply) {
-    const std::vector<std::uint8_t>& body = request.payload;
-    DWORD status = ERROR_SUCCESS;
-    std::vector<std::uint8_t> data;
-    switch (request.type) {
-    case MessageType::Info:
-        if (!body.empty()) return false;
-        data = simsocket::EncodeInfo(info_);
-        break;
-    case MessageType::SetOutput:
-    case MessageType::SetFeature:
-    case MessageType::Write: {
-        std::lock_guard guard(transfer_);
-        status = request.type == MessageType::SetOutput    ? handler_->OnOutputReport(body)
-                 : request.type == MessageType::SetFeature ? handler_->OnSetFeature(body)
-                                                           : handler_->OnWrite(body);
-        break;
-    }
-    case MessageType::GetInput:
-    case MessageType::GetFeature: {
-        if (body.size() != 5) return false;
-        std::lock_guard guard(transfer_);
-        status = request.type == MessageType::GetInput ? handler_->OnInputRequest(body[0], Le32(body, 1), data)
-                                                       : handler_->OnGetFeature(body[0], Le32(body, 1), data);
-        break;
-    }
-    case MessageType::Read: {
-        if (body.size() != 4) return false;
-        std::lock_guard guard(transfer_);
-        status = handler_->OnRead(data, Le32(body, 0));
-        break;
-    }
-    default: return false;  // a reply, or a type this end does not serve
-    }
-    if (data.size() > simsocket::kMaxPayload - 4) data.resize(simsocket::kMaxPayload - 4);
-    reply.clear();
-    for (int i = 0; i < 4; ++i) reply.push_back(static_cast<std::uint8_t>(status >> (8 * i)));
-    reply.insert(reply.end(), data.begin(), data.end());
+    if (victim == nullptr) return false;
+    Close(victim->id);
     return true;
+}
+
+void SocketServer::OnReadable(Connection& connection) {
+    const std::uint64_t id = connection.id;
+    for (std::size_t round = 0; round < kReadsPerWake; ++round) {
+        const std::size_t before = connection.reader.BodyBytes();
+        std::span<std::uint8_t> space = connection.reader.Space();
+        // The bodies in transit share a budget: the longest in transit gives way.
+        while (connection.reader.Started() && partialBytes_ + space.size() > limits_.partialBytesBudget) {
+            const Connection* oldest = nullptr;
+            for (const auto& [otherId, other] : connections_)
+                if (other->phase == Phase::Receiving && (oldest == nullptr || other->since < oldest->since))
+                    oldest = other.get();
+            if (oldest == nullptr || oldest == &connection) {
+                Close(id);
+                return;
+            }
+            Close(oldest->id);
+        }
+        const ssize_t n = recv(connection.fd, space.data(), space.size(), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n <= 0) {
+            Close(id);  // the peer left (or broke) between or inside messages
+            return;
+        }
+        if (!connection.reader.Started()) SetPhase(connection, Phase::Receiving);
+        if (!connection.reader.Commit(static_cast<std::size_t>(n))) {
+            Close(id);
+            return;
+        }
+        partialBytes_ += connection.reader.BodyBytes() - before;
+        if (connection.reader.Complete()) {
+            partialBytes_ -= connection.reader.BodyBytes();
+            OnMessage(connection);
+            return;
+        }
+    }
+}
+
+void SocketServer::OnMessage(Connection& connection) {
+    Job job{connection.id, connection.pid, connection.reader.Take()};
+    if (job.request.type == MessageType::Info) {
+        // Answered here, not behind a slow transfer: enumeration must go on.
+        std::vector<std::uint8_t> reply;
+        if (!requests_.Serve(job.client, job.pid, job.request, reply)) {
+            Close(job.client);
+            return;
+        }
+        Reply(connection, simsocket::EncodeMessage(MessageType::Reply, job.request.number, reply));
+        return;
+    }
+    SetPhase(connection, Phase::Serving);
+    Watch(connection, 0);  // its next message waits for this reply; a hang-up still shows
+    {
+        std::lock_guard guard(queueLock_);
+        jobs_.push_back(std::move(job));
+    }
+    queueWake_.notify_one();
+}
+
+void SocketServer::Work() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock guard(queueLock_);
+            queueWake_.wait(guard, [&] { return stopping_ || !jobs_.empty(); });
+            if (stopping_) return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        Done done;
+        done.client = job.client;
+        std::vector<std::uint8_t> reply;
+        try {
+            done.keep = requests_.Serve(job.client, job.pid, job.request, reply);
+            if (done.keep) done.frame = simsocket::EncodeMessage(MessageType::Reply, job.request.number, reply);
+        } catch (const std::exception&) {
+            done.keep = false;  // out of memory, say: that request's connection goes
+        }
+        {
+            std::lock_guard guard(queueLock_);
+            done_.push_back(std::move(done));
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+    }
+}
+
+void SocketServer::OnDone() {
+    std::deque<Done> finished;
+    {
+        std::lock_guard guard(queueLock_);
+        finished.swap(done_);
+    }
+    for (Done& done : finished) {
+        auto it = connections_.find(done.client);
+        if (it == connections_.end()) {
+            // Gone while served: a claim it took then is no one's.
+            requests_.Disconnected(done.client);
+            continue;
+        }
+        if (!done.keep)
+            Close(done.client);
+        else
+            Reply(*it->second, std::move(done.frame));
+    }
+}
+
+void SocketServer::Reply(Connection& connection, std::vector<std::uint8_t> frame) {
+    connection.out = std::move(frame);
+    connection.sent = 0;
+    SetPhase(connection, Phase::Sending);
+    OnWritable(connection);
+}
+
+void SocketServer::OnWritable(Connection& connection) {
+    while (connection.sent < connection.out.size()) {
+        const ssize_t n = send(connection.fd, connection.out.data() + connection.sent,
+                               connection.out.size() - connection.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            connection.sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            Watch(connection, EPOLLOUT);
+            return;
+        }
+        Close(connection.id);
+        return;
+    }
+    connection.out = {};
+    SetPhase(connection, Phase::Idle);
+    Watch(connection, EPOLLIN | EPOLLRDHUP);
+}
+
+void SocketServer::Watch(Connection& connection, std::uint32_t events) {
+    epoll_event watch{events, {.u64 = connection.id}};
+    epoll_ctl(epollFd_, EPOLL_CTL_MOD, connection.fd, &watch);
+}
+
+void SocketServer::SetPhase(Connection& connection, Phase phase) {
+    connection.phase = phase;
+    connection.since = Clock::now();
+}
+
+void SocketServer::Close(std::uint64_t id) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return;
+    Connection& connection = *it->second;
+    if (connection.phase == Phase::Receiving) partialBytes_ -= connection.reader.BodyBytes();
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection.fd, nullptr);
+    close(connection.fd);
+    {
+        // A request still waiting for the worker is dropped; one in service is answered
+        // into the void, and OnDone releases a claim it took.
+        std::lock_guard guard(queueLock_);
+        std::erase_if(jobs_, [&](const Job& job) { return job.client == id; });
+    }
+    requests_.Disconnected(id);
+    connections_.erase(it);
+    connectionCount_ = connections_.size();
+}
+
+// Closes the connections stalled inside a message or a reply.
+void SocketServer::Sweep() {
+    const auto limit = Clock::now() - std::chrono::milliseconds(limits_.stallTimeoutMs);
+    std::vector<std::uint64_t> stalled;
+    for (const auto& [id, connection] : connections_)
+        if ((connection->phase == Phase::Receiving || connection->phase == Phase::Sending) && connection->since <= limit)
+            stalled.push_back(id);
+    for (std::uint64_t id : stalled) Close(id);
 }
 
 }  // namespace sim

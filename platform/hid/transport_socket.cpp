@@ -107,7 +107,7 @@ private:
 };
 
 bool IsKnownType(std::uint8_t type) {
-    return (type >= static_cast<std::uint8_t>(MessageType::Info) && type <= static_cast<std::uint8_t>(MessageType::Read)) ||
+    return (type >= static_cast<std::uint8_t>(MessageType::Info) && type <= static_cast<std::uint8_t>(MessageType::Claim)) ||
            type == static_cast<std::uint8_t>(MessageType::Reply);
 }
 
@@ -129,13 +129,30 @@ void SetClientTimeouts(int replyMs, int probeMs) {
     probeTimeoutMs = probeMs;
 }
 
-IoStatus SendMessage(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs) {
-    if (payload.size() > kMaxPayload) return IoStatus::Malformed;
+bool DecodeHeader(std::span<const std::uint8_t, kHeaderBytes> bytes, Header& header) {
+    const std::uint32_t length = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                                 std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    if (length > kMaxPayload || !IsKnownType(bytes[4])) return false;
+    header.length = length;
+    header.type = static_cast<MessageType>(bytes[4]);
+    header.number = std::uint32_t{bytes[5]} | std::uint32_t{bytes[6]} << 8 | std::uint32_t{bytes[7]} << 16;
+    return true;
+}
+
+std::vector<std::uint8_t> EncodeMessage(MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload) {
     std::vector<std::uint8_t> frame;
     frame.reserve(kHeaderBytes + payload.size());
     PutLe(frame, static_cast<std::uint32_t>(payload.size()), 4);
-    frame.insert(frame.end(), {static_cast<std::uint8_t>(type), 0, 0, 0});
+    frame.push_back(static_cast<std::uint8_t>(type));
+    PutLe(frame, number & kRequestNumberMask, 3);
     frame.insert(frame.end(), payload.begin(), payload.end());
+    return frame;
+}
+
+IoStatus SendMessage(int fd, MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload,
+                     int timeoutMs) {
+    if (payload.size() > kMaxPayload) return IoStatus::Malformed;
+    const std::vector<std::uint8_t> frame = EncodeMessage(type, number, payload);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t done = 0;
     while (done < frame.size()) {
@@ -156,16 +173,15 @@ IoStatus ReceiveMessage(int fd, Message& message, int firstByteTimeoutMs, int re
     IoStatus waited = Wait(fd, POLLIN, firstByteTimeoutMs, wakeFd);
     if (waited != IoStatus::Ok) return waited;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(restTimeoutMs);
-    std::uint8_t header[kHeaderBytes];
-    if (IoStatus status = ReadExactly(fd, header, kHeaderBytes, deadline, wakeFd); status != IoStatus::Ok)
+    std::uint8_t bytes[kHeaderBytes];
+    if (IoStatus status = ReadExactly(fd, bytes, kHeaderBytes, deadline, wakeFd); status != IoStatus::Ok)
         return status;
-    const std::uint32_t length = std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
-                                 std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
-    if (length > kMaxPayload || !IsKnownType(header[4]) || header[5] != 0 || header[6] != 0 || header[7] != 0)
-        return IoStatus::Malformed;
-    message.type = static_cast<MessageType>(header[4]);
-    message.payload.resize(length);
-    return ReadExactly(fd, message.payload.data(), length, deadline, wakeFd);
+    Header header;
+    if (!DecodeHeader(bytes, header)) return IoStatus::Malformed;
+    message.type = header.type;
+    message.number = header.number;
+    message.payload.resize(header.length);
+    return ReadExactly(fd, message.payload.data(), header.length, deadline, wakeFd);
 }
 
 std::vector<std::uint8_t> EncodeInfo(const vhid::DeviceInfo& info) {
@@ -277,30 +293,53 @@ ConnectResult ConnectTo(const std::string& path, Fd& out) {
     return ConnectResult::Connected;
 }
 
+std::uint32_t Le32(std::span<const std::uint8_t> bytes) {
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
+}
+
 // One request and its reply. Fills `status` with the Win32 status the device answered.
-IoStatus Exchange(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs, DWORD& status,
-                  std::vector<std::uint8_t>& data) {
-    if (IoStatus sent = simsocket::SendMessage(fd, type, payload, timeoutMs); sent != IoStatus::Ok) return sent;
+// Only a Reply carrying this request's number answers it.
+IoStatus Exchange(int fd, MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload, int timeoutMs,
+                  DWORD& status, std::vector<std::uint8_t>& data) {
+    if (IoStatus sent = simsocket::SendMessage(fd, type, number, payload, timeoutMs); sent != IoStatus::Ok) return sent;
     Message reply;
     if (IoStatus got = simsocket::ReceiveMessage(fd, reply, timeoutMs, timeoutMs); got != IoStatus::Ok) return got;
-    if (reply.type != MessageType::Reply || reply.payload.size() < 4) return IoStatus::Malformed;
-    status = std::uint32_t{reply.payload[0]} | std::uint32_t{reply.payload[1]} << 8 |
-             std::uint32_t{reply.payload[2]} << 16 | std::uint32_t{reply.payload[3]} << 24;
+    if (reply.type != MessageType::Reply || reply.number != (number & simsocket::kRequestNumberMask) ||
+        reply.payload.size() < 4)
+        return IoStatus::Malformed;
+    status = Le32(reply.payload);
     data.assign(reply.payload.begin() + 4, reply.payload.end());
     return IoStatus::Ok;
 }
 
-bool Probe(int fd, int timeoutMs, vhid::DeviceInfo& info) {
+bool Probe(int fd, int timeoutMs, std::uint32_t number, vhid::DeviceInfo& info) {
     DWORD status = ERROR_GEN_FAILURE;
     std::vector<std::uint8_t> data;
-    if (Exchange(fd, MessageType::Info, {}, timeoutMs, status, data) != IoStatus::Ok) return false;
+    if (Exchange(fd, MessageType::Info, number, {}, timeoutMs, status, data) != IoStatus::Ok) return false;
     return status == ERROR_SUCCESS && simsocket::DecodeInfo(data, info);
 }
 
+bool SameDevice(const vhid::DeviceInfo& a, const vhid::DeviceInfo& b) {
+    return a.vendorId == b.vendorId && a.productId == b.productId && a.versionNumber == b.versionNumber &&
+           a.reportDescriptor == b.reportDescriptor && a.manufacturer == b.manufacturer && a.product == b.product &&
+           a.serialNumber == b.serialNumber && a.indexedStrings == b.indexedStrings;
+}
+
+bool OwnedSocket(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
+}
+
+// The probe of enumeration and Open; a connection numbers its own requests after it.
+constexpr std::uint32_t kProbeNumber = 1;
+
 class SocketConnection final : public hidtransport::Connection {
 public:
-    SocketConnection(Fd fd, vhid::DeviceInfo info, std::u16string path)
-        : fd_(std::move(fd)), info_(std::move(info)), path_(std::move(path)) {}
+    // socketPath: where to connect again after the simulator closed an idle connection
+    // (empty: never).
+    SocketConnection(Fd fd, vhid::DeviceInfo info, std::u16string path, std::string socketPath)
+        : fd_(std::move(fd)), info_(std::move(info)), path_(std::move(path)), socketPath_(std::move(socketPath)) {}
 
     DWORD GetReportDescriptor(std::vector<std::uint8_t>& descriptor) override {
         std::lock_guard guard(lock_);
@@ -343,9 +382,27 @@ public:
         std::lock_guard guard(lock_);
         return fd_.Get() < 0 ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
     }
-    DWORD Claim(hidtransport::ClaimOp, std::uint32_t& holderPid) override {
+    // The simulator keeps the claim: it knows every connection, and a connection's end
+    // ends its claim there. A closed connection holds none, so Release has nothing to do.
+    DWORD Claim(hidtransport::ClaimOp op, std::uint32_t& holderPid) override {
         holderPid = 0;
-        return ERROR_SUCCESS;  // PENDING: the simulator's claim messages (until then: no exclusion)
+        if (op != hidtransport::ClaimOp::Take && op != hidtransport::ClaimOp::Release &&
+            op != hidtransport::ClaimOp::Query)
+            return ERROR_INVALID_PARAMETER;
+        std::lock_guard guard(lock_);
+        if (fd_.Get() < 0) return op == hidtransport::ClaimOp::Release ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED;
+        const std::uint8_t body = static_cast<std::uint8_t>(op);
+        DWORD status = ERROR_GEN_FAILURE;
+        std::vector<std::uint8_t> data;
+        if (DWORD error = Transact(MessageType::Claim, std::span(&body, 1), status, data); error != ERROR_SUCCESS)
+            return error;
+        if (data.size() != simsocket::kClaimReplyBytes - 4) {
+            Drop();
+            return ERROR_DEVICE_NOT_CONNECTED;
+        }
+        holderPid = Le32(data);
+        if (status == ERROR_SUCCESS && op != hidtransport::ClaimOp::Query) claimed_ = op == hidtransport::ClaimOp::Take;
+        return status;
     }
 
 private:
@@ -362,25 +419,66 @@ private:
         if (payload.size() > simsocket::kMaxPayload) return ERROR_INVALID_PARAMETER;
         DWORD status = ERROR_GEN_FAILURE;
         std::vector<std::uint8_t> data;
-        IoStatus io = Exchange(fd_.Get(), type, payload, simsocket::ReplyTimeoutMs(), status, data);
-        if (io != IoStatus::Ok) {
-            fd_.Reset();
-            return io == IoStatus::Timeout ? ERROR_SEM_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
-        }
+        if (DWORD error = Transact(type, payload, status, data); error != ERROR_SUCCESS) return error;
         if (answer) *answer = std::move(data);
         return status;
     }
 
+    // Sends one request and takes its reply, under lock_. ERROR_SUCCESS when the exchange
+    // worked (the device's status is in `status`); otherwise the connection is dropped.
+    DWORD Transact(MessageType type, std::span<const std::uint8_t> payload, DWORD& status,
+                   std::vector<std::uint8_t>& data) {
+        if (!Quiet()) return ERROR_DEVICE_NOT_CONNECTED;
+        next_ = (next_ + 1) & simsocket::kRequestNumberMask;
+        IoStatus io = Exchange(fd_.Get(), type, next_, payload, simsocket::ReplyTimeoutMs(), status, data);
+        if (io == IoStatus::Ok) return ERROR_SUCCESS;
+        Drop();
+        return io == IoStatus::Timeout ? ERROR_SEM_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
+    }
+
+    // Before a request nothing may be waiting: data now answers nothing this end asked for
+    // (a peer that answered twice, or out of turn), so the connection is not trusted any
+    // more. A connection the simulator closed while idle is opened again, unless it held
+    // the claim: that ended with it, and the program must learn so.
+    bool Quiet() {
+        std::uint8_t byte = 0;
+        ssize_t n = 0;
+        do {
+            n = recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n > 0 || claimed_ || socketPath_.empty() || !Reconnect()) {
+            Drop();
+            return false;
+        }
+        return true;
+    }
+
+    // A new connection to the same simulator, which must describe the same device.
+    bool Reconnect() {
+        Fd fd;
+        vhid::DeviceInfo info;
+        next_ = (next_ + 1) & simsocket::kRequestNumberMask;
+        if (!OwnedSocket(socketPath_) || ConnectTo(socketPath_, fd) != ConnectResult::Connected ||
+            !Probe(fd.Get(), simsocket::ReplyTimeoutMs(), next_, info) || !SameDevice(info, info_))
+            return false;
+        fd_ = std::move(fd);
+        return true;
+    }
+
+    void Drop() {
+        fd_.Reset();
+        claimed_ = false;
+    }
+
     std::mutex lock_;
-    Fd fd_;
+    Fd fd_;                  // under lock_, as the two below
+    bool claimed_ = false;   // this connection holds the device's claim
+    std::uint32_t next_ = kProbeNumber;  // the last request number used
     vhid::DeviceInfo info_;
     std::u16string path_;
+    std::string socketPath_;
 };
-
-bool OwnedSocket(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
-}
 
 class SocketProvider final : public hidtransport::Provider {
 public:
@@ -404,7 +502,7 @@ public:
                 continue;
             }
             vhid::DeviceInfo info;
-            if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::ProbeTimeoutMs(), info)) continue;
+            if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::ProbeTimeoutMs(), kProbeNumber, info)) continue;
             out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber});
         }
     }
@@ -421,8 +519,8 @@ public:
         Fd fd;
         if (ConnectTo(socketPath, fd) != ConnectResult::Connected) return ERROR_FILE_NOT_FOUND;
         vhid::DeviceInfo info;
-        if (!Probe(fd.Get(), simsocket::ReplyTimeoutMs(), info)) return ERROR_GEN_FAILURE;
-        out = std::make_unique<SocketConnection>(std::move(fd), std::move(info), std::u16string(path));
+        if (!Probe(fd.Get(), simsocket::ReplyTimeoutMs(), kProbeNumber, info)) return ERROR_GEN_FAILURE;
+        out = std::make_unique<SocketConnection>(std::move(fd), std::move(info), std::u16string(path), socketPath);
         return ERROR_SUCCESS;
     }
 
@@ -437,3 +535,9 @@ private:
 std::shared_ptr<hidtransport::Provider> MakeSocketProvider() { return std::make_shared<SocketProvider>(); }
 
 }  // namespace hidlibrary
+
+std::unique_ptr<hidtransport::Connection> simsocket::AdoptConnection(int fd, vhid::DeviceInfo info,
+                                                                     std::u16string path) {
+    return std::make_unique<hidlibrary::SocketConnection>(hidlibrary::Fd(fd), std::move(info), std::move(path),
+                                                          std::string());
+}

@@ -8,16 +8,27 @@
 // simulator and is unlinked.
 //
 // Wire format, both directions: an 8-byte header (payload length, 32-bit little-endian;
-// message type, one byte; three zero bytes) and the payload. Requests:
+// message type, one byte; request number, 24-bit little-endian) and the payload. The
+// client numbers its requests (incrementing, wrapping at 2^24) and the simulator's Reply
+// carries the number of the request it answers. Requests:
 //   Info        (empty)                       -> vid, pid, version, descriptor, strings
 //   SetOutput   the report, byte 0 its ID     -> status
 //   GetInput    report ID (1), length (LE 4)  -> status, the answer
 //   SetFeature / GetFeature, as the two above; Write (report) / Read (max length LE 4)
+//   Claim       op (1: 0 take, 1 release, 2 query) -> status, holder's pid (LE 4)
 // Every request gets one Reply: a 32-bit little-endian Win32 status, then any data.
 // A payload above kMaxPayload, an unknown type or a malformed body closes the connection
 // on either end. The client waits kReplyTimeoutMs for a reply (kProbeTimeoutMs while
 // enumerating); a simulator that does not answer in time has its connection closed and
 // the call fails with ERROR_SEM_TIMEOUT, later calls with ERROR_DEVICE_NOT_CONNECTED.
+// A reply that is not the awaited one (another number or type), or anything the simulator
+// sends before it is asked, fails the call the same way: the connection is not trusted
+// any more. A connection the simulator closed between requests is opened again before the
+// next request, unless it held the claim (which ended with it).
+//
+// Claims: while one connection holds the device, the simulator refuses every transfer of
+// the others with ERROR_BUSY; Take by another connection answers ERROR_BUSY with the
+// holder's pid (from the socket's peer credentials); closing the connection releases it.
 #pragma once
 
 #include <cstdint>
@@ -52,18 +63,34 @@ enum class MessageType : std::uint8_t {
     GetFeature = 5,
     Write = 6,
     Read = 7,
+    Claim = 8,
     Reply = 0x80,
 };
 
+inline constexpr std::uint32_t kRequestNumberMask = 0xFFFFFF;
+inline constexpr std::size_t kClaimReplyBytes = 8;  // status, holder's pid
+
 struct Message {
     MessageType type = MessageType::Reply;
+    std::uint32_t number = 0;  // the request number, 24 bits
     std::vector<std::uint8_t> payload;
 };
+
+struct Header {
+    std::uint32_t length = 0;
+    MessageType type = MessageType::Reply;
+    std::uint32_t number = 0;
+};
+// A received header: false for a payload above kMaxPayload or an unknown type.
+bool DecodeHeader(std::span<const std::uint8_t, kHeaderBytes> bytes, Header& header);
+// A whole message (header and payload) as sent; the number is cut to 24 bits.
+std::vector<std::uint8_t> EncodeMessage(MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload);
 
 enum class IoStatus { Ok, Closed, Timeout, Malformed, Woken };
 
 // Sends one message on a non-blocking socket, waiting at most timeoutMs for room.
-IoStatus SendMessage(int fd, MessageType type, std::span<const std::uint8_t> payload, int timeoutMs);
+IoStatus SendMessage(int fd, MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload,
+                     int timeoutMs);
 // Receives one message. Waits up to firstByteTimeoutMs (-1: without limit) for it to
 // begin and restTimeoutMs for the rest. A readable wakeFd (>= 0) ends the wait (Woken).
 IoStatus ReceiveMessage(int fd, Message& message, int firstByteTimeoutMs, int restTimeoutMs, int wakeFd = -1);
@@ -79,6 +106,10 @@ DWORD RuntimeDirectory(bool create, std::string& directory);
 // A socket file name the transport accepts: 1..kMaxNameLength characters of [A-Za-z0-9._-],
 // ending in ".sock", not starting with '.'.
 bool IsValidSocketName(std::string_view name);
+
+// A client connection over a socket already connected to a simulator whose Info is `info`
+// (for tests and fuzzing). It owns fd and never opens a connection again.
+std::unique_ptr<hidtransport::Connection> AdoptConnection(int fd, vhid::DeviceInfo info, std::u16string path);
 
 }  // namespace simsocket
 

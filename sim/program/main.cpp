@@ -1,13 +1,18 @@
 // uvc_hid_sim: the simulated device as a program of its own, published over a Unix socket
 // in the per-user runtime directory, where the tool's enumeration finds it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -155,15 +160,15 @@ bool ApplyOption(Options& o, std::string_view option, std::string_view value, st
         std::uint8_t pin = 0, level = 0;
         ok = Split(value, '=', a, b) && Number(a, pin) && Number(b, level) && pin < sim::kGpioPins && level <= 1;
         if (ok) c.gpioExternalLevels[pin] = level;
-    } else if (option == "--image") o.image = value;
+    } else if (option == "--image") ok = !(o.image = value).empty();
     else if (option == "--log-limit") ok = Number(value, c.logLimit);
     else if (option == "--name") {
         ok = simsocket::IsValidSocketName(value);
         o.name = value;
-    }    else if (option == "--save-flash") o.saveFlash = value;
-    else if (option == "--save-log") o.saveLog = value;
+    } else if (option == "--save-flash") ok = !(o.saveFlash = value).empty();
+    else if (option == "--save-log") ok = !(o.saveLog = value).empty();
     else if (option == "--usbredir") ok = !(o.usbredir = value).empty();
-    else if (option == "--save-setup-log") o.saveSetupLog = value;
+    else if (option == "--save-setup-log") ok = !(o.saveSetupLog = value).empty();
     else if (option == "--fail-transfer") ok = Number(value, o.failTransfer.emplace()) && *o.failTransfer > 0;
     else if (option == "--unplug-after") ok = Number(value, o.unplugAfter.emplace());
     else if (option == "--corrupt-read") {
@@ -181,29 +186,151 @@ bool ApplyOption(Options& o, std::string_view option, std::string_view value, st
     return ok;
 }
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+std::string Reason(int error) { return std::strerror(error); }
+
+// The flash image: a regular file no larger than the flash. Opened without blocking and
+// checked before reading, so a FIFO or a device is refused instead of waited on or read
+// without end.
+bool LoadImage(const std::string& path, sim::SimulatedDevice& device, std::string& error) {
+    const std::size_t capacity = device.Geometry().totalSize;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Reason(errno);
+        return false;
+    }
+    std::vector<std::uint8_t> image;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        error = Reason(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        error = Reason(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+    } else if (static_cast<std::uintmax_t>(st.st_size) > capacity) {
+        error = std::to_string(st.st_size) + " bytes, larger than the flash (" + std::to_string(capacity) + " bytes)";
+    } else {
+        // Reads one byte beyond the flash at most, to see a file that grew meanwhile.
+        image.resize(capacity + 1);
+        std::size_t got = 0;
+        while (got < image.size()) {
+            const ssize_t n = read(fd, image.data() + got, image.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = Reason(errno);
+                break;
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (error.empty() && got > capacity) error = "larger than the flash (" + std::to_string(capacity) + " bytes)";
+        image.resize(std::min(got, capacity));
+    }
+    close(fd);
+    if (!error.empty()) return false;
+    if (!device.LoadFlash(image)) {
+        error = "refused by the flash";
+        return false;
+    }
+    return true;
 }
 
-bool SaveFlash(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool SaveLog(const std::string& path, const std::vector<sim::TransferRecord>& log) {
-    std::ofstream out(path, std::ios::trunc);
-    for (const sim::TransferRecord& record : log) out << sim::FormatRecord(record) << '\n';
-    return static_cast<bool>(out.flush());
+// A file written at exit, checked before serving so that a path that cannot take it
+// fails now instead of losing the data at exit: a regular file (a symbolic link is
+// followed to one) or a new name, in a folder where a file can be created (tried).
+bool CheckSavePath(std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (realpath(path.c_str(), resolved) == nullptr) {
+            error = Reason(errno);
+            return false;
+        }
+        path = resolved;
+    }
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = Reason(EISDIR);
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error = "not a regular file";
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        error = Reason(errno);
+        return false;
+    }
+    std::string probe = FolderOf(path) + "/.uvc_hid_sim.XXXXXX";
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot create a file in " + FolderOf(path) + ": " + Reason(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
 }
 
-bool SaveLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::ofstream out(path, std::ios::trunc);
-    for (const std::string& line : lines) out << line << '\n';
-    return static_cast<bool>(out.flush());
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that
+// the old file stays whole until the new one is. The new file keeps the old one's mode.
+bool SaveAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    std::string temporary = FolderOf(path) + "/.uvc_hid_sim.XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = Reason(errno);
+        return false;
+    }
+    struct stat st {};
+    mode_t mode = 0;
+    if (stat(path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    int failure = fchmod(fd, mode) == 0 ? 0 : errno;
+    for (std::size_t done = 0; failure == 0 && done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            failure = n == 0 ? EIO : errno;
+    }
+    if (failure == 0 && fsync(fd) != 0) failure = errno;
+    if (close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) {
+        error = Reason(failure);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        error = Reason(errno) + "; the data are in " + temporary;  // kept: nothing is lost
+        return false;
+    }
+    return true;
+}
+
+std::string FlashText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::string LogText(const std::vector<sim::TransferRecord>& log) {
+    std::string text;
+    for (const sim::TransferRecord& record : log) text += sim::FormatRecord(record) + '\n';
+    return text;
+}
+
+std::string LinesText(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + '\n';
+    return text;
 }
 
 void Ready(const std::string& where) {
@@ -219,6 +346,11 @@ int ServeSocket(Options& options, const std::shared_ptr<sim::SimulatedDevice>& d
         return 1;
     }
     if (options.name.empty()) options.name = "sim-" + std::to_string(getpid()) + ".sock";
+    // Every connection takes a descriptor: allow as many as the server may keep.
+    if (rlimit limit{}; getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, sim::kMaxConnectionsCap + 256);
+        if (limit.rlim_cur > 0) setrlimit(RLIMIT_NOFILE, &limit);
+    }
     auto server = sim::SocketServer::Start(device, device->Info(), directory + "/" + options.name, error);
     if (!server) {
         std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
@@ -300,10 +432,15 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "uvc_hid_sim: %s\n", error.c_str());
         return 2;
     }
-    if (!options.image.empty()) {
-        std::vector<std::uint8_t> image;
-        if (!ReadFile(options.image, image) || !device->LoadFlash(image)) {
-            std::fprintf(stderr, "uvc_hid_sim: cannot load %s into the flash\n", options.image.c_str());
+    if (!options.image.empty() && !LoadImage(options.image, *device, error)) {
+        std::fprintf(stderr, "uvc_hid_sim: cannot load %s into the flash: %s\n", options.image.c_str(), error.c_str());
+        return 1;
+    }
+    for (std::string* path : {&options.saveFlash, &options.saveLog, &options.saveSetupLog}) {
+        if (path->empty()) continue;
+        const std::string given = *path;
+        if (!CheckSavePath(*path, error)) {
+            std::fprintf(stderr, "uvc_hid_sim: cannot write %s: %s\n", given.c_str(), error.c_str());
             return 1;
         }
     }
@@ -323,21 +460,26 @@ int Run(int argc, char** argv) {
     if (served != 0) return served;
 
     int status = 0;
-    if (!options.saveFlash.empty() && !SaveFlash(options.saveFlash, device->FlashContents())) {
-        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveFlash.c_str());
+    auto save = [&](const std::string& path, const std::string& bytes) {
+        if (path.empty() || SaveAtomically(path, bytes, error)) return;
+        std::fprintf(stderr, "uvc_hid_sim: cannot write %s: %s\n", path.c_str(), error.c_str());
         status = 1;
-    }
-    if (!options.saveLog.empty() && !SaveLog(options.saveLog, device->Log())) {
-        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveLog.c_str());
-        status = 1;
-    }
-    if (!options.saveSetupLog.empty() && !SaveLines(options.saveSetupLog, setupLog)) {
-        std::fprintf(stderr, "uvc_hid_sim: cannot write %s\n", options.saveSetupLog.c_str());
-        status = 1;
-    }
+    };
+    save(options.saveFlash, FlashText(device->FlashContents()));
+    save(options.saveLog, LogText(device->Log()));
+    save(options.saveSetupLog, LinesText(setupLog));
     return status;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "uvc_hid_sim: %s\n", failure.what());
+    } catch (...) {
+        std::fprintf(stderr, "uvc_hid_sim: unexpected failure\n");
+    }
+    return 1;
+}

@@ -13,13 +13,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "platform/hid/hid_library.h"
 #include "platform/hid/hidsdi.h"
@@ -35,6 +38,18 @@ extern char** environ;
 namespace {
 
 using namespace simtest;
+using hidtransport::ClaimOp;
+using simsocket::IoStatus;
+using simsocket::MessageType;
+
+// True once `condition` holds, polled for up to five seconds.
+bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
 
 // A stream socket bound to `path` (listening when `backlog` is set), or connected to it:
 // -1 when the connect fails.
@@ -164,7 +179,8 @@ const Garbage kGarbage[] = {
     {"OversizedLength", {0xFF, 0xFF, 0xFF, 0x7F, 0x02, 0, 0, 0}},
     {"UnknownType", {0x00, 0x00, 0x00, 0x00, 0x42, 0, 0, 0}},
     {"ReplyTypeFromClient", {0x04, 0x00, 0x00, 0x00, 0x80, 0, 0, 0, 1, 2, 3, 4}},
-    {"NonzeroReservedBytes", {0x00, 0x00, 0x00, 0x00, 0x01, 0, 7, 0}},
+    {"ClaimWithUnknownOp", {0x01, 0x00, 0x00, 0x00, 0x08, 0, 0, 0, 7}},
+    {"ClaimWithoutOp", {0x00, 0x00, 0x00, 0x00, 0x08, 0, 0, 0}},
     {"InputRequestTooShort", {0x02, 0x00, 0x00, 0x00, 0x03, 0, 0, 0, 2, 0x40}},
     {"InfoWithBody", {0x01, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 9}},
 };
@@ -200,7 +216,343 @@ TEST_F(SimSocket, SlowSimulatorTimesOutInsteadOfHanging) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-class SimSocketDir : public RuntimeDirFixture {};
+TEST_F(SimSocket, ClaimKeepsEveryTransferOfOtherConnectionsOut) {
+    auto holder = Open(), other = Open();
+    ASSERT_TRUE(holder && other);
+    const auto self = static_cast<std::uint32_t>(getpid());
+    std::uint32_t pid = 99;
+    ASSERT_EQ(holder->Claim(ClaimOp::Take, pid), ERROR_SUCCESS);
+    EXPECT_EQ(pid, 0u);
+    EXPECT_EQ(holder->Claim(ClaimOp::Take, pid), ERROR_SUCCESS) << "taken again by its holder";
+    EXPECT_EQ(other->Claim(ClaimOp::Take, pid), ERROR_BUSY);
+    EXPECT_EQ(pid, self) << "the holder's pid, from the socket's credentials";
+    EXPECT_EQ(other->Claim(ClaimOp::Query, pid), ERROR_SUCCESS);
+    EXPECT_EQ(pid, self);
+    EXPECT_EQ(holder->Claim(ClaimOp::Query, pid), ERROR_SUCCESS);
+    EXPECT_EQ(pid, 0u) << "its own claim is no other's";
+
+    const Bench frames;
+    const Bytes control = frames.Control(0x06, 0x01, {Le4(0x58)});
+    const std::uint64_t before = device->TransferCount();
+    Bytes answer;
+    EXPECT_EQ(other->SetOutputReport(control), ERROR_BUSY);
+    EXPECT_EQ(other->GetInputReport(2, 0x240, answer), ERROR_BUSY);
+    EXPECT_EQ(other->SetFeature(control), ERROR_BUSY);
+    EXPECT_EQ(other->GetFeature(2, 64, answer), ERROR_BUSY);
+    EXPECT_EQ(other->WriteReport(control), ERROR_BUSY);
+    EXPECT_EQ(other->ReadReport(answer, 64), ERROR_BUSY);
+    EXPECT_EQ(device->TransferCount(), before) << "no refused transfer reached the device";
+    EXPECT_EQ(holder->SetOutputReport(control), ERROR_SUCCESS);
+    EXPECT_EQ(device->TransferCount(), before + 1);
+
+    EXPECT_EQ(other->Claim(ClaimOp::Release, pid), ERROR_SUCCESS) << "nothing of its own to release";
+    EXPECT_EQ(other->Claim(ClaimOp::Take, pid), ERROR_BUSY) << "and the holder's claim stands";
+    EXPECT_EQ(holder->Claim(ClaimOp::Release, pid), ERROR_SUCCESS);
+    EXPECT_EQ(other->Claim(ClaimOp::Take, pid), ERROR_SUCCESS);
+    EXPECT_EQ(holder->GetInputReport(2, 0x240, answer), ERROR_BUSY);
+    EXPECT_EQ(holder->Claim(static_cast<ClaimOp>(7), pid), ERROR_INVALID_PARAMETER);
+
+    other.reset();  // a holder that goes away releases the device
+    EXPECT_TRUE(Eventually([&] { return holder->Claim(ClaimOp::Take, pid) == ERROR_SUCCESS; }));
+    EXPECT_EQ(holder->GetInputReport(2, 0x240, answer), ERROR_SUCCESS);
+}
+
+TEST_F(SimSocket, EnumerationIsAnsweredWhileATransferIsSlow) {
+    simsocket::SetClientTimeouts(5000, 1000);
+    auto connection = Open();
+    ASSERT_TRUE(connection);
+    device->SetDelay(std::chrono::milliseconds(1500));
+    std::thread slow([&] {
+        Bytes answer;
+        EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Enumerate().size(), 1u) << "the probe waited behind the transfer";
+    slow.join();
+}
+
+// ---- hostile peers: an impostor simulator at SimDir()/fake.sock
+
+Bytes ReplyFrame(std::uint32_t number, DWORD status, const Bytes& data = {}, MessageType type = MessageType::Reply) {
+    Bytes payload = Le4(status);
+    payload.insert(payload.end(), data.begin(), data.end());
+    return simsocket::EncodeMessage(type, number, payload);
+}
+
+vhid::DeviceInfo FakeInfo(USHORT productId) {
+    vhid::DeviceInfo info;
+    info.vendorId = 0x1209;
+    info.productId = productId;
+    info.reportDescriptor = {0x06, 0x00, 0xFF};
+    return info;
+}
+
+// Answers Info on its k-th connection with infos[k] (the last for later ones), sends
+// `afterInfo` unasked after the first Info reply, and answers every other request as its
+// script says. One connection at a time.
+class FakePeer {
+public:
+    struct Action {
+        Bytes bytes;         // sent as they are
+        bool close = false;  // then the connection is closed
+    };
+    using Script = std::function<Action(const simsocket::Message& request, int call)>;
+
+    FakePeer(const std::string& path, std::vector<vhid::DeviceInfo> infos, Script script, Bytes afterInfo = {})
+        : infos_(std::move(infos)), script_(std::move(script)), afterInfo_(std::move(afterInfo)),
+          listen_(UnixSocket(path, false, 4)), thread_([this] { Run(); }) {}
+    ~FakePeer() {
+        stop_ = true;
+        thread_.join();
+        close(listen_);
+    }
+    int Connections() const { return connections_; }
+    int Closed() const { return closed_; }
+    int Calls() const { return calls_; }
+
+private:
+    void Run() {
+        while (!stop_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            const int fd = accept(listen_, nullptr, nullptr);
+            if (fd < 0) continue;
+            const int k = connections_++;
+            Serve(fd, infos_[std::min<std::size_t>(static_cast<std::size_t>(k), infos_.size() - 1)], k == 0);
+            close(fd);
+            ++closed_;
+        }
+    }
+    void Serve(int fd, const vhid::DeviceInfo& info, bool first) {
+        while (!stop_) {
+            simsocket::Message request;
+            const IoStatus got = simsocket::ReceiveMessage(fd, request, 20, 2000);
+            if (got == IoStatus::Timeout) continue;
+            if (got != IoStatus::Ok) return;
+            Action action;
+            if (request.type == MessageType::Info) {
+                action.bytes = ReplyFrame(request.number, ERROR_SUCCESS, simsocket::EncodeInfo(info));
+                if (first) action.bytes.insert(action.bytes.end(), afterInfo_.begin(), afterInfo_.end());
+                first = false;
+            } else {
+                action = script_(request, calls_++);
+            }
+            if (!action.bytes.empty()) send(fd, action.bytes.data(), action.bytes.size(), MSG_NOSIGNAL);
+            if (action.close) return;
+        }
+    }
+
+    std::vector<vhid::DeviceInfo> infos_;
+    FakePeer::Script script_;
+    Bytes afterInfo_;
+    int listen_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0}, closed_{0}, calls_{0};
+    std::thread thread_;
+};
+
+// The answer a faithful simulator gives to the k-th input request.
+FakePeer::Action Faithful(const simsocket::Message& request, int call) {
+    return {ReplyFrame(request.number, ERROR_SUCCESS, {static_cast<std::uint8_t>(0xA0 + call)})};
+}
+
+struct Hostile {
+    const char* name;
+    int goodCalls;  // input requests answered rightly before the bad answer
+    FakePeer::Script script;
+    Bytes afterInfo;
+};
+
+const Hostile kHostile[] = {
+    {"AnswersTwice", 1,
+     [](const simsocket::Message& request, int call) {
+         FakePeer::Action action = Faithful(request, call);
+         if (call == 0) action.bytes.insert(action.bytes.end(), action.bytes.begin(), action.bytes.end());
+         return action;
+     },
+     {}},
+    {"AnswersWithTheWrongNumber", 0,
+     [](const simsocket::Message& request, int) {
+         return FakePeer::Action{ReplyFrame(request.number + 1, ERROR_SUCCESS, {0xEE})};
+     },
+     {}},
+    {"AnswersWithARequestType", 0,
+     [](const simsocket::Message& request, int) {
+         return FakePeer::Action{ReplyFrame(request.number, ERROR_SUCCESS, {0xEE}, MessageType::GetInput)};
+     },
+     {}},
+    {"AnswersWithoutAStatus", 0,
+     [](const simsocket::Message& request, int) {
+         return FakePeer::Action{simsocket::EncodeMessage(MessageType::Reply, request.number, Bytes{0, 0})};
+     },
+     {}},
+    // Numbered as the first request will be, but sent before it was asked.
+    {"AnswersBeforeItIsAsked", 0, Faithful, ReplyFrame(2, ERROR_SUCCESS, {0xEE})},
+};
+
+class SimSocketHostile : public RuntimeDirFixture, public testing::WithParamInterface<Hostile> {};
+
+TEST_P(SimSocketHostile, WrongAnswerFailsTheTransferAndDropsTheConnection) {
+    const Hostile& row = GetParam();
+    FakePeer peer(SimDir() + "/fake.sock", {FakeInfo(0x0F0F)}, row.script, row.afterInfo);
+    std::unique_ptr<hidtransport::Connection> connection;
+    ASSERT_EQ(Provider().Open(u"\\\\?\\simhid#fake.sock", 0, 0, connection), ERROR_SUCCESS);
+    Bytes answer;
+    for (int call = 0; call < row.goodCalls; ++call) {
+        ASSERT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+        EXPECT_EQ(answer, Bytes{static_cast<std::uint8_t>(0xA0 + call)});
+    }
+    answer = {0x55};
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(answer, Bytes{0x55}) << "no answer, least of all another request's";
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_DEVICE_NOT_CONNECTED);
+    std::uint32_t pid = 0;
+    EXPECT_EQ(connection->Claim(ClaimOp::Query, pid), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(peer.Connections(), 1) << "an untrusted peer is not connected to again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, SimSocketHostile, testing::ValuesIn(kHostile),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// The peer closes the connection after its first answer (or instead of it).
+struct Reopen {
+    const char* name;
+    bool claimFirst;        // the first request takes the claim
+    bool answerFirst;       // the first request is answered before the close
+    USHORT secondProduct;   // what the peer says it is on its second connection
+    DWORD second;           // the result of the input request after the close
+    int connections;
+};
+
+const Reopen kReopen[] = {
+    {"ClosedWhileIdle", false, true, 0x0F0F, ERROR_SUCCESS, 2},
+    {"ClosedWhileHoldingTheClaim", true, true, 0x0F0F, ERROR_DEVICE_NOT_CONNECTED, 1},
+    {"ReopenedAsAnotherDevice", false, true, 0x0F10, ERROR_DEVICE_NOT_CONNECTED, 2},
+    {"ClosedInsideARequest", false, false, 0x0F0F, ERROR_DEVICE_NOT_CONNECTED, 1},
+};
+
+class SimSocketReopen : public RuntimeDirFixture, public testing::WithParamInterface<Reopen> {};
+
+TEST_P(SimSocketReopen, ClosedIdleConnectionIsOpenedAgainOnlyWhenNothingIsLost) {
+    const Reopen& row = GetParam();
+    FakePeer peer(SimDir() + "/fake.sock", {FakeInfo(0x0F0F), FakeInfo(row.secondProduct)},
+                  [&](const simsocket::Message& request, int call) {
+                      FakePeer::Action action = Faithful(request, call);
+                      if (request.type == MessageType::Claim) action.bytes = ReplyFrame(request.number, 0, Le4(0));
+                      if (call == 0 && !row.answerFirst) action.bytes.clear();
+                      action.close = call == 0;
+                      return action;
+                  });
+    std::unique_ptr<hidtransport::Connection> connection;
+    ASSERT_EQ(Provider().Open(u"\\\\?\\simhid#fake.sock", 0, 0, connection), ERROR_SUCCESS);
+    Bytes answer;
+    std::uint32_t pid = 0;
+    const DWORD first =
+        row.claimFirst ? connection->Claim(ClaimOp::Take, pid) : connection->GetInputReport(2, 0x440, answer);
+    EXPECT_EQ(first, row.answerFirst ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED);
+    ASSERT_TRUE(Eventually([&] { return peer.Closed() == 1; }));
+    answer = {0x55};
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), row.second);
+    EXPECT_EQ(answer, row.second == ERROR_SUCCESS ? Bytes{0xA1} : Bytes{0x55});
+    EXPECT_EQ(peer.Connections(), row.connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, SimSocketReopen, testing::ValuesIn(kReopen),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---- floods
+
+class SimSocketDir : public RuntimeDirFixture {
+protected:
+    std::unique_ptr<sim::SocketServer> Serve(sim::ServerLimits limits) {
+        std::string error;
+        device = sim::SimulatedDevice::Create({}, error);
+        EXPECT_TRUE(device) << error;
+        auto server = sim::SocketServer::Start(device, device->Info(), SimDir() + "/one.sock", error, limits);
+        EXPECT_TRUE(server) << error;
+        return server;
+    }
+    std::unique_ptr<hidtransport::Connection> Open() {
+        std::unique_ptr<hidtransport::Connection> connection;
+        EXPECT_EQ(Provider().Open(u"\\\\?\\simhid#one.sock", 0, 0, connection), ERROR_SUCCESS);
+        return connection;
+    }
+    std::shared_ptr<sim::SimulatedDevice> device;
+};
+
+TEST_F(SimSocketDir, FloodOfIdleStalledAndGarbageConnectionsLeavesWellBehavedClientsServed) {
+    auto server = Serve({.stallTimeoutMs = 300});
+    ASSERT_TRUE(server);
+    const std::string path = SimDir() + "/one.sock";
+    std::vector<int> idle, stalled;
+    for (int i = 0; i < 300; ++i) idle.push_back(UnixSocket(path, true));
+    Bytes header{100, 0, 0, 0, 0x02, 1, 0, 0};  // SetOutput with a 100-byte body
+    for (int i = 0; i < 60; ++i) {
+        Bytes part = i % 2 ? Head(header, 3) : header;
+        if (i % 2 == 0) part.resize(part.size() + 10, 0);
+        stalled.push_back(UnixSocket(path, true));
+        ASSERT_EQ(send(stalled.back(), part.data(), part.size(), MSG_NOSIGNAL), static_cast<ssize_t>(part.size()));
+    }
+    for (int i = 0; i < 20; ++i) {
+        const int fd = UnixSocket(path, true);
+        const Bytes garbage{0xFF, 0xFF, 0xFF, 0x7F, 0x42, 1, 2, 3};
+        send(fd, garbage.data(), garbage.size(), MSG_NOSIGNAL);
+        close(fd);
+    }
+    // A request that arrives a byte at a time, but whole within the stall time, is served.
+    const int slow = UnixSocket(path, true);
+    for (std::uint8_t byte : simsocket::EncodeMessage(MessageType::Info, 0x123456, {})) {
+        send(slow, &byte, 1, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    simsocket::Message reply;
+    ASSERT_EQ(simsocket::ReceiveMessage(slow, reply, 2000, 2000), IoStatus::Ok);
+    EXPECT_EQ(reply.number, 0x123456u);
+    close(slow);
+
+    auto listed = Enumerate();
+    ASSERT_EQ(listed.size(), 1u);
+    auto connection = Open();
+    ASSERT_TRUE(connection);
+    Bytes answer;
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+
+    int closed = 0;
+    for (int fd : stalled) closed += ClosedByPeer(fd);
+    EXPECT_EQ(closed, 60) << "every message stalled beyond the stall time is closed";
+    int open = 0;
+    for (int fd : idle) {
+        pollfd p{fd, POLLIN, 0};
+        open += poll(&p, 1, 0) == 0;
+    }
+    EXPECT_EQ(open, 300) << "idle connections stay while there is room";
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    for (int fd : idle) close(fd);
+    for (int fd : stalled) close(fd);
+}
+
+TEST_F(SimSocketDir, AtTheBoundTheLongestIdleGivesWayAndItsClientConnectsAgain) {
+    auto server = Serve({.maxConnections = 4});
+    ASSERT_TRUE(server);
+    const std::string path = SimDir() + "/one.sock";
+    auto client = Open(), holder = Open();
+    ASSERT_TRUE(client && holder);
+    Bytes answer;
+    ASSERT_EQ(client->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    std::uint32_t pid = 0;
+    ASSERT_EQ(holder->Claim(ClaimOp::Take, pid), ERROR_SUCCESS);
+    std::vector<int> raw;
+    for (int i = 0; i < 4; ++i) raw.push_back(UnixSocket(path, true));
+    // The client's connection went first, then the oldest raw one; never the holder's.
+    EXPECT_TRUE(ClosedByPeer(raw[0]));
+    EXPECT_EQ(holder->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    ASSERT_EQ(holder->Claim(ClaimOp::Release, pid), ERROR_SUCCESS);
+    EXPECT_EQ(client->GetInputReport(2, 0x440, answer), ERROR_SUCCESS) << "connected again, transparently";
+    EXPECT_LE(server->ConnectionCount(), 4u);
+    EXPECT_TRUE(ClosedByPeer(raw[1])) << "made room for the client";
+    for (int fd : raw) close(fd);
+}
+
 
 TEST_F(SimSocketDir, EnumerationSkipsASimulatorThatDoesNotAnswer) {
     simsocket::SetClientTimeouts(150, 150);
@@ -268,20 +620,54 @@ public:
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        int out[2];
+        int out[2], err[2];
         if (pipe(out) != 0) return;
+        if (pipe(err) != 0) {
+            close(out[0]);
+            close(out[1]);
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
         if (posix_spawn(&pid_, UVC_SIM_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
+        close(err[1]);
         stdout_ = out[0];
+        stderr_ = err[0];
     }
     ~Program() {
         if (pid_ > 0) Stop(SIGKILL);
         if (stdout_ >= 0) close(stdout_);
+        if (stderr_ >= 0) close(stderr_);
+    }
+    // What the program wrote to its standard error, once it has ended.
+    std::string Errors() {
+        std::string text;
+        char buffer[256];
+        for (pollfd p{stderr_, POLLIN, 0}; poll(&p, 1, 2000) > 0;) {
+            const ssize_t n = read(stderr_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+    // The exit status, or -1 when the program had not ended within `ms` (it is killed).
+    int WaitWithin(int ms) {
+        for (int waited = 0; pid_ > 0 && waited < ms; waited += 10) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        Stop(SIGKILL);
+        return -1;
     }
     // What the program printed up to its first line, or until it fell silent for 10 s.
     std::string FirstLine() {
@@ -306,6 +692,7 @@ public:
 private:
     pid_t pid_ = -1;
     int stdout_ = -1;
+    int stderr_ = -1;
 };
 
 Bytes ReadFile(const std::string& path) {
@@ -318,6 +705,8 @@ class SimProgram : public RuntimeDirFixture {};
 TEST_F(SimProgram, ServesOverItsSocketAndSavesAtSigterm) {
     const std::string flash = Root() + "/flash.bin", log = Root() + "/log.txt", image = Root() + "/image.bin";
     std::ofstream(image, std::ios::binary) << "IMAGE";
+    std::ofstream(flash, std::ios::binary) << "an older flash";
+    ASSERT_EQ(chmod(flash.c_str(), 0640), 0);
     Program program({"--vid", "abcd", "--pid", "0x0002", "--part-row", "34", "--image", image, "--name", "t.sock",
                      "--save-flash", flash, "--save-log", log});
     ASSERT_EQ(program.FirstLine(), "uvc_hid_sim ready: " + SimDir() + "/t.sock\n");
@@ -348,7 +737,66 @@ TEST_F(SimProgram, ServesOverItsSocketAndSavesAtSigterm) {
     EXPECT_EQ(Bytes(saved.begin() + 0x100, saved.begin() + 0x110), data);
     const Bytes logText = ReadFile(log);
     EXPECT_EQ(std::count(logText.begin(), logText.end(), '\n'), 4) << "one line a transfer";
+    struct stat st {};
+    ASSERT_EQ(stat(flash.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "replaced, keeping its mode";
+    for (const auto& entry : std::filesystem::directory_iterator(Root()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".uvc_hid_sim")) << "temporary file left behind";
 }
+
+TEST_F(SimProgram, SaveThatFailsAtExitSaysSo) {
+    const std::string folder = Root() + "/gone";
+    std::filesystem::create_directory(folder);
+    Program program({"--name", "g.sock", "--save-flash", folder + "/flash.bin"});
+    ASSERT_NE(program.FirstLine().find("ready"), std::string::npos);
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(program.Stop(SIGTERM), 1);
+    EXPECT_NE(program.Errors().find("cannot write " + folder + "/flash.bin: No such file or directory"),
+              std::string::npos);
+}
+
+struct BadPath {
+    const char* name;
+    std::vector<std::string> args;  // "@" stands for the test's root folder
+    const char* says;
+};
+
+const BadPath kBadPaths[] = {
+    {"ImageIsAFolder", {"--image", "@/folder"}, "cannot load @/folder into the flash: Is a directory"},
+    {"ImageMissing", {"--image", "@/missing.bin"}, "cannot load @/missing.bin into the flash: No such file"},
+    {"ImageIsADevice", {"--image", "/dev/zero"}, "cannot load /dev/zero into the flash: not a regular file"},
+    {"ImageIsAFifo", {"--image", "@/fifo"}, "into the flash: not a regular file"},
+    {"ImageLargerThanTheFlash", {"--part-row", "34", "--image", "@/big.bin"},
+     "262145 bytes, larger than the flash (262144 bytes)"},
+    {"SaveFlashIsAFolder", {"--save-flash", "@/folder"}, "cannot write @/folder: Is a directory"},
+    {"SaveFlashInAMissingFolder", {"--save-flash", "@/nowhere/flash.bin"}, "No such file or directory"},
+    {"SaveFlashIsAFifo", {"--save-flash", "@/fifo"}, "cannot write @/fifo: not a regular file"},
+    {"SaveLogThroughADanglingLink", {"--save-log", "@/dangling"}, "cannot write @/dangling: No such file"},
+    {"SaveSetupLogEmpty", {"--save-setup-log", ""}, "bad value for --save-setup-log"},
+};
+
+class SimProgramBadPath : public RuntimeDirFixture, public testing::WithParamInterface<BadPath> {};
+
+TEST_P(SimProgramBadPath, RefusedBeforeServingWithTheReason) {
+    std::filesystem::create_directory(Root() + "/folder");
+    ASSERT_EQ(mkfifo((Root() + "/fifo").c_str(), 0600), 0);
+    std::ofstream(Root() + "/big.bin", std::ios::binary) << std::string(0x40001, 'x');
+    std::filesystem::create_symlink(Root() + "/nowhere/log.txt", Root() + "/dangling");
+    auto expand = [&](std::string text) {
+        for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + Root().size()))
+            text.replace(at, 1, Root());
+        return text;
+    };
+    std::vector<std::string> args{"--name", "bad.sock"};
+    for (const std::string& arg : GetParam().args) args.push_back(expand(arg));
+    Program program(args);
+    EXPECT_NE(program.WaitWithin(5000), 0);
+    EXPECT_NE(program.Errors().find(expand(GetParam().says)), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(SimDir() + "/bad.sock")) << "it never served";
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SimProgramBadPath, testing::ValuesIn(kBadPaths),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(SimProgram, KilledSimulatorLeavesAStaleSocketThatEnumerationRemoves) {
     Program program({"--name", "k.sock", "--fail-transfer", "1"});
@@ -473,6 +921,31 @@ TEST_P(SimEndToEnd, FoundOpenedAndCommandedThroughHidD) {
     EXPECT_FALSE(HidD_SetOutputReport(h, control.data(), 64));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
     CloseHandle(h);
+}
+
+// The same claim rules whichever transport reaches the device.
+TEST_P(SimEndToEnd, ClaimThroughOneHandleKeepsTheOthersOut) {
+    std::u16string path;
+    HANDLE first = Find(path);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    HANDLE second = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    ULONG holder = 99;
+    ASSERT_TRUE(HidExt_ClaimDevice(first, HidExtClaim::Take, &holder));
+    EXPECT_FALSE(HidExt_ClaimDevice(second, HidExtClaim::Take, &holder));
+    EXPECT_EQ(GetLastError(), ERROR_BUSY);
+    EXPECT_EQ(holder, static_cast<ULONG>(getpid()));
+    std::vector<std::uint8_t> control{config.output[1].id, 0x06, 0x01, 0x58};
+    control.resize(64);
+    EXPECT_FALSE(HidD_SetOutputReport(second, control.data(), 64));
+    EXPECT_EQ(GetLastError(), ERROR_BUSY);
+    EXPECT_TRUE(HidD_SetOutputReport(first, control.data(), 64));
+    CloseHandle(first);
+    EXPECT_TRUE(Eventually([&] { return HidExt_ClaimDevice(second, HidExtClaim::Take, &holder) != FALSE; }))
+        << "closing the holder's handle released the device";
+    EXPECT_TRUE(HidD_SetOutputReport(second, control.data(), 64));
+    CloseHandle(second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, SimEndToEnd, testing::Values(Reach::InProcess, Reach::Socket),
