@@ -2,12 +2,15 @@
 // the areas chosen under Other Area. The firmware part is read back and compared; a
 // Firmware-area burn is bracketed by the update flag, cleared before the write and set
 // once the compare succeeded. Private and Customized data are written without a compare.
+// A first stop request lets the write in progress (and its compare and update flag) finish
+// and ends the burn before the next area; a second ends it at the next chunk.
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "flash/flash_programmer.h"
 #include "ui/services/control_ids.h"
+#include "ui/services/stop_request.h"
 
 namespace ids = ui::ids;
 
@@ -24,6 +27,11 @@ constexpr const char* kFirmwareTooLongText = "The firmware length in the burn fi
 constexpr const char* kNoSectorSizeText = "The flash sector size is unknown, the Firmware Area can't be burned !";
 constexpr const char* kFirmwareEmptyText = "The firmware length in the burn file is 0 !";
 constexpr const char* kBeyondFlashText = "The selected area lies beyond the end of the flash !";
+
+// How a burn that a stop request ended left the flash.
+constexpr const char* kNothingWrittenText = "interrupted: nothing was written";
+constexpr const char* kWriteFinishedText = "interrupted: the write in progress was finished; nothing further was done";
+constexpr const char* kFlashIncompleteText = "interrupted: the flash is incomplete";
 
 }  // namespace
 
@@ -43,10 +51,15 @@ private:
     bool PrepareFirmwareArea();
     bool TransferAndVerify();
     bool WriteAreas();
-    void ShowVerdict() const;
+    void ShowVerdict();
     bool Burst(int op, ULONG& remaining, ULONG& done);
     bool WriteUpdateFlag(std::uint8_t value);
     bool Fail() const;
+    // Stop requests: between two writes any request ends the burn; a burst that fell short
+    // at a repeated one leaves the flash incomplete. Both answer whether the burn ended.
+    bool StopBetweenWrites();
+    bool StoppedInBurst(ULONG remaining);
+    bool Interrupt(const char* text);
 
     FlashProgrammer& d;
     ui::WindowServices& w;
@@ -66,11 +79,33 @@ bool BurnEngine::Fail() const {
     return false;
 }
 
+bool BurnEngine::StopBetweenWrites() {
+    if (ui::StopRequests() == 0) return false;
+    Interrupt(d.writtenSpans.empty() ? kNothingWrittenText : kWriteFinishedText);
+    return true;
+}
+
+bool BurnEngine::StoppedInBurst(ULONG remaining) {
+    if (remaining == 0 || !ui::StopBeforeNextChunk(true)) return false;
+    Interrupt(kFlashIncompleteText);
+    return true;
+}
+
+// No box: a stop on request is no failure of the device; the trace and the run's
+// interruption text tell what the flash holds.
+bool BurnEngine::Interrupt(const char* text) {
+    d.interruption = text;
+    w.Trace(d.interruption + "\n");
+    return false;
+}
+
 void BurnEngine::Run() {
+    ui::DeferredStop deferred;
     if (NothingChosen()) {
         w.MessageBox(ui::BoxOwner::None, "No any item is selected in Other Area !", "Error", ui::Icon::Error);
         return;
     }
+    if (StopBetweenWrites()) return;
     bool firmwarePhase = Checked(ids::kEntireFlash) || FirmwareBoxChosen();
     if (firmwarePhase && !FirmwarePhase()) return;
     if (WriteAreas()) ShowVerdict();
@@ -110,16 +145,22 @@ bool BurnEngine::PrepareFirmwareArea() {
 bool BurnEngine::TransferAndVerify() {
     ULONG remaining = 0, done = 0;
     if (!Burst(AP_FLASH_WRITE, remaining, done)) return Fail();
+    d.writtenSpans.push_back({address, done, false});
+    if (StoppedInBurst(remaining)) return false;
     if (remaining == 0) {
         w.Trace(ui::Format("FlashWrite -- Transfer %u bytes to Firmware\n", done));
         w.SetProgressPosition(ids::kProgressBar, done);
     }
     if (!Burst(AP_FLASH_READ, lastResult, done)) return Fail();  // the read compares with the image
+    if (StoppedInBurst(lastResult)) return false;
     if (lastResult != 0) {
         // The update flag stays cleared and no other area is written.
         w.MessageBox(ui::BoxOwner::None, "- Compare NG, Firmware update failed !", "Error", ui::Icon::Error);
         return false;
     }
+    d.writtenSpans.back().compared = true;
+    // A repeated stop request leaves the flag cleared: the device does not take the new firmware.
+    if (FirmwareBoxChosen() && ui::StopBeforeNextChunk(true)) return Interrupt(kFlashIncompleteText);
     if (FirmwareBoxChosen() && !WriteUpdateFlag(1)) return Fail();
     w.Trace("FlashWrite -- Compare data OK.\n");
     if (d.burnAccessMode != kModeWholeFlash) successMask |= 1u << kAreaFirmware;
@@ -131,11 +172,14 @@ bool BurnEngine::WriteAreas() {
     if (!Checked(ids::kOtherArea)) return true;
     for (int row : {kAreaPrivate, kAreaCustomized}) {
         if (!Checked(ids::kFirmwareBox + row)) continue;
+        if (StopBetweenWrites()) return false;
         const FlashArea& area = FlashAreaTable[row];
         length = area.length;
         address = offset = area.address;
         ULONG done = 0;
         if (!Burst(AP_FLASH_WRITE, lastResult, done)) return Fail();
+        d.writtenSpans.push_back({address, done, false});
+        if (StoppedInBurst(lastResult)) return false;
         if (lastResult != 0) {
             areaFellShort = true;  // the other area is still written; the verdict tells
             continue;
@@ -147,12 +191,14 @@ bool BurnEngine::WriteAreas() {
     return true;
 }
 
-// Any area that fell short fails the whole burn, whichever burst came last.
-void BurnEngine::ShowVerdict() const {
+// Any area that fell short fails the whole burn, whichever burst came last. A stop request
+// that came during the last write ends the burn as interrupted, though nothing was left out.
+void BurnEngine::ShowVerdict() {
     if (lastResult != 0 || areaFellShort) {
         Fail();
         return;
     }
+    if (StopBetweenWrites()) return;
     std::string text;
     if (successMask == 0) {
         text = kEntireUpdatedText;
@@ -167,6 +213,11 @@ void BurnEngine::ShowVerdict() const {
 // Announces the burst and moves it while holding the transfers, so that no other command
 // comes between the set-up and its data. False when the set-up failed.
 bool BurnEngine::Burst(int op, ULONG& remaining, ULONG& done) {
+    if (ui::StopBeforeNextChunk(true)) {  // a burst that would stop at once is not even announced
+        remaining = length;
+        done = 0;
+        return true;
+    }
     auto lock = d.LockTransfers();
     if (!d.FlashAccess(AP_FLASH_BURST_LATER, d.burnAccessMode, address, length, {})) {
         w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_BURST_LATER--case %d\n", d.burnAccessMode));

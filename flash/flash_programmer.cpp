@@ -47,6 +47,8 @@ void FlashProgrammer::EndRun() {
 
 void FlashProgrammer::StartWorker(std::thread& worker, void (*proc)(FlashProgrammer*)) {
     if (worker.joinable()) worker.join();  // it has passed its end step: IsRunning() was false
+    writtenSpans.clear();
+    interruption.clear();
     // The run holds the device from its set-up to its last chunk; the end step releases it.
     if (!ClaimDevice()) return;
     BeginRun();

@@ -37,6 +37,14 @@ struct BurnImage {
     std::span<std::uint8_t> Data() { return {bytes.data(), length}; }
 };
 
+// A range a burn wrote: its flash address (the image offset too), the bytes actually
+// moved, and whether the burn's own compare passed over it.
+struct WrittenSpan {
+    ULONG address = 0;
+    ULONG length = 0;
+    bool compared = false;
+};
+
 class FlashProgrammer : public CommandProtocol {
 public:
     explicit FlashProgrammer(ui::WindowServices& windows);
@@ -59,6 +67,11 @@ public:
     bool IsRunning() const { return running.load(std::memory_order_acquire); }
     // Waits for every worker started so far (the closing path, tests).
     void JoinWorkers();
+
+    // Of the last run, read once its worker has been joined: what the burn wrote, in
+    // order, and why a stop request ended the run ("interrupted: ..."; empty when none did).
+    const std::vector<WrittenSpan>& WrittenSpans() const { return writtenSpans; }
+    const std::string& Interruption() const { return interruption; }
 
     const FlashFile& File() const { return flashFile; }
     const BurnImage& Image() const { return burnImage; }
@@ -92,5 +105,7 @@ private:
     std::thread burnWorker;
     std::thread dumpWorker;
     std::atomic<bool> running{false};
+    std::vector<WrittenSpan> writtenSpans;
+    std::string interruption;
     std::vector<std::pair<int, bool>> disabledForRun;
 };

@@ -39,7 +39,8 @@ public:
     // answers 1 or 0. FlashBurst moves `total` bytes in report-sized chunks (op 16 write
     // from image[offset..], 17 compare with it, 18 into WriteFlashFile, 32 into it),
     // drives the progress controls, stores the bytes moved in `done` and answers the bytes
-    // not moved. Neither reads or writes outside `buffer` or `image`.
+    // not moved. Neither reads or writes outside `buffer` or `image`. A stop request
+    // (ui/services/stop_request.h) ends a burst between two chunks.
     int FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG length, std::span<std::uint8_t> buffer);
     ULONG FlashBurst(int op, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done);
 

@@ -7,6 +7,7 @@
 
 #include "protocol/command_protocol.h"
 #include "ui/services/control_ids.h"
+#include "ui/services/stop_request.h"
 
 namespace ids = ui::ids;
 
@@ -110,6 +111,8 @@ ULONG CommandProtocol::FlashBurst(int op, ULONG total, std::span<std::uint8_t> i
     {
         auto lock = LockTransfers();
         while (remaining > 0) {
+            // A stop request ends the burst between chunks, so no report is cut in two.
+            if (ui::StopBeforeNextChunk(op == AP_FLASH_WRITE || op == AP_FLASH_READ)) break;
             ULONG chunk = std::min(remaining, limit);
             if (!MoveBurstChunk(op, chunk, image, offset, done)) break;
             remaining -= chunk;

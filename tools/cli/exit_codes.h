@@ -14,4 +14,14 @@ enum ExitCode : int {
     kExitRefused = 6,      // refused before anything was written: the image cannot serve the choice
 };
 
+// A write to standard output or standard error failed (a closed pipe, a full disk), so
+// the run's report did not reach its reader: a run that had passed does not answer 0.
+inline constexpr int kExitOutput = 8;
+
+// A run that SIGINT, SIGTERM or SIGHUP stopped answers 128 plus the signal's number, as a
+// shell reports a program such a signal ended: 130, 143, 129. The run stops where it can
+// stop safely first: a burn finishes the write in progress at the first signal.
+inline constexpr int kExitInterrupted = 128;
+constexpr int InterruptedExit(int signal) { return kExitInterrupted + signal; }
+
 }  // namespace cli

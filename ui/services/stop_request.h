@@ -1,0 +1,59 @@
+// Stop requests: SIGINT, SIGTERM and SIGHUP do not end the program mid-transfer; their
+// handler only counts them, and the flash transfers decide where to stop. A burn finishes
+// the write in progress and its compare at the first request and stops at the next chunk
+// at the second; a read (a dump, a verify, a read-back) stops at the next chunk at the
+// first. Every layer may ask; only the front ends install the handlers.
+#pragma once
+
+#include <string>
+
+namespace ui {
+
+// Requests since the last reset: 0 none, 1 one, 2 a repeated one (counted up to 2).
+int StopRequests();
+// The number of the first signal that asked, 0 when none did.
+int StopSignal();
+// Whether a burst must stop before its next chunk: a burn's writes and compares at a
+// repeated request, every read at the first.
+bool StopBeforeNextChunk(bool burnTransfer);
+
+// What the handler does: counts the request, announces a first one on standard error
+// while a burn defers it, and wakes the watcher of WakeFd. Async-signal-safe.
+void RequestStop(int signal);
+// Forgets every request (a test's next run).
+void ResetStopRequests();
+
+// Lives for the span of a burn: a first request in it finishes the write in progress.
+class DeferredStop {
+public:
+    DeferredStop();
+    ~DeferredStop();
+    DeferredStop(const DeferredStop&) = delete;
+    DeferredStop& operator=(const DeferredStop&) = delete;
+};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP request a stop and SIGPIPE is ignored, so a
+// write to a closed pipe fails as an output error instead of ending the program. One at
+// a time; the previous dispositions come back when it ends.
+class StopSignals {
+public:
+    // `notice` is written on standard error as given (with its line end), at once, when a
+    // first request comes during a burn.
+    explicit StopSignals(std::string notice);
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Readable after each request (one byte per request): an event loop watches it.
+    int WakeFd() const { return wakeRead_; }
+
+private:
+    std::string notice_;
+    int wakeRead_ = -1;
+};
+
+// The notice of a first request during a burn.
+inline constexpr const char* kStopDeferredNotice =
+    "interrupt received: finishing the write so the board is not left half-written; interrupt again to stop now";
+
+}  // namespace ui
