@@ -1,4 +1,6 @@
 // uvc-hid: the tool's command line. One command per run over the dialog's own handlers.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +9,18 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/json.h"
 #include "tools/cli/runner.h"
+#include "ui/services/stop_request.h"
+
+namespace {
+
+// The announcement of a deferred stop, in the form standard error has in this run; on a
+// terminal it starts a line of its own after the progress bar.
+std::string DeferredStopNotice(bool json) {
+    if (json) return cli::JsonObject().Add("trace", ui::kStopDeferredNotice).Text() + "\n";
+    return std::string(isatty(STDERR_FILENO) ? "\n" : "") + ui::kStopDeferredNotice + "\n";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -31,5 +45,8 @@ int main(int argc, char** argv) {
         std::printf("%s\n", cli::VersionText());
         return cli::kExitOk;
     }
+    // From here on a signal asks the run to stop where it safely can, and a closed pipe
+    // is an output error instead of the end of a burn.
+    ui::StopSignals stopSignals(DeferredStopNotice(options.json));
     return cli::RunCommandLine(options, stdout);
 }

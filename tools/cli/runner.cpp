@@ -16,6 +16,7 @@
 #include "tools/cli/sha256.h"
 #include "ui/main_dialog.h"
 #include "ui/services/control_ids.h"
+#include "ui/services/stop_request.h"
 
 namespace cli {
 
@@ -89,6 +90,8 @@ public:
         : Cuvc_hid_quendaDlg(window), console(window), o(options), image(std::move(imageBytes)), report(result) {}
 
     bool Open();
+    // Runs the command unless a stop was requested first; a stop that came while it ran
+    // decides the exit status unless a failure did.
     void Run();
     void Close() {
         JoinWorkers();
@@ -97,6 +100,9 @@ public:
 
 private:
     bool Failed() { return console.CurrentOutcome().code != kExitOk; }
+    // Whether a stop was requested; if so, `text` is the run's outcome unless a failure came first.
+    bool Interrupted(const std::string& text);
+    void RunCommand();
     void SelectPanel(int radio);
     // Runs a panel handler; answers whether it reported no failure.
     bool Press(void (CliDialog::*handler)()) {
@@ -153,7 +159,19 @@ bool CliDialog::Open() {
     return true;
 }
 
+bool CliDialog::Interrupted(const std::string& text) {
+    if (ui::StopSignal() == 0) return false;
+    console.Fail(InterruptedExit(ui::StopSignal()), text);
+    return true;
+}
+
 void CliDialog::Run() {
+    if (Interrupted("interrupted: nothing was done")) return;
+    RunCommand();
+    Interrupted("interrupted: the command had finished");
+}
+
+void CliDialog::RunCommand() {
     switch (o.command) {
         case Command::Id: return Id();
         case Command::FwVersion:
@@ -289,7 +307,8 @@ bool CliDialog::DumpInto(const std::string& path) {
     OnBrowseDumpFile();
     OnDump();
     JoinWorkers();
-    if (console.InfoBoxes() == infos) console.Fail(kExitDeviceError, "the dump did not finish");
+    if (!Interruption().empty()) Interrupted(Interruption());
+    else if (console.InfoBoxes() == infos) console.Fail(kExitDeviceError, "the dump did not finish");
     return !Failed();
 }
 
@@ -312,8 +331,11 @@ ULONG CliDialog::CompareWithFlash(const std::vector<FlashRange>& ranges, bool on
     std::vector<std::uint8_t> found;
     for (const FlashRange& range : ranges) {
         if (onlyUncompared && range.comparedByBurn) continue;
+        const char* stopped = onlyUncompared ? "interrupted: the read-back is incomplete"
+                                             : "interrupted: the verification is incomplete";
+        if (Interrupted(stopped)) return 0;
         if (!ReadFlash(range, found)) {
-            console.Fail(kExitDeviceError, "reading the flash back failed");
+            if (!Interrupted(stopped)) console.Fail(kExitDeviceError, "reading the flash back failed");
             return 0;
         }
         CompareRange(range, image, found, difference);
@@ -349,28 +371,36 @@ void CliDialog::Burn() {
     OnBrowseBurnFile();
     OnBurn();
     JoinWorkers();
-    if (console.InfoBoxes() == infos) console.Fail(kExitDeviceError, "the burn did not finish");
+    if (!Interruption().empty()) Interrupted(Interruption());
+    else if (console.InfoBoxes() == infos) console.Fail(kExitDeviceError, "the burn did not finish");
 
+    // What the burn actually moved, which a failure or a stop leaves short of the plan.
     Sha256 sha;
     ULONG bytes = 0;
-    for (const FlashRange& range : ranges) {
-        sha.Update(std::span(image).subspan(range.address, range.length));
-        bytes += range.length;
+    bool allCompared = !WrittenSpans().empty();
+    for (const WrittenSpan& span : WrittenSpans()) {
+        sha.Update(std::span(image).subspan(span.address, span.length));
+        bytes += span.length;
+        allCompared = allCompared && span.compared;
     }
     std::string digest = sha.HexDigest();
-    // The burn compares what it can; the areas it writes blind are read back here.
+    // The burn compares what it can; the areas it writes blind are read back here, unless
+    // a stop ended it: then only its own compare can have verified what it wrote.
     std::string verification = console.CurrentOutcome().code == kExitCompare ? "failed" : "not run";
     if (!Failed()) {
         Difference difference;
         ULONG compared = CompareWithFlash(ranges, true, difference);
         if (!Failed()) verification = difference.count ? "failed" : "passed";
         if (difference.count) console.Fail(kExitCompare, DifferenceText(difference, compared));
+    } else if (!Interruption().empty() && allCompared) {
+        verification = "passed";
     }
     std::string result = Failed() ? console.CurrentOutcome().text : console.LastInfoText();
     report.json.Add("bytes", std::int64_t{bytes}).Add("sha256", digest).Add("verification", verification).Add("result", result);
     std::string summary = "burn summary: " + devicePath + ", " + o.file + ", " + std::to_string(bytes) + " bytes (" +
                           std::string(o.areas.entire ? "entire" : "areas") + "), sha256 " + digest + ", verification " +
                           verification;
+    if (Outcome now = console.CurrentOutcome(); now.code >= kExitInterrupted) summary += ", " + now.text;
     report.lines.push_back(summary);
     console.LogLine(summary);
 }
@@ -458,7 +488,8 @@ bool ChooseDevice(Options& o, ConsoleWindow& console) {
     return true;
 }
 
-void Print(const Options& o, Report& report, const Outcome& outcome, ConsoleWindow& console, std::FILE* out) {
+// Answers whether everything reached `out`.
+bool Print(const Options& o, Report& report, const Outcome& outcome, ConsoleWindow& console, std::FILE* out) {
     report.json.Add("ok", outcome.code == kExitOk).Add("exit_code", std::int64_t{outcome.code});
     if (outcome.code != kExitOk) report.json.Add("error", outcome.text);
     std::vector<std::string> messages;
@@ -471,9 +502,10 @@ void Print(const Options& o, Report& report, const Outcome& outcome, ConsoleWind
         for (const std::string& line : report.lines) std::fprintf(out, "%s\n", line.c_str());
         if (outcome.code != kExitOk) std::fprintf(stderr, "uvc-hid: %s\n", outcome.text.c_str());
     }
-    std::fflush(out);
+    const bool reached = std::fflush(out) == 0 && !std::ferror(out);
     console.LogLine("uvc-hid " + o.name + ": exit " + std::to_string(outcome.code) +
                     (outcome.code != kExitOk ? " (" + outcome.text + ")" : ""));
+    return reached;
 }
 
 ProgressStyle ChooseProgress(const Options& o) {
@@ -485,6 +517,7 @@ ProgressStyle ChooseProgress(const Options& o) {
 
 int RunCommandLine(const Options& given, std::FILE* out) {
     Options o = given;
+    std::clearerr(stderr);  // a failed write to it is judged per run
     std::FILE* log = nullptr;
     if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "a")) == nullptr) {
         ConsoleWindow console(o.json, ProgressStyle::None, nullptr);
@@ -513,10 +546,17 @@ int RunCommandLine(const Options& given, std::FILE* out) {
     }
     DeviceSearchPath.clear();
     Outcome outcome = console.TakeOutcome();
-    Print(o, report, outcome, console, out);
+    // Trace lines, progress or boxes that could not be written (a closed pipe) fail a run
+    // that had passed; the run itself went on regardless.
+    if (outcome.code == kExitOk && std::ferror(stderr)) outcome = {kExitOutput, "cannot write to standard error"};
+    const bool printed = Print(o, report, outcome, console, out);
     if (log && std::fclose(log) != 0 && outcome.code == kExitOk) {
         std::fprintf(stderr, "uvc-hid: cannot write %s\n", o.log.c_str());
         return kExitFileError;
+    }
+    if (!printed && outcome.code == kExitOk) {
+        std::fprintf(stderr, "uvc-hid: cannot write to standard output\n");
+        return kExitOutput;
     }
     return outcome.code;
 }
