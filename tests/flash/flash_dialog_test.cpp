@@ -3,7 +3,6 @@
 // sectors unless a test asks for another part). Runs are waited for by joining the worker.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +19,6 @@
 
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
-#include "tests/support/file_size_limit.h"
 #include "ui/main_dialog.h"
 #include "ui/services/control_ids.h"
 #include "ui/services/recording_window.h"
@@ -182,13 +180,6 @@ public:
     }
 
     bool Enabled(int id) const { return window.Control(id).enabled; }
-    // The names in the test's folder, sorted: a dump's temporary file shows up here.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     bool Traced(const std::string& line) const {
         auto traces = window.Traces();
         return std::find(traces.begin(), traces.end(), line) != traces.end();
@@ -284,9 +275,7 @@ TEST_F(FlashDialog, BurnPickLoadsTheImageAndShowsItsVersion) {
     EXPECT_TRUE(window.MessageBoxes().empty());
 }
 
-// A dump pick and the chunks written after it leave the file as it was: they go to a
-// temporary file beside it, which a release without a completed dump removes.
-TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
+TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickEmptiesTheFile) {
     std::string image = Write("image.bin", Bytes(64, 0x22));
     std::string dump = Write("dump.bin", Bytes(100, 0x33));
     PickBurn(image);
@@ -294,7 +283,7 @@ TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
     EXPECT_FALSE(window.OpenFileRequests().back().fileMustExist);
     EXPECT_FALSE(dialog.Image().IsLoaded());
     EXPECT_FALSE(dialog.File().forRead);
-    EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
+    EXPECT_EQ(fs::file_size(dump), 0u);
     EXPECT_EQ(window.Control(ids::kDumpFilePath).text, dump);
     EXPECT_TRUE(Enabled(ids::kDump));
     EXPECT_FALSE(Enabled(ids::kBurn));
@@ -302,10 +291,8 @@ TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
 
     const std::uint8_t chunk[3] = {1, 2, 3};
     EXPECT_EQ(dialog.WriteFlashFile(chunk, 3), 3u);
-    EXPECT_EQ(Entries().size(), 3u);  // the two files and the dump's temporary file
+    EXPECT_EQ(fs::file_size(dump), 3u);
     PickBurn(image);
-    EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"dump.bin", "image.bin"}));
     EXPECT_EQ(dialog.Image().length, 64u);
     EXPECT_TRUE(Enabled(ids::kBurn));
     EXPECT_FALSE(Enabled(ids::kDump));
@@ -530,11 +517,9 @@ TEST_F(FlashDialog, RunGuardHoldsTheDialogUntilTheEndStep) {
     EXPECT_EQ(window.DialogResult(), ids::kOk);
 }
 
-// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short. A full disk or
-// an unplug midway stops it and leaves the file it would replace as it was, with no
-// temporary file beside it; a whole dump replaces the file (through a symbolic link, the
-// file the link names) with the flash.
-TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
+// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short: a full disk
+// stops it at the first chunk, a whole dump copies the flash, an unplug leaves what was read.
+TEST_F(FlashDialog, DumpCopiesTheFlashOrStopsAtAFullDiskOrAnUnplug) {
     Start(k256KPartRow, 255);
     const Bytes flash = MakeImage(sim->Geometry().totalSize);
     ASSERT_TRUE(sim->LoadFlash(flash));
@@ -544,16 +529,10 @@ TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
             return r.direction == sim::Direction::Input && r.reportId == 1;
         }));
     };
-    const Bytes old(5000, 0x77);
-    const std::string path = Write("dump.bin", old);
-    fs::create_symlink("dump.bin", dir / "link.bin");
-    const std::vector<std::string> files = {"dump.bin", "link.bin"};
 
-    PickDump(path);
-    {
-        testsupport::FileSizeLimit full(0x1000);  // the 17th chunk finds the disk full
-        Run(true);
-    }
+    PickDump("/dev/full");
+    ASSERT_TRUE(dialog.File().IsOpen());
+    Run(true);
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].caption, "Dump Filter failure");
@@ -563,46 +542,127 @@ TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
               "The disk containing dump file has run out of space, so the dump filter has been stopped.\r\n\r\n"
               "You must set a new dump file name or restart the graph to clear this filter error.");
     EXPECT_EQ(boxes[1].caption + ": " + boxes[1].text, "Error: Dump firmware failed, the dump file is incomplete!");
-    EXPECT_EQ(readRequests(), 17u);
-    EXPECT_EQ(ReadFile(path), old);
-    EXPECT_EQ(Entries(), files);
+    EXPECT_EQ(readRequests(), 1u);
     ExpectEnded(ids::kDump);
 
-    PickDump(path);
-    window.ClearCalls();
-    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
-    Run(true);
-    EXPECT_EQ(ReadFile(path), old);
-    EXPECT_EQ(Entries(), files);
-    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
-    ExpectEnded(ids::kDump);
-
-    sim->ClearFaults();
-    PickDump((dir / "link.bin").string());
+    const fs::path path = dir / "dump.bin";
+    PickDump(path.string());
     window.ClearCalls();
     sim->ClearLog();
     Run(true);
     EXPECT_EQ(ReadFile(path), flash);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
-    EXPECT_EQ(Entries(), files);
     EXPECT_EQ(readRequests(), (flash.size() + 254) / 255);
     ExpectOnlyBox("Info: Dump firmware has finished!", ui::BoxOwner::None);
     EXPECT_TRUE(Traced("FlashRead -- Read data OK.\n"));
     ExpectEnded(ids::kDump);
+
+    PickDump(path.string());
+    window.ClearCalls();
+    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
+    Run(true);
+    EXPECT_EQ(ReadFile(path), Slice(flash, 0, 10 * 255));
+    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
+    ExpectEnded(ids::kDump);
 }
 
-// The slot holds regular files only: a pipe or a device node is refused at the pick, which
-// never waits for a pipe's other end; Burn and Dump then ask for a file.
-TEST_F(FlashDialog, APickOfAPipeOrADeviceLeavesTheSlotEmpty) {
-    const std::string fifo = (dir / "fifo").string();
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const auto& [path, dump] : {std::pair{fifo, false}, {fifo, true}, {std::string("/dev/null"), true},
-                                     {std::string("/dev/zero"), false}}) {
-        dump ? PickDump(path) : PickBurn(path);
-        EXPECT_FALSE(dialog.File().IsOpen()) << path;
-        EXPECT_FALSE(dialog.Image().IsLoaded()) << path;
+
+// --- Stop requests: a signal raised on the worker after a chosen chunk ---
+
+class StopRequest : public FlashDialog {
+public:
+    void SetUp() override {
+        FlashDialog::SetUp();
+        ui::ResetStopRequests();
     }
-    EXPECT_EQ(Entries(), std::vector<std::string>{"fifo"});
+    void TearDown() override {
+        ui::ResetStopRequests();
+        FlashDialog::TearDown();
+    }
+    std::size_t FlashReads() const {
+        auto log = sim->Log();
+        return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [](const sim::TransferRecord& r) {
+            return r.direction == sim::Direction::Input && r.reportId == 1;
+        }));
+    }
+
+    ui::StopSignals handlers{""};
+};
+
+struct StopRow {
+    const char* name;
+    const char* choice;
+    std::size_t imageSize;
+    std::vector<std::pair<int, int>> raiseAfterChunk;  // 256-byte chunks: writes, then compares
+    std::vector<Range> written, untouched;
+    std::vector<int> flags;
+    const char* interruption;
+    std::vector<WrittenSpan> spans;
+};
+void PrintTo(const StopRow& row, std::ostream* os) { *os << row.name; }
+
+class StoppedBurn : public StopRequest, public ::testing::WithParamInterface<StopRow> {};
+
+// No outcome box: the trace and the run's interruption text tell what the flash holds.
+TEST_P(StoppedBurn, FinishesTheWriteInProgressAtTheFirstSignalAndStopsAtTheSecond) {
+    const StopRow& row = GetParam();
+    Start();
+    Bytes image = MakeImage(row.imageSize);
+    PickImage(image);
+    Choose(row.choice);
+    window.raiseAfterChunk = row.raiseAfterChunk;
+    Run(false);
+
+    Bytes flash = sim->FlashContents();
+    for (Range r : row.written) EXPECT_EQ(Slice(flash, r.at, r.length), Slice(image, r.at, r.length)) << r.at;
+    for (Range r : row.untouched) EXPECT_EQ(Slice(flash, r.at, r.length), Slice(preload, r.at, r.length)) << r.at;
+    EXPECT_EQ(FlagWrites(), row.flags);
+    EXPECT_TRUE(window.MessageBoxes().empty());
+    EXPECT_EQ(dialog.Interruption(), row.interruption);
+    EXPECT_TRUE(Traced(std::string(row.interruption) + "\n"));
+    ASSERT_EQ(dialog.WrittenSpans().size(), row.spans.size());
+    for (std::size_t i = 0; i < row.spans.size(); ++i) {
+        EXPECT_EQ(dialog.WrittenSpans()[i].address, row.spans[i].address);
+        EXPECT_EQ(dialog.WrittenSpans()[i].length, row.spans[i].length);
+        EXPECT_EQ(dialog.WrittenSpans()[i].compared, row.spans[i].compared);
+    }
+    ExpectEnded(ids::kBurn);
+}
+
+const char* const kWriteFinished = "interrupted: the write in progress was finished; nothing further was done";
+const char* const kFlashIncomplete = "interrupted: the flash is incomplete";
+
+// The firmware sum 0x3001 makes four 4 KiB sectors, 64 chunks, at 0x180000. A write that
+// stops inside a sector leaves the rest of that sector erased.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StoppedBurn,
+    ::testing::Values(
+        StopRow{"OneSignalEndsTheBurnBeforeTheNextArea", "fp", 0x500000, {{5, SIGINT}}, {{0x180000, 0x4000}},
+                {{0x4F0000, 0x10000}}, {0, 1}, kWriteFinished, {{0x180000, 0x4000, true}}},
+        StopRow{"SecondSignalStopsTheWriteAtTheNextChunk", "entire", 0x3000, {{10, SIGINT}, {20, SIGHUP}},
+                {{0, 20 * 256}}, {{0x2000, 0x1000}}, {}, kFlashIncomplete, {{0, 20 * 256, false}}},
+        // Stopped in the compare, the firmware is not flagged as updated.
+        StopRow{"SecondSignalInTheCompareLeavesTheFlagCleared", "f", 0x184000, {{5, SIGTERM}, {64 + 3, SIGTERM}},
+                {{0x180000, 0x4000}}, {}, {0}, kFlashIncomplete, {{0x180000, 0x4000, false}}}),
+    kRowName);
+
+// The first signal stops a dump at the next chunk; its target keeps what it held.
+TEST_F(StopRequest, DumpStopsAtTheNextChunkAndLeavesTheTargetAsItWas) {
+    Start(k256KPartRow);
+    const Bytes kept(1000, 0x77);
+    const std::string target = Write("kept.bin", kept);
+    PickDump(target);
+    window.ClearCalls();
+    sim->ClearLog();
+    window.raiseAfterChunk = {{10, SIGTERM}};
+    Run(true);
+
+    EXPECT_EQ(FlashReads(), 10u);
+    EXPECT_TRUE(window.MessageBoxes().empty());
+    EXPECT_EQ(dialog.Interruption(), "interrupted: the dump is incomplete");
+    ExpectEnded(ids::kDump);
+    EXPECT_EQ(ReadFile(target), kept);
+    std::vector<fs::path> files(fs::directory_iterator(dir), fs::directory_iterator{});
+    EXPECT_EQ(files, std::vector<fs::path>{target}) << "the unfinished dump was left behind";
 }
 
 }  // namespace
