@@ -18,7 +18,7 @@ public:
 
     // Mode 1 and address 0 belong to this run alone; the burn's access mode is not touched.
     void Run() {
-        if (ReadFlashIntoFile()) {
+        if (ReadFlashIntoFile() && d.CommitFlashFile()) {
             w.Trace("FlashRead -- Read data OK.\n");
             w.MessageBox(ui::BoxOwner::None, "Dump firmware has finished!", "Info", ui::Icon::Information);
         } else if (stopped) {

@@ -1,6 +1,15 @@
 // The file slot shared by the burn image and the dump file, the two "..." picks, and the
 // loading of a burn image with its version.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <new>
+#include <optional>
+#include <random>
 
 #include "flash/flash_programmer.h"
 #include "platform/win/file_api.h"
@@ -16,16 +25,75 @@ constexpr const char* kDiskFullText =
     "The disk containing dump file has run out of space, so the dump filter has been stopped.\r\n\r\n"
     "You must set a new dump file name or restart the graph to clear this filter error.";
 
+// A path the slot can hold; a longer one is refused whole rather than cut to a name of
+// another file.
+bool FitsSlot(ui::WindowServices& windows, const std::string& path) {
+    if (Utf8ToUtf16(path).size() < ui::kMaxPathChars) return true;
+    windows.MessageBox(ui::BoxOwner::Dialog, "The file path is too long !", "Error", ui::Icon::Error);
+    return false;
+}
+
 // Asks the user for a path that the slot can hold. False when the user cancelled, or when
-// the path is too long: it is refused whole rather than cut to a name of another file.
+// the path is too long.
 bool PickPath(ui::WindowServices& windows, bool fileMustExist, std::string& path) {
     ui::OpenFileRequest request{.filters = {{"All", "*.*"}, {"Text", "*.TXT"}},
                                 .pathMustExist = true,
                                 .fileMustExist = fileMustExist};
-    if (!windows.OpenFileDialog(ui::BoxOwner::Dialog, request, path)) return false;
-    if (Utf8ToUtf16(path).size() < ui::kMaxPathChars) return true;
-    windows.MessageBox(ui::BoxOwner::Dialog, "The file path is too long !", "Error", ui::Icon::Error);
-    return false;
+    return windows.OpenFileDialog(ui::BoxOwner::Dialog, request, path) && FitsSlot(windows, path);
+}
+
+// ERROR_SUCCESS for a regular file or a name not taken yet. Anything else is refused
+// before an open could block on it (a pipe without its other end) or write into a device.
+DWORD CheckRegularFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+    return S_ISREG(st.st_mode) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// The file a dump replaces: symbolic links are followed, so that the dump lands where
+// writing through the link would have put it, and the link itself stays.
+std::filesystem::path DumpTarget(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        fs::path link = fs::read_symlink(target, ec);
+        if (ec) break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target;
+}
+
+// Creates the dump's temporary file beside `target`, exclusively and with the mode of any
+// new file: ".NAME.XXXXXX.part" (".uvc-hid-dump.XXXXXX.part" for a very long name).
+HANDLE CreateTemporaryFile(const std::filesystem::path& target, std::string& created) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string name = target.filename().string();
+    if (name.size() > 200) name = "uvc-hid-dump";
+    std::random_device seed;
+    std::minstd_rand random(seed());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string suffix;
+        for (int i = 0; i < 6; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
+        std::string path = (target.parent_path() / ("." + name + "." + suffix + ".part")).string();
+        HANDLE handle = CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
+                                    nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            created = path;
+            return handle;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Waits until the folder's entries (a rename into it) are on the disk; answers an errno or 0.
+int FlushFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
 }
 
 // The whole file, zero-filled one byte past its end; the image length is what was read.
@@ -49,14 +117,36 @@ void LoadBurnImage(FlashProgrammer& files, HANDLE handle, BurnImage& image, ui::
 
 void FlashProgrammer::OnBrowseBurnFile() {
     std::string path;
-    if (!PickPath(windows, true, path)) return;
+    if (PickPath(windows, true, path)) SelectBurnFile(path, std::nullopt);
+}
+
+void FlashProgrammer::UseBurnImage(const std::string& path, std::span<const std::uint8_t> bytes) {
+    if (FitsSlot(windows, path)) SelectBurnFile(path, bytes);
+}
+
+// The image is read from the slot's file, or taken from `given`.
+void FlashProgrammer::SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given) {
     flashFile.path = path;
     windows.SetControlText(ids::kBurnFilePath, path);
     windows.EnableControl(ids::kBurn, true);
     windows.EnableControl(ids::kDump, false);
     ReleaseFlashFile();
     // A failed open leaves the slot closed; Burn then refuses for want of a file.
-    if (OpenFlashFile(true) == 0 && flashFile.IsOpen()) LoadBurnImage(*this, flashFile.handle, burnImage, windows);
+    if (OpenFlashFile(true) == 0 && flashFile.IsOpen()) {
+        if (!given) {
+            LoadBurnImage(*this, flashFile.handle, burnImage, windows);
+        } else {
+            try {
+                burnImage.bytes.reserve(given->size() + 1);
+                burnImage.bytes.assign(given->begin(), given->end());
+                burnImage.bytes.push_back(0);
+                burnImage.length = static_cast<ULONG>(given->size());
+            } catch (const std::bad_alloc&) {
+                burnImage = {};
+                windows.Trace("Error allocating memory\n");
+            }
+        }
+    }
     windows.SetControlText(ids::kImageVersion, FormatImageVersion(burnImage.Data()));
 }
 
@@ -68,17 +158,30 @@ void FlashProgrammer::OnBrowseDumpFile() {
     windows.EnableControl(ids::kDump, true);
     windows.EnableControl(ids::kBurn, false);
     ReleaseFlashFile();
-    OpenFlashFile(false);  // creates or empties the file now; Dump refuses if this failed
+    OpenFlashFile(false);  // creates the temporary file now, the target untouched; Dump refuses if this failed
 }
 
+// For reading, the file itself; for a dump, a new temporary file beside the target, which
+// must be a regular file the user may write, or not exist yet.
 HRESULT FlashProgrammer::OpenFlashFile(bool forRead) {
     if (flashFile.IsOpen()) return 0;
-    std::u16string path = Utf8ToUtf16(flashFile.path);
-    HANDLE handle = CreateFileW(path.c_str(), forRead ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                forRead ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr);
+    std::filesystem::path target = forRead ? std::filesystem::path(flashFile.path) : DumpTarget(flashFile.path);
+    DWORD refused = CheckRegularFile(target.string());
+    if (refused == ERROR_SUCCESS && !forRead && ::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        refused = Win32ErrorFromErrno(errno);  // a file the user keeps read-only is not replaced
+    if (refused != ERROR_SUCCESS) {
+        SetLastError(refused);
+        return HRESULT_FROM_WIN32(static_cast<LONG>(refused));
+    }
+    std::string pending;
+    HANDLE handle = forRead ? CreateFileW(Utf8ToUtf16(flashFile.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_ALWAYS, 0, nullptr)
+                            : CreateTemporaryFile(target, pending);
     if (handle == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
     flashFile.handle = handle;
     flashFile.forRead = forRead;
+    flashFile.pending = pending;
+    flashFile.target = forRead ? std::string() : target.string();
     DWORD high = 0;
     DWORD low = GetFileSize(handle, &high);
     windows.Trace(ui::Format("FileSize %s = [%d] [%d]\n", forRead ? "READ" : "WRITE", static_cast<int>(high),
@@ -105,19 +208,49 @@ ULONG FlashProgrammer::WriteFlashFile(const std::uint8_t* buffer, ULONG count) {
     return written;
 }
 
+BOOL FlashProgrammer::CommitFlashFile() {
+    if (!flashFile.IsOpen() || flashFile.pending.empty()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const std::filesystem::path target(flashFile.target);
+    std::string failed;  // the step that failed, and why
+    if (!FlushFileBuffers(flashFile.handle)) {
+        failed = ui::Format("flush, error %lu", static_cast<unsigned long>(GetLastError()));
+    } else if (::rename(flashFile.pending.c_str(), target.c_str()) != 0) {
+        failed = std::string("rename: ") + std::strerror(errno);
+        FailWithErrno(errno);
+    } else {
+        flashFile.pending.clear();  // the target is the dump now
+        int error = FlushFolder(target.parent_path());
+        if (error == 0) return TRUE;
+        failed = std::string("folder flush: ") + std::strerror(error);
+        FailWithErrno(error);
+    }
+    const DWORD error = GetLastError();
+    windows.Trace("FlashRead -- Save dump file fail, " + failed + ".\n");
+    SetLastError(error);
+    ReportFileError();
+    return FALSE;
+}
+
 int FlashProgrammer::ReleaseFlashFile() {
     burnImage = {};
     if (flashFile.IsOpen()) {
-        FlushFileBuffers(flashFile.handle);
+        if (flashFile.pending.empty()) FlushFileBuffers(flashFile.handle);  // an unfinished dump is not kept
         CloseHandle(flashFile.handle);
     }
+    if (!flashFile.pending.empty()) ::unlink(flashFile.pending.c_str());
+    flashFile.pending.clear();
+    flashFile.target.clear();
     flashFile.handle = INVALID_HANDLE_VALUE;
     return 0;
 }
 
 HRESULT FlashProgrammer::ReportFileError() {
     DWORD error = GetLastError();
-    if (error == ERROR_DISK_FULL)
+    // A file-size limit stops a dump as a full disk does.
+    if (error == ERROR_DISK_FULL || error == ERROR_FILE_TOO_LARGE)
         windows.MessageBox(ui::BoxOwner::Dialog, kDiskFullText, "Dump Filter failure", ui::Icon::Warning);
     return HRESULT_FROM_WIN32(static_cast<LONG>(error));
 }

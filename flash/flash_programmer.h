@@ -12,6 +12,8 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,11 +22,16 @@
 #include "platform/win/handles.h"
 #include "protocol/command_protocol.h"
 
-// The dialog's one file slot.
+// The dialog's one file slot. It holds regular files only: a pipe, socket, device node or
+// folder is refused before it is opened, so a pick never blocks. A dump is written to a
+// temporary file beside its target (`pending`) and renamed over the target only when it
+// completed; until then the target keeps what it held.
 struct FlashFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;  // UTF-8; fewer than 260 characters
     bool forRead = false;
+    std::string pending;  // a dump's temporary file, until committed or removed
+    std::string target;   // what the dump replaces: `path` with symbolic links followed
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
 };
 
@@ -53,9 +60,16 @@ public:
     // File picks and the file slot.
     void OnBrowseBurnFile();
     void OnBrowseDumpFile();
+    // As the burn pick of `path`, but the image is `bytes`, already read by the caller: what
+    // it checked is what the burn writes, whatever the file holds by then.
+    void UseBurnImage(const std::string& path, std::span<const std::uint8_t> bytes);
     HRESULT OpenFlashFile(bool forRead);
     ULONG ReadFlashFile(std::uint8_t* buffer, ULONG count);
     ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count) override;
+    // A completed dump: flushes the temporary file, renames it over the target and flushes
+    // the folder. FALSE (last error set, a trace line) when any step failed.
+    BOOL CommitFlashFile();
+    // Closes the slot; a dump not committed is removed and its target left as it was.
     int ReleaseFlashFile();
     HRESULT ReportFileError();
 
@@ -85,6 +99,9 @@ protected:
     std::uint8_t burnAccessMode = kModeWholeFlash;
 
 private:
+    // The burn pick's work once the path is chosen: the image read from the file, or `given`.
+    void SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given);
+
     // Disables the controls a run could be disturbed by, remembering their state; the end
     // step restores them. Called on the dialog's thread before the worker starts.
     void BeginRun();

@@ -92,7 +92,8 @@ private:
 // a key that may be left out.
 inline void ExpectSchema(const Json& doc, const std::string& context) {
     static const std::string kCommon = "command:s ok:b exit_code:n error:s? messages:a messages.*:o "
-                                       "messages.*.caption:s messages.*.text:s device:o? device.path:s device.vid:s device.pid:s";
+                                       "messages.*.caption:s messages.*.text:s device:o? device.path:s device.vid:s device.pid:s "
+                                       "warnings:a? warnings.*:s";
     static const std::string kReg = "address:s value:s", kIic = "iic_device:s offset:s value:s return_code:s";
     static const std::map<std::string, std::string> kPerCommand = {
         {"", ""},  // after a usage error

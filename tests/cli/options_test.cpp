@@ -24,7 +24,7 @@ std::string Meaning(const Options& o) {
     for (const auto& [name, text] : {std::pair{"file", o.file}, {"device", o.device}, {"backup", o.backup}, {"log", o.log}})
         if (!text.empty()) out << " " << name << " " << text;
     if (!o.areas.entire) out << " areas " << o.areas.boxes[0] << o.areas.boxes[1] << o.areas.boxes[2];
-    return out.str() + (o.json ? " json" : "") + (o.help ? " help" : "");
+    return out.str() + (o.json ? " json" : "") + (o.help ? " help" : "") + (o.force ? " force" : "");
 }
 
 TEST(CommandLine, AcceptedLinesWhereverTheOptionsStand) {
@@ -45,6 +45,7 @@ TEST(CommandLine, AcceptedLinesWhereverTheOptionsStand) {
         {"burn --vid=1209 img.bin --area private,customized --pid 0x1 --backup b.bin --device /dev/hidraw3 --log l.txt",
          Burn, "0 0 0 vid 1209 pid 1 file img.bin device /dev/hidraw3 backup b.bin log l.txt areas 011"},
         {"verify img.bin", Verify, "0 0 0 file img.bin"},
+        {"burn --force img.bin", Burn, "0 0 0 file img.bin force"},
         {"dump -- -dash.bin", Dump, "0 0 0 file -dash.bin"},
         {"--help whatever", List, "0 0 0 help"},
     };
@@ -74,7 +75,8 @@ TEST(CommandLine, RefusedLinesSayWhy) {
         {"id --vid 12345", "--vid: '12345' does not fit in 16 bits"},
         {"id --vid", "option --vid needs a value"},
         {"id --json=yes", "option --json takes no value"},
-        {"id --force", "unknown option --force"},
+        {"id --force", "--force belongs to burn"},
+        {"gpio write 0 2", "GPIO level 2 is neither 0 nor 1"},
         {"burn", "burn takes 1 argument(s), 0 given"},
         {"burn a.bin --area firmware --entire", "--entire and --area exclude each other"},
         {"burn a.bin --area boot", "unknown area 'boot' (firmware, private, customized)"},
@@ -92,7 +94,7 @@ TEST(CommandLine, RefusedLinesSayWhy) {
 TEST(CommandLine, HelpNamesEveryCommandAndExitStatus) {
     std::string help = UsageText();
     for (const char* text : {"list", "fw-version", "hdmi-info", "reg read", "iic write", "gpio dir", "hdcp on|off",
-                             "burn IMAGE", "dump FILE", "verify IMAGE", "--device PATH", "--backup FILE", "--log FILE",
+                             "burn IMAGE", "dump FILE", "verify IMAGE", "--device PATH", "--backup FILE", "--log FILE", "--force",
                              "--json", "  0  success", "  6  pre-flight refusal", "\"first_difference\""})
         EXPECT_NE(help.find(text), std::string::npos) << text;
     EXPECT_STREQ(VersionText(), "uvc-hid 1.0.7.3");

@@ -59,7 +59,7 @@ TEST_F(ParallelFlash, FourDevicesFlashedAtOnceEachHoldItsOwnImage) {
     std::vector<std::unique_ptr<Process>> sims, burns;
     for (std::size_t i = 0; i < kDevices; ++i) {
         std::string n = std::to_string(i);
-        Write(File("image-" + n + ".bin"), Pattern(0x10000 - 100 * i, static_cast<std::uint8_t>(0x40 * i + 1)));
+        Write(File("image-" + n + ".bin"), Pattern(0x20000 + 100 * i, static_cast<std::uint8_t>(0x40 * i + 1)));
         sims.push_back(std::make_unique<Process>(std::string(UVC_SIM_PROGRAM) + " --name line-" + n + ".sock --part-row 34" +
                                                  " --save-flash " + File("flash-" + n + ".bin") +
                                                  (i == kCorrupted ? " --corrupt-read 3:5" : ""),

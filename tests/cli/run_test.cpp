@@ -12,7 +12,7 @@ class CliRun : public CliFixture {};
 
 TEST_F(CliRun, EveryCommandAnswersOneDocumentOfTheDocumentedShape) {
     auto device = Publish("cli-schema");
-    Write(File("image.bin"), Pattern(3000, 1));
+    Write(File("image.bin"), Pattern(0x20000, 1));  // half the flash: a burn without a warning
     const struct {
         const char *line, *key, *value;
     } rows[] = {
@@ -29,7 +29,7 @@ TEST_F(CliRun, EveryCommandAnswersOneDocumentOfTheDocumentedShape) {
     }
     EXPECT_EQ(Read(File("dump.bin")).size(), 256u * 1024);
     auto flash = device->FlashContents();
-    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 3000, Pattern(3000, 1).begin()));
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x20000, Pattern(0x20000, 1).begin()));
 }
 
 TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
@@ -65,7 +65,7 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
 
 TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     auto device = Publish("cli-failures");
-    auto image = Pattern(4096, 3);
+    auto image = Pattern(0x20000, 3);
     Write(File("image.bin"), image);
     auto expect = [&](const std::string& line, int code, const std::string& error) {
         RunResult r = Run(line);
@@ -90,7 +90,7 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     auto flash = image;
     flash[1000] ^= 0xFF;
     device->LoadFlash(flash);
-    RunResult diff = expect("verify " + File("image.bin"), cli::kExitCompare, "1 of 4096 bytes differ");
+    RunResult diff = expect("verify " + File("image.bin"), cli::kExitCompare, "1 of 131072 bytes differ");
     EXPECT_EQ(diff.doc["first_difference.address"] + " " + diff.doc["first_difference.expected"] + " " +
                   diff.doc["first_difference.found"],
               ui::Format("000003e8 %02x %02x", image[1000], flash[1000]));

@@ -3,6 +3,7 @@
 // sectors unless a test asks for another part). Runs are waited for by joining the worker.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
+#include "tests/support/file_size_limit.h"
 #include "ui/main_dialog.h"
 #include "ui/services/control_ids.h"
 #include "ui/services/recording_window.h"
@@ -180,6 +182,13 @@ public:
     }
 
     bool Enabled(int id) const { return window.Control(id).enabled; }
+    // The names in the test's folder, sorted: a dump's temporary file shows up here.
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     bool Traced(const std::string& line) const {
         auto traces = window.Traces();
         return std::find(traces.begin(), traces.end(), line) != traces.end();
@@ -275,7 +284,9 @@ TEST_F(FlashDialog, BurnPickLoadsTheImageAndShowsItsVersion) {
     EXPECT_TRUE(window.MessageBoxes().empty());
 }
 
-TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickEmptiesTheFile) {
+// A dump pick and the chunks written after it leave the file as it was: they go to a
+// temporary file beside it, which a release without a completed dump removes.
+TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
     std::string image = Write("image.bin", Bytes(64, 0x22));
     std::string dump = Write("dump.bin", Bytes(100, 0x33));
     PickBurn(image);
@@ -283,7 +294,7 @@ TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickEmptiesTheFile) {
     EXPECT_FALSE(window.OpenFileRequests().back().fileMustExist);
     EXPECT_FALSE(dialog.Image().IsLoaded());
     EXPECT_FALSE(dialog.File().forRead);
-    EXPECT_EQ(fs::file_size(dump), 0u);
+    EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
     EXPECT_EQ(window.Control(ids::kDumpFilePath).text, dump);
     EXPECT_TRUE(Enabled(ids::kDump));
     EXPECT_FALSE(Enabled(ids::kBurn));
@@ -291,8 +302,10 @@ TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickEmptiesTheFile) {
 
     const std::uint8_t chunk[3] = {1, 2, 3};
     EXPECT_EQ(dialog.WriteFlashFile(chunk, 3), 3u);
-    EXPECT_EQ(fs::file_size(dump), 3u);
+    EXPECT_EQ(Entries().size(), 3u);  // the two files and the dump's temporary file
     PickBurn(image);
+    EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"dump.bin", "image.bin"}));
     EXPECT_EQ(dialog.Image().length, 64u);
     EXPECT_TRUE(Enabled(ids::kBurn));
     EXPECT_FALSE(Enabled(ids::kDump));
@@ -517,9 +530,11 @@ TEST_F(FlashDialog, RunGuardHoldsTheDialogUntilTheEndStep) {
     EXPECT_EQ(window.DialogResult(), ids::kOk);
 }
 
-// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short: a full disk
-// stops it at the first chunk, a whole dump copies the flash, an unplug leaves what was read.
-TEST_F(FlashDialog, DumpCopiesTheFlashOrStopsAtAFullDiskOrAnUnplug) {
+// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short. A full disk or
+// an unplug midway stops it and leaves the file it would replace as it was, with no
+// temporary file beside it; a whole dump replaces the file (through a symbolic link, the
+// file the link names) with the flash.
+TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
     Start(k256KPartRow, 255);
     const Bytes flash = MakeImage(sim->Geometry().totalSize);
     ASSERT_TRUE(sim->LoadFlash(flash));
@@ -529,10 +544,16 @@ TEST_F(FlashDialog, DumpCopiesTheFlashOrStopsAtAFullDiskOrAnUnplug) {
             return r.direction == sim::Direction::Input && r.reportId == 1;
         }));
     };
+    const Bytes old(5000, 0x77);
+    const std::string path = Write("dump.bin", old);
+    fs::create_symlink("dump.bin", dir / "link.bin");
+    const std::vector<std::string> files = {"dump.bin", "link.bin"};
 
-    PickDump("/dev/full");
-    ASSERT_TRUE(dialog.File().IsOpen());
-    Run(true);
+    PickDump(path);
+    {
+        testsupport::FileSizeLimit full(0x1000);  // the 17th chunk finds the disk full
+        Run(true);
+    }
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].caption, "Dump Filter failure");
@@ -542,27 +563,46 @@ TEST_F(FlashDialog, DumpCopiesTheFlashOrStopsAtAFullDiskOrAnUnplug) {
               "The disk containing dump file has run out of space, so the dump filter has been stopped.\r\n\r\n"
               "You must set a new dump file name or restart the graph to clear this filter error.");
     EXPECT_EQ(boxes[1].caption + ": " + boxes[1].text, "Error: Dump firmware failed, the dump file is incomplete!");
-    EXPECT_EQ(readRequests(), 1u);
+    EXPECT_EQ(readRequests(), 17u);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(Entries(), files);
     ExpectEnded(ids::kDump);
 
-    const fs::path path = dir / "dump.bin";
-    PickDump(path.string());
+    PickDump(path);
+    window.ClearCalls();
+    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
+    Run(true);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(Entries(), files);
+    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
+    ExpectEnded(ids::kDump);
+
+    sim->ClearFaults();
+    PickDump((dir / "link.bin").string());
     window.ClearCalls();
     sim->ClearLog();
     Run(true);
     EXPECT_EQ(ReadFile(path), flash);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(Entries(), files);
     EXPECT_EQ(readRequests(), (flash.size() + 254) / 255);
     ExpectOnlyBox("Info: Dump firmware has finished!", ui::BoxOwner::None);
     EXPECT_TRUE(Traced("FlashRead -- Read data OK.\n"));
     ExpectEnded(ids::kDump);
+}
 
-    PickDump(path.string());
-    window.ClearCalls();
-    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
-    Run(true);
-    EXPECT_EQ(ReadFile(path), Slice(flash, 0, 10 * 255));
-    ExpectOnlyBox("Error: Dump firmware failed, the dump file is incomplete!", ui::BoxOwner::None);
-    ExpectEnded(ids::kDump);
+// The slot holds regular files only: a pipe or a device node is refused at the pick, which
+// never waits for a pipe's other end; Burn and Dump then ask for a file.
+TEST_F(FlashDialog, APickOfAPipeOrADeviceLeavesTheSlotEmpty) {
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [path, dump] : {std::pair{fifo, false}, {fifo, true}, {std::string("/dev/null"), true},
+                                     {std::string("/dev/zero"), false}}) {
+        dump ? PickDump(path) : PickBurn(path);
+        EXPECT_FALSE(dialog.File().IsOpen()) << path;
+        EXPECT_FALSE(dialog.Image().IsLoaded()) << path;
+    }
+    EXPECT_EQ(Entries(), std::vector<std::string>{"fifo"});
 }
 
 

@@ -77,8 +77,11 @@ std::string ParseArg(Arg kind, const std::string& text, Options& o, std::size_t&
             else return "direction '" + text + "' is neither in nor out";
             break;
         case Arg::Hex32: error = ParseHex(text, 32, value); break;
-        case Arg::Hex8:
-        case Arg::Level: error = ParseHex(text, 8, value); break;
+        case Arg::Hex8: error = ParseHex(text, 8, value); break;
+        case Arg::Level:
+            error = ParseHex(text, 8, value);
+            if (error.empty() && value > 1) error = "GPIO level " + text + " is neither 0 nor 1";
+            break;
         case Arg::Pin:
             error = ParseHex(text, 8, value);
             if (error.empty() && value >= kGpioPins) error = "GPIO pin " + text + " does not exist (0 to 3)";
@@ -97,7 +100,7 @@ bool TakesValue(std::string_view name) {
 }
 
 struct Seen {
-    bool area = false, entire = false, backup = false;
+    bool area = false, entire = false, backup = false, force = false;
 };
 
 std::string ApplyOption(const std::string& name, const std::string& value, Options& o, Seen& seen) {
@@ -120,6 +123,8 @@ std::string ApplyOption(const std::string& name, const std::string& value, Optio
         seen.area = true;
     } else if (name == "--entire") {
         seen.entire = true;
+    } else if (name == "--force") {
+        o.force = seen.force = true;
     } else if (name == "--json") {
         o.json = true;
     } else if (name == "--help" || name == "-h") {
@@ -209,6 +214,7 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& o) {
     if (seen.area && seen.entire) return "--entire and --area exclude each other";
     if (!seen.area) o.areas = AreaChoice{};
     if (seen.backup && o.command != Command::Burn) return "--backup belongs to burn";
+    if (seen.force && o.command != Command::Burn) return "--force belongs to burn";
     if (o.command == Command::List && !o.device.empty()) return "list takes no --device";
     return {};
 }
@@ -231,7 +237,7 @@ Commands:
   iic read DEV OFFSET        read one byte of an IIC device
   iic write DEV OFFSET VALUE write one byte of an IIC device
   gpio dir PIN in|out        set a GPIO pin's direction (PIN 0 to 3)
-  gpio write PIN LEVEL       set a GPIO output level
+  gpio write PIN LEVEL       set a GPIO output level (0 or 1)
   gpio read PIN              read a GPIO level
   hdcp on|off                switch the use of the HDCP key
   burn IMAGE                 burn a flash image, read it back and compare
@@ -251,6 +257,8 @@ Options:
                              private, customized
   --backup FILE              burn: dump the whole flash to FILE first; no burn when
                              that dump failed
+  --force                    burn: burn an Entire Flash image shorter than one sector
+                             of the flash (refused otherwise)
   --log FILE                 append trace lines and the summary, time-stamped
   --json                     one JSON document per result on standard output; trace
                              and progress as JSON lines on standard error
@@ -272,7 +280,8 @@ Exit status:
 JSON (--json): every result is one object with
   "command" (string), "ok" (boolean), "exit_code" (number), "error" (string, only
   when not ok), "messages" (array of {"caption","text"}: the dialog's message boxes),
-  "device" (object {"path","vid","pid"}, when a device was opened), and per command:
+  "device" (object {"path","vid","pid"}, when a device was opened), "warnings" (array
+  of strings, when there were any), and per command:
   list: "interfaces" [{"path","vid","pid","usage_page","usage","product"}]
   id: "flash" {"device_id","name","page_size","sector_size","pages_per_sector",
       "sectors_per_block","total_blocks","total_size"}   (numbers)
@@ -283,7 +292,8 @@ JSON (--json): every result is one object with
   dump: "file","bytes","sha256"
   verify: "image","areas","bytes","differences","first_difference"
           ({"address","expected","found"} or null)
-Standard error lines: {"trace": TEXT} and {"progress": {"status","done","total"}}.
+Standard error lines: {"trace": TEXT}, {"warning": TEXT} and
+{"progress": {"status","done","total"}}.
 See docs/cli.md for the full schema and production-line examples.
 )";
 }

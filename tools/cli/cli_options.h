@@ -34,6 +34,7 @@ struct Options {
     std::string device;  // --device: one interface, a hidraw node or a simulator socket
     std::string log;     // --log: appended trace lines and summary
     std::string backup;  // burn --backup: the whole flash is dumped here first
+    bool force = false;  // burn --force: an Entire Flash image shorter than one sector is burned
     Command command = Command::List;
     std::string name;                   // "reg read", as typed, for messages and JSON
     std::array<std::uint32_t, 3> values{};  // the numbers of the command, in order

@@ -1,5 +1,7 @@
 #include "tools/cli/console_window.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "tools/cli/json.h"
@@ -63,6 +65,7 @@ int ClassifyTrace(std::string_view line) {
     if (line.starts_with("Unknown error:")) return kExitDeviceError;
     if (line.find("Compare data fail") != std::string_view::npos) return kExitCompare;
     if (line.find("Read data fail") != std::string_view::npos) return kExitFileError;  // a short dump-file write
+    if (line.find("dump file fail") != std::string_view::npos) return kExitFileError;  // its flush or its rename
     if (line.find("fail -- return code") != std::string_view::npos) return kExitDeviceError;
     return kExitOk;
 }
@@ -79,7 +82,7 @@ void ConsoleWindow::Trace(std::string_view line) {
         barOpen_ = false;
         std::fprintf(err_, "%s\n", OneLine(line).c_str());
     }
-    if (log_) std::fprintf(log_, "%s %s\n", TimeStamp().c_str(), OneLine(line).c_str());
+    WriteLog(OneLine(line));
     if (int code = ClassifyTrace(line); code != kExitOk && outcome_.code == kExitOk)
         outcome_ = {code, std::string(WithoutNewline(line))};
 }
@@ -93,7 +96,7 @@ void ConsoleWindow::MessageBox(ui::BoxOwner owner, std::string_view text, std::s
         std::fprintf(err_, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
     }
-    if (log_) std::fprintf(log_, "%s [%s] %s\n", TimeStamp().c_str(), OneLine(caption).c_str(), OneLine(text).c_str());
+    WriteLog("[" + OneLine(caption) + "] " + OneLine(text));
     if (icon == ui::Icon::Information) {
         ++infoBoxes_;
         lastInfo_ = std::string(text);
@@ -205,7 +208,37 @@ bool ConsoleWindow::CloseRequested() {
 
 void ConsoleWindow::LogLine(std::string_view line) {
     std::lock_guard guard(lock_);
-    if (log_) std::fprintf(log_, "%s %s\n", TimeStamp().c_str(), OneLine(line).c_str());
+    WriteLog(OneLine(line));
+}
+
+void ConsoleWindow::Warn(std::string text) {
+    std::lock_guard guard(lock_);
+    if (barOpen_) std::fputc('\n', err_);
+    barOpen_ = false;
+    if (json_) std::fprintf(err_, "%s\n", JsonObject().Add("warning", text).Text().c_str());
+    else std::fprintf(err_, "uvc-hid: warning: %s\n", text.c_str());
+    WriteLog("warning: " + OneLine(text));
+    warnings_.push_back(std::move(text));
+}
+
+std::vector<std::string> ConsoleWindow::Warnings() {
+    std::lock_guard guard(lock_);
+    return warnings_;
+}
+
+std::string ConsoleWindow::LogError() {
+    std::lock_guard guard(lock_);
+    return logError_;
+}
+
+// One whole line per write, checked; after the first failure the log gets nothing more,
+// so it never holds lines with a gap before them.
+void ConsoleWindow::WriteLog(const std::string& line) {
+    if (log_ == nullptr || !logError_.empty()) return;
+    std::string stamped = TimeStamp() + " " + line + "\n";
+    errno = 0;
+    if (std::fputs(stamped.c_str(), log_) == EOF || std::fflush(log_) == EOF || std::ferror(log_))
+        logError_ = errno != 0 ? std::strerror(errno) : "write error";
 }
 
 // A new burst: its progress starts from nothing.

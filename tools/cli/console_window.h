@@ -77,10 +77,18 @@ public:
     bool CloseRequested();
     // A line of the log file (time-stamped), e.g. the summary.
     void LogLine(std::string_view line);
+    // Why the log could not be written (the first failure), or empty. A failed write is
+    // not retried, and the command's own outcome is not touched by it.
+    std::string LogError();
+    // A caution that does not fail the run: on `err` at once (a JSON line with json), in
+    // the log, and kept for the document.
+    void Warn(std::string text);
+    std::vector<std::string> Warnings();
 
 private:
     void ShowProgress(std::uint32_t done, bool final);
     void DrawBar(std::uint32_t done);
+    void WriteLog(const std::string& line);  // under lock_
 
     std::mutex lock_;
     const bool json_;
@@ -96,6 +104,8 @@ private:
     int infoBoxes_ = 0;
     std::string lastInfo_;
     Outcome outcome_;
+    std::string logError_;
+    std::vector<std::string> warnings_;
     bool closeRequested_ = false;
 
     std::uint32_t total_ = 0;

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "platform/win/text.h"
+#include "tools/cli/cli_checks.h"
 #include "tools/cli/console_window.h"
 #include "tools/cli/device_choice.h"
 #include "tools/cli/flash_plan.h"
@@ -51,37 +52,6 @@ std::string Sha256Of(std::span<const std::uint8_t> bytes) {
     Sha256 sha;
     sha.Update(bytes);
     return sha.HexDigest();
-}
-
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        error = "cannot read " + path + ": " + (ec ? ec.message() : std::filesystem::exists(path, ec) ? "not a regular file" : "no such file");
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (bytes.size() >= 0xFFFFFFFFu) {
-        error = path + " is larger than 4 GiB";
-        return false;
-    }
-    return true;
-}
-
-// A file the dump may create or empty: its folder must exist and be writable.
-bool CheckWritable(const std::string& path, std::string& error) {
-    std::filesystem::path target(path);
-    std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::error_code ec;
-    if (std::filesystem::is_directory(target, ec)) error = "cannot write " + path + ": it is a directory";
-    else if (!std::filesystem::is_directory(folder, ec)) error = "cannot write " + path + ": no folder " + folder.string();
-    else if (access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(target, ec) && access(path.c_str(), W_OK) != 0))
-        error = "cannot write " + path + ": " + std::strerror(errno);
-    return error.empty();
 }
 
 class CliDialog : public Cuvc_hid_quendaDlg {
@@ -356,6 +326,7 @@ void CliDialog::Burn() {
     else report.json.Add("backup", o.backup);
     if (!Identify() || !Plan(ranges)) return;
     report.json.AddRaw("areas", AreasJson(ranges));
+    if (o.areas.entire && !AcceptImageLength(console, image.size(), FlashSectorSize(), FlashTotalSize(), o.force)) return;
     if (!o.backup.empty() && !DumpInto(o.backup)) {
         Outcome failed = console.TakeOutcome();
         console.Fail(failed.code, "the backup dump failed, nothing was burned: " + failed.text);
@@ -367,8 +338,7 @@ void CliDialog::Burn() {
         console.SetCheck(ids::kFirmwareBox + row, o.areas.boxes[static_cast<std::size_t>(row)] ? 1 : 0);
 
     int infos = console.InfoBoxes();
-    console.AnswerNextPick(o.file);
-    OnBrowseBurnFile();
+    UseBurnImage(o.file, image);  // the bytes planned here and hashed below, not a second read
     OnBurn();
     JoinWorkers();
     if (!Interruption().empty()) Interrupted(Interruption());
@@ -409,8 +379,7 @@ void CliDialog::Dump() {
     report.json.Add("file", o.file);
     if (!Identify() || !DumpInto(o.file)) return;
     std::vector<std::uint8_t> dumped;
-    std::string error;
-    if (!ReadWholeFile(o.file, dumped, error)) {
+    if (std::string error = ReadRegularFile(o.file, dumped); !error.empty()) {
         console.Fail(kExitFileError, error);
         return;
     }
@@ -464,9 +433,10 @@ void ListInterfaces(Report& report) {
 
 // The files of the command, checked before the device is opened.
 bool PrepareFiles(const Options& o, std::vector<std::uint8_t>& image, std::string& error) {
-    if (o.command == Command::Burn || o.command == Command::Verify) return ReadWholeFile(o.file, image, error);
-    if (o.command == Command::Dump) return CheckWritable(o.file, error);
-    return o.backup.empty() || CheckWritable(o.backup, error);
+    if (o.command == Command::Burn || o.command == Command::Verify) error = ReadRegularFile(o.file, image);
+    if (o.command == Command::Dump) error = CheckOutputFile(o.file, true);
+    if (error.empty() && !o.backup.empty()) error = CheckOutputFile(o.backup, true);
+    return error.empty();
 }
 
 // --device: the interface it names, and its ids unless the command line gave them.
@@ -496,16 +466,16 @@ bool Print(const Options& o, Report& report, const Outcome& outcome, ConsoleWind
     for (const ShownBox& box : console.Boxes())
         messages.push_back(JsonObject().Add("caption", box.caption).Add("text", box.text).Text());
     report.json.AddRaw("messages", JsonArray(messages));
+    std::vector<std::string> warnings;
+    for (const std::string& warning : console.Warnings()) warnings.push_back(JsonString(warning));
+    if (!warnings.empty()) report.json.AddRaw("warnings", JsonArray(warnings));
     if (o.json) {
         std::fprintf(out, "%s\n", report.json.Text().c_str());
     } else {
         for (const std::string& line : report.lines) std::fprintf(out, "%s\n", line.c_str());
         if (outcome.code != kExitOk) std::fprintf(stderr, "uvc-hid: %s\n", outcome.text.c_str());
     }
-    const bool reached = std::fflush(out) == 0 && !std::ferror(out);
-    console.LogLine("uvc-hid " + o.name + ": exit " + std::to_string(outcome.code) +
-                    (outcome.code != kExitOk ? " (" + outcome.text + ")" : ""));
-    return reached;
+    return std::fflush(out) == 0 && !std::ferror(out);
 }
 
 ProgressStyle ChooseProgress(const Options& o) {
@@ -519,9 +489,13 @@ int RunCommandLine(const Options& given, std::FILE* out) {
     Options o = given;
     std::clearerr(stderr);  // a failed write to it is judged per run
     std::FILE* log = nullptr;
-    if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "a")) == nullptr) {
+    // One file in two roles would be read back with another role's bytes in it: refused first.
+    std::string refusal = SameFileInTwoRoles(o);
+    int refusalCode = kExitUsage;
+    if (refusal.empty() && !o.log.empty() && (log = OpenLog(o.log, refusal)) == nullptr) refusalCode = kExitFileError;
+    if (!refusal.empty()) {
         ConsoleWindow console(o.json, ProgressStyle::None, nullptr);
-        console.Fail(kExitFileError, "cannot append to " + o.log + ": " + std::strerror(errno));
+        console.Fail(refusalCode, refusal);
         Report report;
         report.json.Add("command", o.name);
         Outcome outcome = console.TakeOutcome();
@@ -549,12 +523,18 @@ int RunCommandLine(const Options& given, std::FILE* out) {
     // Trace lines, progress or boxes that could not be written (a closed pipe) fail a run
     // that had passed; the run itself went on regardless.
     if (outcome.code == kExitOk && std::ferror(stderr)) outcome = {kExitOutput, "cannot write to standard error"};
-    const bool printed = Print(o, report, outcome, console, out);
-    if (log && std::fclose(log) != 0 && outcome.code == kExitOk) {
-        std::fprintf(stderr, "uvc-hid: cannot write %s\n", o.log.c_str());
-        return kExitFileError;
+    // The log is finished before the result is printed, so that a log that could not be
+    // written is part of it: a file error, after the command's own failure if it had one.
+    console.LogLine("uvc-hid " + o.name + ": exit " + std::to_string(outcome.code) +
+                    (outcome.code != kExitOk ? " (" + outcome.text + ")" : ""));
+    std::string logError = console.LogError();
+    if (log && std::fclose(log) != 0 && logError.empty()) logError = std::strerror(errno);
+    if (!logError.empty()) {
+        logError = "cannot append to " + o.log + ": " + logError;
+        if (outcome.code == kExitOk) outcome = {kExitFileError, logError};
+        else outcome.text += "; " + logError;
     }
-    if (!printed && outcome.code == kExitOk) {
+    if (!Print(o, report, outcome, console, out) && outcome.code == kExitOk) {
         std::fprintf(stderr, "uvc-hid: cannot write to standard output\n");
         return kExitOutput;
     }

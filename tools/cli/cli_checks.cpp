@@ -1,0 +1,175 @@
+#include "tools/cli/cli_checks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "tools/cli/console_window.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Reason(int error) { return std::strerror(error); }
+
+// What a path that is not a regular file is, for the refusal.
+std::string KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "it is a directory";
+    if (S_ISFIFO(mode)) return "it is a FIFO (named pipe)";
+    if (S_ISSOCK(mode)) return "it is a socket";
+    if (S_ISCHR(mode)) return "it is a character device";
+    if (S_ISBLK(mode)) return "it is a block device";
+    return "it is not a regular file";
+}
+
+// `path` with symbolic links followed as far as they lead, also to a name not created yet.
+fs::path FollowLinks(const fs::path& path) {
+    fs::path target = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        fs::path link = fs::read_symlink(target, ec);
+        if (ec) break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target;
+}
+
+fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
+
+// Reads an open regular file to its end.
+std::string ReadAll(int fd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return "cannot read " + path + ": " + Reason(errno);
+    if (!S_ISREG(st.st_mode)) return "cannot read " + path + ": " + KindOf(st.st_mode);
+    if (static_cast<std::uint64_t>(st.st_size) >= 0xFFFFFFFFu) return path + " is larger than 4 GiB";
+    bytes.clear();
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return "cannot read " + path + ": " + Reason(errno);
+        if (n == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (bytes.size() >= 0xFFFFFFFFu) return path + " is larger than 4 GiB";  // it grew while read
+    }
+    return {};
+}
+
+// Who a file is: device and inode when it exists; else its resolved folder and name.
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string where;
+    bool operator==(const Identity& other) const {
+        return exists == other.exists &&
+               (exists ? device == other.device && inode == other.inode : where == other.where);
+    }
+};
+
+Identity IdentityOf(const std::string& path) {
+    Identity id;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        return id;
+    }
+    fs::path target = FollowLinks(path);
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(fs::absolute(FolderOf(target), ec), ec);
+    id.where = (folder / target.filename()).lexically_normal().string();
+    return id;
+}
+
+}  // namespace
+
+std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "cannot read " + path + ": " + Reason(errno);
+    if (!S_ISREG(st.st_mode)) return "cannot read " + path + ": " + KindOf(st.st_mode);
+    // Non-blocking, in case another file took its name since: the open of a FIFO returns at once.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "cannot read " + path + ": " + Reason(errno);
+    std::string error = ReadAll(fd, path, bytes);
+    ::close(fd);
+    return error;
+}
+
+std::string CheckOutputFile(const std::string& path, bool replaced) {
+    const std::string prefix = "cannot write " + path + ": ";
+    const fs::path target = FollowLinks(path);
+    const fs::path folder = FolderOf(target);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return prefix + KindOf(st.st_mode);
+        if (::access(target.c_str(), W_OK) != 0) return prefix + Reason(errno);
+        if (replaced && ::access(folder.c_str(), W_OK) != 0) return prefix + "folder " + folder.string() + ": " + Reason(errno);
+        return {};
+    }
+    if (errno != ENOENT) return prefix + Reason(errno);
+    if (::stat(folder.c_str(), &st) != 0) return prefix + "no folder " + folder.string() + " (" + Reason(errno) + ")";
+    if (!S_ISDIR(st.st_mode)) return prefix + folder.string() + " is not a folder";
+    if (::access(folder.c_str(), W_OK) != 0) return prefix + "folder " + folder.string() + ": " + Reason(errno);
+    return {};
+}
+
+std::string SameFileInTwoRoles(const Options& o) {
+    std::vector<std::pair<std::string, std::string>> roles;  // role, path
+    if (o.command == Command::Burn || o.command == Command::Verify) roles.emplace_back("the image", o.file);
+    if (o.command == Command::Dump) roles.emplace_back("the dump file", o.file);
+    if (!o.backup.empty()) roles.emplace_back("the backup", o.backup);
+    if (!o.log.empty()) roles.emplace_back("the log", o.log);
+    std::vector<Identity> ids;
+    for (const auto& role : roles) ids.push_back(IdentityOf(role.second));
+    for (std::size_t i = 0; i < roles.size(); ++i)
+        for (std::size_t j = i + 1; j < roles.size(); ++j)
+            if (ids[i] == ids[j])
+                return roles[i].first + " " + roles[i].second + " and " + roles[j].first + " " + roles[j].second +
+                       " are the same file; each needs a file of its own";
+    return {};
+}
+
+std::FILE* OpenLog(const std::string& path, std::string& error) {
+    error = CheckOutputFile(path, false);
+    if (!error.empty()) return nullptr;
+    // Non-blocking, so that a FIFO put in its place since the check fails instead of waiting.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "cannot append to " + path + ": " + Reason(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    std::FILE* log = nullptr;
+    if (::fstat(fd, &st) != 0) error = "cannot append to " + path + ": " + Reason(errno);
+    else if (!S_ISREG(st.st_mode)) error = "cannot append to " + path + ": " + KindOf(st.st_mode);
+    else if (int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+                                                (log = ::fdopen(fd, "a")) == nullptr)
+        error = "cannot append to " + path + ": " + Reason(errno);
+    if (log == nullptr) ::close(fd);
+    return log;
+}
+
+bool AcceptImageLength(ConsoleWindow& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force) {
+    const std::string size = "the image (" + std::to_string(imageSize) + " bytes)";
+    if (imageSize < sectorSize && !force) {
+        console.Fail(kExitRefused, size + " is shorter than one sector of the flash (" + std::to_string(sectorSize) +
+                                       " bytes); nothing was written (--force burns it anyway)");
+        return false;
+    }
+    if (imageSize < flashSize / 2)
+        console.Warn(size + " is less than half the flash (" + std::to_string(flashSize) +
+                     " bytes); an Entire Flash burn writes only the image's bytes from address 0");
+    return true;
+}
+
+}  // namespace cli

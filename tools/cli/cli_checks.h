@@ -1,0 +1,43 @@
+// What the command line checks before a device is touched or a byte is written: the files
+// a command reads and writes, that no file serves two of them, the log, and an Entire
+// Flash image much shorter than the flash. Every check answers at once: nothing here
+// opens a path in a way that could block (a pipe without its other end).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/win/win_types.h"
+#include "tools/cli/cli_options.h"
+
+namespace cli {
+
+class ConsoleWindow;
+
+// The whole of a regular file. Empty on success, else why not, with the OS error.
+std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+
+// A file the command writes: an existing regular file the user may write, or a name not
+// taken yet in a folder the user may write. `replaced`: the file is written beside and
+// renamed over (a dump, a backup), so its folder must be writable too. Empty when it can
+// be written, else why not.
+std::string CheckOutputFile(const std::string& path, bool replaced);
+
+// The image, backup, dump file and log of `o`, pairwise: one file when they are the same
+// existing file (device and inode: hard links, symbolic links and other spellings of it),
+// or the same name in the same resolved folder for those not created yet. Empty when all
+// differ, else the usage error naming both roles.
+std::string SameFileInTwoRoles(const Options& o);
+
+// Opens the log for appending, checked as an output first. Null, with `error`, when it
+// cannot be.
+std::FILE* OpenLog(const std::string& path, std::string& error);
+
+// An Entire Flash image of `imageSize` bytes on a flash of `flashSize` bytes: refused
+// (status 6) when shorter than one sector unless `force`; a warning when shorter than half
+// the flash. Answers whether the burn may go on.
+bool AcceptImageLength(ConsoleWindow& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force);
+
+}  // namespace cli
