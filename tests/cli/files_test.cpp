@@ -64,26 +64,27 @@ TEST_F(CliFiles, OneFileInTwoRolesIsRefusedBeforeAnythingIsTouched) {
     for (const char* name : {"out.bin", "later.bin"}) EXPECT_FALSE(fs::exists(File(name))) << name;
 }
 
-// Forwards every transfer to the simulated device; `first` runs at the first output report.
-class FirstOutputHook final : public vhid::DeviceHandler {
+// Forwards every transfer to the simulated device; `first` runs before the first of them.
+class FirstTransferHook final : public vhid::DeviceHandler {
 public:
-    FirstOutputHook(std::shared_ptr<sim::SimulatedDevice> device, std::function<void()> first)
+    FirstTransferHook(std::shared_ptr<sim::SimulatedDevice> device, std::function<void()> first)
         : device_(std::move(device)), first_(std::move(first)) {}
-    DWORD OnOutputReport(std::span<const std::uint8_t> report) override {
-        if (auto first = std::exchange(first_, nullptr)) first();
-        return device_->OnOutputReport(report);
-    }
+    DWORD OnOutputReport(std::span<const std::uint8_t> report) override { return Once().OnOutputReport(report); }
     DWORD OnInputRequest(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return device_->OnInputRequest(id, length, answer);
+        return Once().OnInputRequest(id, length, answer);
     }
-    DWORD OnSetFeature(std::span<const std::uint8_t> report) override { return device_->OnSetFeature(report); }
+    DWORD OnSetFeature(std::span<const std::uint8_t> report) override { return Once().OnSetFeature(report); }
     DWORD OnGetFeature(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return device_->OnGetFeature(id, length, answer);
+        return Once().OnGetFeature(id, length, answer);
     }
-    DWORD OnWrite(std::span<const std::uint8_t> report) override { return device_->OnWrite(report); }
-    DWORD OnRead(std::vector<std::uint8_t>& report, ULONG length) override { return device_->OnRead(report, length); }
+    DWORD OnWrite(std::span<const std::uint8_t> report) override { return Once().OnWrite(report); }
+    DWORD OnRead(std::vector<std::uint8_t>& report, ULONG length) override { return Once().OnRead(report, length); }
 
 private:
+    sim::SimulatedDevice& Once() {
+        if (auto first = std::exchange(first_, nullptr)) first();
+        return *device_;
+    }
     std::shared_ptr<sim::SimulatedDevice> device_;
     std::function<void()> first_;
 };
@@ -102,7 +103,7 @@ TEST_F(CliFiles, ABurnWritesTheImageItReadNotTheFileAsItIsLater) {
     ASSERT_TRUE(device) << error;
     vhid::DeviceInfo info = device->Info();
     info.path = vhid::MakePath("cli-once");
-    auto hook = std::make_shared<FirstOutputHook>(device, [&] { Write(File("img.bin"), later); });
+    auto hook = std::make_shared<FirstTransferHook>(device, [&] { Write(File("img.bin"), later); });
     auto publication = vhid::Publish(std::move(info), hook);
 
     RunResult r = Run(Line("burn @/img.bin"));
