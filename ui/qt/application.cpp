@@ -6,6 +6,8 @@
 #include "ui/main_dialog.h"
 #include "ui/qt/app_icon.h"
 #include "ui/qt/main_window.h"
+#include "ui/qt/stop_watcher.h"
+#include "ui/services/stop_request.h"
 
 Cuvc_hid_App::Cuvc_hid_App(int& argc, char** argv) : application_(argc, argv) {}
 
@@ -21,6 +23,9 @@ BOOL Cuvc_hid_App::InitInstance() {
     // application-modal: Qt would then block every later top-level window, and the
     // workers' outcome boxes, which have no owner, must stay usable beside it.
     uiqt::MainDialogWindow dialog;
+    // SIGTERM, SIGINT and SIGHUP close the dialog as Cancel does, once no run is left half done.
+    ui::StopSignals stopSignals(std::string(ui::kStopDeferredNotice) + "\n");
+    uiqt::StopWatcher stopWatcher(dialog, stopSignals.WakeFd());
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     if (startHook_) QTimer::singleShot(0, &dialog, [this, &dialog] { startHook_(dialog); });

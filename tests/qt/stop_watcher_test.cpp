@@ -1,0 +1,108 @@
+// A stop request (SIGTERM) to the dialog program: it closes as Cancel does, and during a
+// burn only once the burn has finished its write and compare.
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+
+#include "platform/hid/virtual_device.h"
+#include "sim/simulated_device.h"
+#include "tests/qt/dialog_fixture.h"
+#include "ui/qt/stop_watcher.h"
+#include "ui/services/control_ids.h"
+#include "ui/services/stop_request.h"
+
+namespace {
+
+namespace ids = ui::ids;
+
+// The simulator behind a device that raises SIGTERM once `raiseAfter` flash data reports
+// have been written: the burn's worker gets the signal mid-write.
+class SignalingDevice final : public vhid::DeviceHandler {
+public:
+    explicit SignalingDevice(std::shared_ptr<sim::SimulatedDevice> device) : device_(std::move(device)) {}
+    DWORD OnOutputReport(std::span<const std::uint8_t> report) override {
+        DWORD result = device_->OnOutputReport(report);
+        if (!report.empty() && report[0] == 1 && ++writes_ == raiseAfter) std::raise(SIGTERM);
+        return result;
+    }
+    DWORD OnInputRequest(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
+        return device_->OnInputRequest(reportId, length, answer);
+    }
+    int raiseAfter = 0;
+
+private:
+    std::shared_ptr<sim::SimulatedDevice> device_;
+    std::atomic<int> writes_{0};
+};
+
+class StopWatch : public qttest::DialogFixture {
+protected:
+    void SetUp() override { ui::ResetStopRequests(); }
+    void TearDown() override {
+        ui::ResetStopRequests();
+        DialogFixture::TearDown();
+    }
+    bool Closes() {
+        return QTest::qWaitFor([this] { return !dialog->isVisible(); }, 30000);
+    }
+
+    ui::StopSignals handlers{""};  // as the program installs them
+};
+
+TEST_F(StopWatch, WithNoRunTheDialogClosesAsCancel) {
+    Open();
+    uiqt::StopWatcher watcher(*dialog, handlers.WakeFd());
+    std::raise(SIGTERM);
+    ASSERT_TRUE(Closes());
+    EXPECT_EQ(dialog->result(), ids::kCancel);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// The close waits for the run: no refusal box, the whole image written and compared, and
+// no verdict box, since the burn stopped on request.
+TEST_F(StopWatch, DuringABurnTheDialogClosesOnceTheWriteAndCompareFinished) {
+    sim::Config config;
+    config.partRow = 34;  // 256 KiB
+    config.vendorId = 0x1209;
+    config.productId = 0x5A5B;
+    std::string error;
+    auto device = sim::SimulatedDevice::Create(std::move(config), error);
+    ASSERT_TRUE(device) << error;
+    auto signaling = std::make_shared<SignalingDevice>(device);
+    signaling->raiseAfter = 10;
+    vhid::DeviceInfo info = device->Info();
+    info.path = vhid::MakePath("qt-stop");
+    std::unique_ptr<vhid::Publication> publication = vhid::Publish(std::move(info), signaling);
+
+    QTemporaryDir dir;
+    const std::string image = dir.filePath("image.bin").toStdString();
+    std::vector<char> bytes(64 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 11 + i / 256) & 0xFF);
+    std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
+    Open();
+    uiqt::StopWatcher watcher(*dialog, handlers.WakeFd());
+    ControlAs<QLineEdit>(ids::kVid)->setText("1209");
+    ControlAs<QLineEdit>(ids::kPid)->setText("5A5B");
+    Click(ids::kOpenDevice);
+    Click(ids::kGetId);
+    dialog->Services().SetFilePicker([&image](const ui::OpenFileRequest&, std::string& path) {
+        path = image;
+        return true;
+    });
+    Click(ids::kBrowseBurnFile);
+    Click(ids::kBurn);
+    ASSERT_TRUE(Closes());
+
+    EXPECT_EQ(dialog->result(), ids::kCancel);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+    EXPECT_EQ(dialog->Logic().Interruption(),
+              "interrupted: the write in progress was finished; nothing further was done");
+    const std::vector<std::uint8_t> flash = device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
+    EXPECT_TRUE(std::vector<char>(flash.begin(), flash.end()) == bytes);
+}
+
+}  // namespace
