@@ -3,13 +3,11 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <csignal>
 #include <fstream>
 
-#include "platform/hid/virtual_device.h"
-#include "sim/simulated_device.h"
 #include "tests/qt/dialog_fixture.h"
+#include "tests/support/signaling_sim.h"
 #include "ui/qt/stop_watcher.h"
 #include "ui/services/control_ids.h"
 #include "ui/services/stop_request.h"
@@ -17,26 +15,6 @@
 namespace {
 
 namespace ids = ui::ids;
-
-// The simulator behind a device that raises SIGTERM once `raiseAfter` flash data reports
-// have been written: the burn's worker gets the signal mid-write.
-class SignalingDevice final : public vhid::DeviceHandler {
-public:
-    explicit SignalingDevice(std::shared_ptr<sim::SimulatedDevice> device) : device_(std::move(device)) {}
-    DWORD OnOutputReport(std::span<const std::uint8_t> report) override {
-        DWORD result = device_->OnOutputReport(report);
-        if (!report.empty() && report[0] == 1 && ++writes_ == raiseAfter) std::raise(SIGTERM);
-        return result;
-    }
-    DWORD OnInputRequest(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return device_->OnInputRequest(reportId, length, answer);
-    }
-    int raiseAfter = 0;
-
-private:
-    std::shared_ptr<sim::SimulatedDevice> device_;
-    std::atomic<int> writes_{0};
-};
 
 class StopWatch : public qttest::DialogFixture {
 protected:
@@ -64,18 +42,9 @@ TEST_F(StopWatch, WithNoRunTheDialogClosesAsCancel) {
 // The close waits for the run: no refusal box, the whole image written and compared, and
 // no verdict box, since the burn stopped on request.
 TEST_F(StopWatch, DuringABurnTheDialogClosesOnceTheWriteAndCompareFinished) {
-    sim::Config config;
-    config.partRow = 34;  // 256 KiB
-    config.vendorId = 0x1209;
-    config.productId = 0x5A5B;
-    std::string error;
-    auto device = sim::SimulatedDevice::Create(std::move(config), error);
-    ASSERT_TRUE(device) << error;
-    auto signaling = std::make_shared<SignalingDevice>(device);
-    signaling->raiseAfter = 10;
-    vhid::DeviceInfo info = device->Info();
-    info.path = vhid::MakePath("qt-stop");
-    std::unique_ptr<vhid::Publication> publication = vhid::Publish(std::move(info), signaling);
+    auto published = testsupport::PublishSignalingSim("qt-stop");
+    ASSERT_TRUE(published.sim);
+    published.sim->afterWrite = {{10, SIGTERM}};  // mid-write
 
     QTemporaryDir dir;
     const std::string image = dir.filePath("image.bin").toStdString();
@@ -101,7 +70,7 @@ TEST_F(StopWatch, DuringABurnTheDialogClosesOnceTheWriteAndCompareFinished) {
     EXPECT_TRUE(boxes.empty()) << boxes.front().text;
     EXPECT_EQ(dialog->Logic().Interruption(),
               "interrupted: the write in progress was finished; nothing further was done");
-    const std::vector<std::uint8_t> flash = device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
+    const std::vector<std::uint8_t> flash = published.sim->device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
     EXPECT_TRUE(std::vector<char>(flash.begin(), flash.end()) == bytes);
 }
 

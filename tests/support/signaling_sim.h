@@ -1,0 +1,64 @@
+// A simulated 256 KiB part (ids 1209:5a5b) behind a device that raises a signal once
+// chosen flash data reports have passed, the nth written or the nth fetched, as a user's
+// interrupt arriving at that chunk would. The signal is raised on the thread that moves
+// the chunk: a burn's or dump's worker.
+#pragma once
+
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/hid/virtual_device.h"
+#include "sim/simulated_device.h"
+
+namespace testsupport {
+
+class SignalingSim final : public vhid::DeviceHandler {
+public:
+    explicit SignalingSim(std::shared_ptr<sim::SimulatedDevice> simulated) : device(std::move(simulated)) {}
+
+    DWORD OnOutputReport(std::span<const std::uint8_t> report) override {
+        DWORD result = device->OnOutputReport(report);
+        if (!report.empty() && report[0] == kFlashData) Pass(afterWrite, ++writes_);
+        return result;
+    }
+    DWORD OnInputRequest(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
+        DWORD result = device->OnInputRequest(reportId, length, answer);
+        if (reportId == kFlashData) Pass(afterRead, ++reads_);
+        return result;
+    }
+
+    const std::shared_ptr<sim::SimulatedDevice> device;
+    std::map<int, int> afterWrite, afterRead;  // chunk number -> signal
+
+private:
+    static constexpr std::uint8_t kFlashData = 1;
+    static void Pass(const std::map<int, int>& at, int chunk) {
+        if (auto it = at.find(chunk); it != at.end()) std::raise(it->second);
+    }
+    std::atomic<int> writes_{0}, reads_{0};
+};
+
+// The device stays published while `publication` lives.
+struct SignalingPublication {
+    std::shared_ptr<SignalingSim> sim;
+    std::unique_ptr<vhid::Publication> publication;
+};
+
+inline SignalingPublication PublishSignalingSim(const std::string& tag) {
+    sim::Config config;
+    config.vendorId = 0x1209;
+    config.productId = 0x5A5B;
+    config.partRow = 34;
+    std::string error;
+    auto device = sim::SimulatedDevice::Create(std::move(config), error);
+    if (!device) return {};
+    vhid::DeviceInfo info = device->Info();
+    info.path = vhid::MakePath(tag);
+    auto signaling = std::make_shared<SignalingSim>(std::move(device));
+    return {signaling, vhid::Publish(std::move(info), signaling)};
+}
+
+}  // namespace testsupport
