@@ -158,10 +158,10 @@ bool BurnEngine::TransferAndVerify() {
         w.MessageBox(ui::BoxOwner::None, "- Compare NG, Firmware update failed !", "Error", ui::Icon::Error);
         return false;
     }
-    d.writtenSpans.back().compared = true;
     // A repeated stop request leaves the flag cleared: the device does not take the new firmware.
     if (FirmwareBoxChosen() && ui::StopBeforeNextChunk(true)) return Interrupt(kFlashIncompleteText);
     if (FirmwareBoxChosen() && !WriteUpdateFlag(1)) return Fail();
+    d.writtenSpans.back().compared = true;  // and, for the firmware area, flagged
     w.Trace("FlashWrite -- Compare data OK.\n");
     if (d.burnAccessMode != kModeWholeFlash) successMask |= 1u << kAreaFirmware;
     return true;

@@ -45,7 +45,8 @@ struct BurnImage {
 };
 
 // A range a burn wrote: its flash address (the image offset too), the bytes actually
-// moved, and whether the burn's own compare passed over it.
+// moved, and whether the burn's own compare passed over it (and, for the firmware area,
+// the update flag was set after it).
 struct WrittenSpan {
     ULONG address = 0;
     ULONG length = 0;

@@ -660,8 +660,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, StoppedBurn,
     ::testing::Values(StopRow{"OneSignalEndsTheBurnBeforeTheNextArea", {{5, SIGINT}}, {0, 1},
                               "interrupted: the write in progress was finished; nothing further was done", true},
-                      // Stopped in the compare, the firmware is not flagged as updated.
-                      StopRow{"SecondSignalInTheCompareLeavesTheFlagCleared", {{5, SIGTERM}, {64 + 3, SIGHUP}}, {0},
+                      // The second at the compare's last chunk: the firmware is not flagged as updated.
+                      StopRow{"SecondSignalLeavesTheFlagCleared", {{5, SIGTERM}, {64 + 64, SIGHUP}}, {0},
                               "interrupted: the flash is incomplete", false}),
     kRowName);
 
