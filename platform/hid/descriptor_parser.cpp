@@ -157,8 +157,8 @@ struct RangeBound {
     USAGE usage = 0;
 };
 
-struct Locals {
-    std::vector<UsageEntry> usages;
+// The local items other than the usage list, reset as one.
+struct LocalScalars {
     RangeBound usageMin, usageMax;
     USHORT stringMin = 0, stringMax = 0;
     USHORT designatorMin = 0, designatorMax = 0;
@@ -166,6 +166,10 @@ struct Locals {
     bool isDesignatorRange = false;
     bool inDelimiter = false;
     std::size_t usagesAtDelimiter = 0;  // usages.size() when the delimiter set opened
+};
+
+struct Locals : LocalScalars {
+    std::vector<UsageEntry> usages;
 };
 
 enum class TlcState { kBefore, kBuilding, kDone };
@@ -178,6 +182,7 @@ struct Parser {
     TlcState tlc = TlcState::kBefore;
     // Bits used so far per report type and report ID; 0 = no main item yet.
     std::array<std::array<std::uint32_t, 256>, 3> reportBits{};
+    std::array<std::uint32_t, 3> longestReportBits{};  // the largest entry of reportBits, per type
     std::array<std::uint32_t, 3> nextDataIndex{};
     std::uint32_t mainItems = 0;
     PreparsedData& out;
@@ -185,7 +190,12 @@ struct Parser {
     explicit Parser(PreparsedData& data) : out(data) {}
 };
 
-void ClearLocals(Locals& local) { local = Locals{}; }
+// Keeps the usage list's storage: a descriptor has a main item every few bytes, and
+// freeing and regrowing the list each time costs more than the rest of the item.
+void ClearLocals(Locals& local) {
+    static_cast<LocalScalars&>(local) = LocalScalars{};
+    local.usages.clear();
+}
 
 std::size_t TypeIndex(HIDP_REPORT_TYPE type) { return static_cast<std::size_t>(type); }
 
@@ -284,15 +294,15 @@ bool AddArrayRecords(Parser& p, const Record& base, std::uint32_t startBit) {
     for (const UsageEntry& entry : usages) total += entry.Count();  // <= 4096 * 65536
     const std::uint32_t firstIndex = p.nextDataIndex[TypeIndex(base.reportType)];
     if (total > kMaxDataIndices - firstIndex) return false;
-    std::vector<std::uint32_t> offsets(usages.size());  // usages before entry j
-    for (std::size_t j = 1; j < usages.size(); ++j) offsets[j] = offsets[j - 1] + usages[j - 1].Count();
+    std::uint32_t offset = total;  // usages before entry j, counted down from the end
     for (std::size_t j = usages.size(); j-- > 0;) {
+        offset -= usages[j].Count();
         Record r = base;
         SetUsage(r, usages[j]);
         r.startBit = startBit;
-        r.dataIndexMin = static_cast<USHORT>(firstIndex + offsets[j]);
-        r.dataIndexMax = static_cast<USHORT>(firstIndex + offsets[j] + usages[j].Count() - 1);
-        r.arrayPosition = static_cast<USHORT>(offsets[j] + 1);
+        r.dataIndexMin = static_cast<USHORT>(firstIndex + offset);
+        r.dataIndexMax = static_cast<USHORT>(firstIndex + offset + usages[j].Count() - 1);
+        r.arrayPosition = static_cast<USHORT>(offset + 1);
         if (!AppendRecord(p, r)) return false;
     }
     p.nextDataIndex[TypeIndex(base.reportType)] = firstIndex + total;
@@ -318,6 +328,8 @@ bool ReserveBits(Parser& p, HIDP_REPORT_TYPE type, std::uint32_t& startBit) {
     if (bits > kMaxReportBits - used) return false;
     startBit = used;
     used += bits;
+    std::uint32_t& longest = p.longestReportBits[TypeIndex(type)];
+    longest = std::max(longest, used);
     return true;
 }
 
@@ -539,10 +551,8 @@ bool ParseItem(Parser& p, const Item& item) {
     return false;
 }
 
-USHORT ReportByteLength(const std::array<std::uint32_t, 256>& bits) {
-    std::uint32_t longest = 0;
-    for (std::uint32_t used : bits) longest = std::max(longest, used);
-    return static_cast<USHORT>((longest + 7) / 8);  // used <= kMaxReportBits
+USHORT ReportByteLength(std::uint32_t longestBits) {
+    return static_cast<USHORT>((longestBits + 7) / 8);  // <= kMaxReportBits
 }
 
 // The counts are of records only: the items MakesRecords turns away leave no trace in
@@ -552,9 +562,9 @@ void FillCaps(Parser& p) {
     caps = HIDP_CAPS{};
     caps.Usage = p.out.linkNodes.front().LinkUsage;
     caps.UsagePage = p.out.linkNodes.front().LinkUsagePage;
-    caps.InputReportByteLength = ReportByteLength(p.reportBits[TypeIndex(HidP_Input)]);
-    caps.OutputReportByteLength = ReportByteLength(p.reportBits[TypeIndex(HidP_Output)]);
-    caps.FeatureReportByteLength = ReportByteLength(p.reportBits[TypeIndex(HidP_Feature)]);
+    caps.InputReportByteLength = ReportByteLength(p.longestReportBits[TypeIndex(HidP_Input)]);
+    caps.OutputReportByteLength = ReportByteLength(p.longestReportBits[TypeIndex(HidP_Output)]);
+    caps.FeatureReportByteLength = ReportByteLength(p.longestReportBits[TypeIndex(HidP_Feature)]);
     caps.NumberLinkCollectionNodes = static_cast<USHORT>(p.out.linkNodes.size());
     USHORT* counts[3][3] = {
         {&caps.NumberInputButtonCaps, &caps.NumberInputValueCaps, &caps.NumberInputDataIndices},

@@ -141,9 +141,26 @@ std::string CheckCapsList(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type, US
     return k == expected ? std::string{} : "caps count differs from records";
 }
 
+// Every record is found by a specific lookup of its own page, link collection and usage.
+// Records that ask the same question share one lookup: each lookup scans every record, so
+// one per record would make the check quadratic in the record count.
 inline std::string CheckSpecificLookups(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type,
                                         const std::vector<Record>& records) {
+    // The question (button or value, page, link collection, usage) above the record's
+    // index, which is below kMaxRecordsPerType: sorted, equal questions are neighbours.
+    constexpr unsigned kIndexBits = 16;
+    static_assert(kMaxRecordsPerType <= std::size_t{1} << kIndexBits);
+    std::vector<std::uint64_t> asked(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
+        const Record& r = records[i];
+        const std::uint64_t question = std::uint64_t{r.isButton} << 48 | std::uint64_t{r.usagePage} << 32 |
+                                       std::uint64_t{r.linkCollection} << 16 | r.usageMax;
+        asked[i] = question << kIndexBits | i;
+    }
+    std::sort(asked.begin(), asked.end());
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        if (k > 0 && asked[k - 1] >> kIndexBits == asked[k] >> kIndexBits) continue;  // asked already
+        const std::size_t i = asked[k] & ((std::uint64_t{1} << kIndexBits) - 1);
         const Record& r = records[i];
         USHORT count = 1;
         NTSTATUS s;
