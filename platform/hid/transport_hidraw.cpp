@@ -187,9 +187,11 @@ public:
     }
 
     DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
+        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         return SendReport(ReportRequest::SetOutput, report);
     }
     DWORD SetFeature(std::span<const std::uint8_t> report) override {
+        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         return SendReport(ReportRequest::SetFeature, report);
     }
     DWORD GetInputReport(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
@@ -201,6 +203,7 @@ public:
 
     DWORD WriteReport(std::span<const std::uint8_t> report) override {
         if (DWORD error = CheckWriteLength(report.size()); error != ERROR_SUCCESS) return error;
+        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         std::lock_guard guard(transfer_);
         ssize_t sent = RetryOnEintr([&] { return ::write(fd_.get(), report.data(), report.size()); });
         if (sent < 0) return Failure(errno);
@@ -225,6 +228,23 @@ private:
         bool gone = NodeGone(fd_.get(), MayBeUnplug(err) ? kUnplugSettleMs : 0) || (node_ && !Exists(node_->hidDir));
         return TransferError(err, gone);
     }
+
+    // Input reports wait in the open file's queue until read() takes them: answers the
+    // device sent on its interrupt IN pipe to earlier requests (ours that timed out or were
+    // never read, and other programs', since every open file of a node gets every report).
+    // A request whose answer comes on that pipe must not be matched with one of them, so
+    // the queue is emptied before every request the device may answer there: the output
+    // reports (write() and HIDIOCSOUTPUT) and SET_REPORT(Feature). Not before GET_REPORT
+    // (HIDIOCGINPUT, HIDIOCGFEATURE): the kernel hands that request its own answer. Not in
+    // ReadReport: an answer that arrived before the read is the one it wants. While another
+    // thread waits in ReadReport nothing is drained: that read waits for an answer of its
+    // own and takes the next report; draining could take it first.
+    DWORD DrainBeforeRequest() {
+        std::unique_lock guard(read_, std::try_to_lock);
+        return guard.owns_lock() ? DrainQueue() : ERROR_SUCCESS;
+    }
+    // Reads the queued reports without waiting, at most kMaxFlushReads of them. Needs read_.
+    DWORD DrainQueue();
 
     DWORD SendReport(ReportRequest request, std::span<const std::uint8_t> report) {
         if (DWORD error = CheckIoctlLength(report.size()); error != ERROR_SUCCESS) return error;
@@ -387,14 +407,19 @@ DWORD HidrawConnection::Claim(hidtransport::ClaimOp op, std::uint32_t& holderPid
 }
 
 DWORD HidrawConnection::FlushQueue() {
-    std::vector<std::uint8_t> buffer(kHidMaxBufferSize);
     std::lock_guard guard(read_);
+    return DrainQueue();
+}
+
+DWORD HidrawConnection::DrainQueue() {
+    std::vector<std::uint8_t> buffer;  // sized only when a report is there: most drains find none
     for (int i = 0; i < kMaxFlushReads; ++i) {
         pollfd entry{fd_.get(), POLLIN, 0};
         int ready = RetryOnEintr([&] { return ::poll(&entry, 1, 0); });
         if (ready < 0) return Failure(errno);
         if (ready == 0) return ERROR_SUCCESS;  // the queue is empty
         if (!(entry.revents & POLLIN)) return Win32ErrorFromErrno(ENODEV);
+        buffer.resize(kHidMaxBufferSize);
         DWORD error = ERROR_SUCCESS;
         int err = 0;
         ReadOnce(buffer, error, err);

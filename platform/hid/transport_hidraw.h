@@ -38,8 +38,10 @@ inline constexpr std::size_t kMaxDescriptorIoctlLength = 4095;
 // one arrives; we wait as long as the kernel waits for a control transfer, so a silent
 // device can never hang the tool.
 inline constexpr int kReadTimeoutMs = 5000;
-// FlushQueue reads at most this many queued reports (the kernel queues 64 per open file),
-// so a device that keeps sending cannot keep it busy forever.
+// FlushQueue, and the drain before each output or SET_REPORT(Feature) request (so that an
+// answer read afterwards is never one queued before the request), read at most this many
+// queued reports (the kernel queues 64 per open file), so a device that keeps sending
+// cannot keep them busy forever.
 inline constexpr int kMaxFlushReads = 256;
 
 // Where the scan looks. Empty restores the defaults "/sys/class/hidraw" and "/dev".

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -385,6 +386,46 @@ TEST_F(HidrawSocket, ReadTakesOneReportAtATimeFlushDrainsAndUnplugEndsBoth) {
     EXPECT_EQ(connection_->FlushQueue(), ERROR_DEVICE_NOT_CONNECTED);
 }
 
+// Reports queued before a request the device may answer on its interrupt IN pipe are not
+// its answer: output and SET_REPORT(Feature) requests drop them first, so the next read
+// takes what came after the request. GET_REPORT requests get their own answer from the
+// kernel and leave the queue alone. (The socket refuses the ioctls; the drain comes first.)
+TEST_F(HidrawSocket, RequestsAnsweredOnTheInputPipeDropStaleReportsFirst) {
+    struct Row {
+        const char* name;
+        std::function<DWORD()> request;
+        DWORD result;
+        bool drains;
+    };
+    Bytes answer;
+    const Row rows[] = {
+        {"write", [&] { return connection_->WriteReport(Bytes{0x00, 0x10}); }, ERROR_SUCCESS, true},
+        {"output", [&] { return connection_->SetOutputReport(Bytes{0x00, 0x10}); }, ERROR_NOT_SUPPORTED, true},
+        {"set feature", [&] { return connection_->SetFeature(Bytes{0x00, 0x10}); }, ERROR_NOT_SUPPORTED, true},
+        {"get input", [&] { return connection_->GetInputReport(0, 8, answer); }, ERROR_NOT_SUPPORTED, false},
+        {"get feature", [&] { return connection_->GetFeature(0, 8, answer); }, ERROR_NOT_SUPPORTED, false},
+    };
+    Bytes report;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Send({0x01, 0xEE});
+        Send({0x02, 0xEE});
+        EXPECT_EQ(row.request(), row.result);
+        Send({0x03, 0x42});
+        EXPECT_EQ(connection_->ReadReport(report, 8), ERROR_SUCCESS);
+        EXPECT_EQ(report, row.drains ? (Bytes{0x03, 0x42}) : (Bytes{0x01, 0xEE}));
+        EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);
+    }
+    // The write reached the device once, after the stale reports were gone.
+    std::uint8_t got[16];
+    EXPECT_EQ(::recv(peer_, got, sizeof got, MSG_DONTWAIT), 2);
+    EXPECT_EQ(::recv(peer_, got, sizeof got, MSG_DONTWAIT), -1);
+    // An unplug found while draining fails the request before it is sent.
+    Send({0x01, 0xEE});
+    Unplug();
+    EXPECT_EQ(connection_->WriteReport(Bytes{0x00, 0x10}), ERROR_DEVICE_NOT_CONNECTED);
+}
+
 TEST_F(HidrawSocket, WriteSendsTheReportAndRequestsOutOfRangeNeverReachTheIoctl) {
     Bytes out{0x00, 0x06, 0x01, 0x10, 0x20};
     EXPECT_EQ(connection_->WriteReport(out), ERROR_SUCCESS);
@@ -407,7 +448,8 @@ TEST_F(HidrawSocket, WriteSendsTheReportAndRequestsOutOfRangeNeverReachTheIoctl)
     EXPECT_EQ(connection_->GetReportDescriptor(answer), ERROR_NOT_SUPPORTED);  // no sysfs: the ioctl
 }
 
-// A read waiting for a report must not hold up report requests on the same handle.
+// A read waiting for a report must not hold up report requests on the same handle, nor
+// lose its report to the drain before a request.
 TEST_F(HidrawSocket, WaitingReadDoesNotBlockReportRequests) {
     Connect(60000);
     std::atomic<bool> reading{false}, done{false};
@@ -420,6 +462,7 @@ TEST_F(HidrawSocket, WaitingReadDoesNotBlockReportRequests) {
     while (!reading) std::this_thread::yield();
     // A socket refuses the ioctl at once (ENOTTY); held behind the read, it would wait a minute.
     EXPECT_EQ(connection_->SetOutputReport(Bytes{1, 2}), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(connection_->WriteReport(Bytes{1, 2}), ERROR_SUCCESS);
     EXPECT_FALSE(done);
     Send({7, 8});
     reader.join();
