@@ -2,21 +2,16 @@
 // HIDP_CAPS, every button and value capability and every link collection node, keyed by
 // the Windows member names). Exit status: 0 printed, 1 descriptor refused, 2 usage or
 // input error.
-#include <cstdio>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/hid/preparsed.h"
 #include "tools/hid_caps_collections.h"
 #include "tools/hid_caps_decode.h"
 #include "tools/hid_caps_input.h"
-#include "tools/hid_caps_json.h"
 
 namespace {
 
-constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
 void PrintHelp(std::ostream& out) {
@@ -42,12 +37,6 @@ void PrintHelp(std::ostream& out) {
            "Exit status: 0 printed, 1 descriptor refused by the parser, 2 usage or input error.\n";
 }
 
-std::string StatusText(NTSTATUS status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,34 +57,5 @@ int main(int argc, char** argv) {
         std::cerr << "hid_caps: " << error << '\n';
         return kExitUsage;
     }
-    const auto collections = hidcaps::SplitTopLevelCollections(descriptor);
-    std::vector<std::unique_ptr<hidparse::PreparsedData>> parsed(collections.size());
-    for (std::size_t i = 0; i < collections.size(); ++i) {
-        const NTSTATUS status = hidparse::ParseReportDescriptor(collections[i], parsed[i]);
-        if (status != HIDP_STATUS_SUCCESS) {
-            std::cerr << "hid_caps: " << args[0] << ": descriptor refused (" << descriptor.size() << " bytes";
-            if (collections.size() > 1) std::cerr << ", top-level collection " << i + 1;
-            std::cerr << ", status " << StatusText(status) << ")\n";
-            return kExitRefused;
-        }
-    }
-    hidcaps::JsonWriter json(std::cout);
-    if (parsed.size() > 1) {
-        json.BeginObject();
-        json.Key("TopLevelCollections");
-        json.BeginArray();
-    }
-    NTSTATUS written = HIDP_STATUS_SUCCESS;
-    for (std::size_t i = 0; i < parsed.size() && written == HIDP_STATUS_SUCCESS; ++i)
-        written = hidcaps::WritePreparsed(json, hidparse::ToHandle(parsed[i].get()));
-    if (parsed.size() > 1) {
-        json.EndArray();
-        json.EndObject();
-    }
-    json.Finish();
-    if (written != HIDP_STATUS_SUCCESS) {
-        std::cerr << "hid_caps: capability query failed, status " << StatusText(written) << '\n';
-        return kExitRefused;
-    }
-    return 0;
+    return hidcaps::PrintTopLevelCollections(args[0], descriptor, std::cout, std::cerr);
 }

@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 namespace hidcaps {
 namespace {
@@ -69,28 +72,109 @@ bool ReadHidraw(int fd, std::vector<std::uint8_t>& bytes, std::string& error) {
     return true;
 }
 
-bool LoadHidraw(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
     }
-    const bool ok = ReadHidraw(fd, bytes, error);
-    close(fd);
-    return ok;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::string OsError(const std::string& what, const std::string& path, int err) {
+    return what + " " + path + ": " + std::strerror(err);
 }
 
-bool LoadFile(const std::string& path, std::uintmax_t size, std::vector<std::uint8_t>& bytes, std::string& error) {
-    if (size > kMaxInputFileBytes) {
+// Opens without waiting: a FIFO without a writer, or a terminal, would hold open() up.
+bool OpenForReading(const std::string& path, int& fd, std::string& error) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) return true;
+    error = OsError("cannot open", path, errno);
+    return false;
+}
+
+// Whether character devices of `major` are hidraw nodes, by /proc/devices. Opening any
+// other device could do what opening it does (a watchdog starts counting), so only hidraw
+// majors are opened.
+bool IsHidrawMajor(unsigned major) {
+    std::ifstream devices("/proc/devices");
+    std::string line;
+    bool characterDevices = false;
+    while (std::getline(devices, line)) {
+        if (line == "Character devices:") characterDevices = true;
+        if (line == "Block devices:") characterDevices = false;
+        std::istringstream fields(line);
+        unsigned number = 0;
+        std::string name;
+        if (characterDevices && fields >> number >> name && number == major && name == "hidraw") return true;
+    }
+    return false;
+}
+
+bool LoadHidraw(const std::string& path, const struct stat& info, std::vector<std::uint8_t>& bytes,
+                std::string& error) {
+    if (!IsHidrawMajor(major(info.st_rdev))) {
+        error = path + " is a device but not a hidraw node";
+        return false;
+    }
+    int raw = -1;
+    if (!OpenForReading(path, raw, error)) return false;
+    const Fd fd(raw);
+    return ReadHidraw(fd.get(), bytes, error);
+}
+
+// Reads the whole of `fd` (a file or a pipe), at most kMaxInputFileBytes, waiting at most
+// `timeoutMs` for each piece of a pipe.
+bool ReadAll(int fd, const std::string& path, int timeoutMs, std::vector<std::uint8_t>& content, std::string& error) {
+    content.clear();
+    std::uint8_t chunk[4096];
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = poll(&entry, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            error = OsError("cannot read", path, errno);
+            return false;
+        }
+        if (ready == 0) {
+            error = "cannot read " + path + ": nothing arrived within " + std::to_string(timeoutMs) + " ms";
+            return false;
+        }
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got < 0) {
+            error = OsError("cannot read", path, errno);
+            return false;
+        }
+        if (got == 0) return true;
+        if (content.size() + static_cast<std::size_t>(got) > kMaxInputFileBytes) {
+            error = path + " is too large to be a report descriptor";
+            return false;
+        }
+        content.insert(content.end(), chunk, chunk + got);
+    }
+}
+
+bool LoadFile(const std::string& path, int timeoutMs, std::vector<std::uint8_t>& bytes, std::string& error) {
+    int raw = -1;
+    if (!OpenForReading(path, raw, error)) return false;
+    const Fd fd(raw);
+    struct stat info{};
+    if (fstat(fd.get(), &info) != 0) {
+        error = OsError("cannot read", path, errno);
+        return false;
+    }
+    if (S_ISREG(info.st_mode) && static_cast<std::uintmax_t>(info.st_size) > kMaxInputFileBytes) {
         error = path + " is too large to be a report descriptor";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
-        return false;
-    }
-    std::vector<std::uint8_t> content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> content;
+    if (!ReadAll(fd.get(), path, timeoutMs, content, error)) return false;
     if (!LooksLikeHexText(content)) {
         bytes = std::move(content);
         return true;
@@ -128,14 +212,22 @@ bool DecodeHexText(std::string_view text, std::vector<std::uint8_t>& bytes, std:
     return true;
 }
 
-bool LoadDescriptor(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+bool LoadDescriptor(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error, int timeoutMs) {
     struct stat info{};
     if (stat(path.c_str(), &info) != 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (S_ISCHR(info.st_mode)) return LoadHidraw(path, bytes, error);
-    return LoadFile(path, static_cast<std::uintmax_t>(info.st_size), bytes, error);
+    if (S_ISDIR(info.st_mode)) {
+        error = OsError("cannot read", path, EISDIR);
+        return false;
+    }
+    if (S_ISCHR(info.st_mode)) return LoadHidraw(path, info, bytes, error);
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+        error = path + " is neither a file, a pipe nor a hidraw node";
+        return false;
+    }
+    return LoadFile(path, timeoutMs, bytes, error);
 }
 
 }  // namespace hidcaps

@@ -18,8 +18,13 @@ bool LooksLikeHexText(const std::vector<std::uint8_t>& content);
 // (as `xxd -p` writes them); '#' starts a comment to the end of the line.
 bool DecodeHexText(std::string_view text, std::vector<std::uint8_t>& bytes, std::string& error);
 
-// Reads the descriptor of `path`: a character device is asked through HIDIOCGRDESCSIZE and
-// HIDIOCGRDESC, a regular file is read whole and decoded when it is hex text.
-bool LoadDescriptor(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error);
+// Reads the descriptor of `path`: a hidraw node is asked through HIDIOCGRDESCSIZE and
+// HIDIOCGRDESC, a regular file or a pipe is read whole (a pipe waiting at most `timeoutMs`
+// for each piece) and decoded when it is hex text. Nothing else is opened (other devices,
+// directories, sockets), and nothing waits without end: false with `error` naming the
+// path and what the system answered.
+inline constexpr int kPipeTimeoutMs = 5000;
+bool LoadDescriptor(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error,
+                    int timeoutMs = kPipeTimeoutMs);
 
 }  // namespace hidcaps
