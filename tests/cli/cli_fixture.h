@@ -97,8 +97,9 @@ inline void ExpectSchema(const Json& doc, const std::string& context) {
     static const std::string kReg = "address:s value:s", kIic = "iic_device:s offset:s value:s return_code:s";
     static const std::map<std::string, std::string> kPerCommand = {
         {"", ""},  // after a usage error
-        {"list", "interfaces:a interfaces.*:o interfaces.*.path:s interfaces.*.vid:s interfaces.*.pid:s "
-                 "interfaces.*.usage_page:s interfaces.*.usage:s interfaces.*.product:s interfaces.*.accessible:b"},
+        {"list", "interfaces:a interfaces.*:o interfaces.*.path:s interfaces.*.vid:s? interfaces.*.pid:s? "
+                 "interfaces.*.usage_page:s? interfaces.*.usage:s? interfaces.*.product:s? interfaces.*.accessible:b "
+                 "interfaces.*.problem:s? interfaces.*.busy_pid:n?"},
         {"id", "flash:o flash.device_id:n flash.name:s flash.page_size:n flash.sector_size:n flash.pages_per_sector:n "
                "flash.sectors_per_block:n flash.total_blocks:n flash.total_size:n"},
         {"fw-version", "firmware_version:s"}, {"hdmi-info", "hdmi_info:s"},

@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include "platform/hid/hidsdi.h"
+#include "platform/win/file_api.h"
 #include "tests/cli/cli_fixture.h"
 #include "tools/cli/exit_codes.h"
 
@@ -100,6 +102,50 @@ TEST_F(ParallelFlash, FourDevicesFlashedAtOnceEachHoldItsOwnImage) {
         EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "flash " << i << " does not hold its image";
         EXPECT_EQ(flash[image.size()], 0xFF) << "flash " << i << " was written past its image";
     }
+}
+
+// Two programs on one simulator: while this process holds the device, a dump refuses with
+// exit 7 and this process's id and leaves no file; two dumps at once either run whole, one
+// after the other, or refuse: never a file with the other's chunks.
+TEST_F(ParallelFlash, ASecondProgramOnOneDeviceIsRefusedNeverInterleaved) {
+    const auto image = Pattern(256 * 1024, 0x33);
+    Write(File("flash.bin"), image);
+    Process sim(std::string(UVC_SIM_PROGRAM) + " --name shared.sock --part-row 34 --image " + File("flash.bin"),
+                File("sim.err"));
+    std::string ready = sim.Line();
+    ASSERT_NE(ready.find("ready: "), std::string::npos) << ready << Text(File("sim.err"));
+    const std::string device = " --json --device " + ready.substr(ready.find("ready: ") + 7);
+    {
+        HANDLE held = CreateFileW(u"\\\\?\\simhid#shared.sock", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        ULONG pid = 0;
+        ASSERT_TRUE(HidExt_ClaimDevice(held, HidExtClaim::Take, &pid));
+        Process dump(std::string(UVC_CLI_PROGRAM) + " dump " + File("refused.bin") + device, File("refused.err"));
+        std::string output;
+        EXPECT_EQ(dump.Finish(output), cli::kExitBusy) << output;
+        Json doc;
+        ASSERT_TRUE(doc.Parse(output)) << output;
+        EXPECT_EQ(doc["error"], "device busy: held by process " + std::to_string(getpid()));
+        EXPECT_FALSE(std::filesystem::exists(File("refused.bin")));
+        CloseHandle(held);
+    }
+    std::vector<std::unique_ptr<Process>> dumps;
+    for (int i = 0; i < 2; ++i)
+        dumps.push_back(std::make_unique<Process>(
+            std::string(UVC_CLI_PROGRAM) + " dump " + File("dump-" + std::to_string(i) + ".bin") + device,
+            File("dump-" + std::to_string(i) + ".err")));
+    int finished = 0;
+    for (int i = 0; i < 2; ++i) {
+        std::string output;
+        int code = dumps[static_cast<std::size_t>(i)]->Finish(output);
+        ASSERT_TRUE(code == cli::kExitOk || code == cli::kExitBusy) << "dump " << i << ": " << output;
+        if (code != cli::kExitOk) continue;
+        ++finished;
+        EXPECT_TRUE(Read(File("dump-" + std::to_string(i) + ".bin")) == image) << "dump " << i << " is not the flash";
+    }
+    EXPECT_GE(finished, 1);
+    sim.Interrupt();
 }
 
 }  // namespace

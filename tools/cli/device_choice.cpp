@@ -12,6 +12,7 @@
 #include "platform/hid/transport_socket.h"
 #include "platform/win/file_api.h"
 #include "platform/win/text.h"
+#include "platform/win/win_error.h"
 
 namespace cli {
 
@@ -19,13 +20,34 @@ namespace {
 
 constexpr ULONG kProductChars = 127;  // a USB string descriptor holds at most 126 characters
 
+std::string ErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return "it is gone";
+    case ERROR_DEVICE_NOT_CONNECTED: return "it was unplugged";
+    case ERROR_SHARING_VIOLATION: return "another program opened it exclusively";
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT: return "it does not answer";
+    default: return "Win32 error " + std::to_string(error);
+    }
+}
+
 void ReadInterface(const std::u16string& path, InterfaceEntry& entry) {
     HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        entry.problem = error == ERROR_ACCESS_DENIED ? "no access" : "cannot open: " + ErrorText(error);
+        return;
+    }
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof attributes;
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (HidD_GetAttributes(handle, &attributes) && HidD_GetPreparsedData(handle, &preparsed)) {
+    if (!HidD_GetAttributes(handle, &attributes)) {
+        entry.problem = "cannot open: " + ErrorText(GetLastError());
+    } else if (!HidD_GetPreparsedData(handle, &preparsed)) {
+        entry.vid = attributes.VendorID;
+        entry.pid = attributes.ProductID;
+        entry.problem = "descriptor does not parse";
+    } else {
         HIDP_CAPS caps{};
         HidP_GetCaps(preparsed, &caps);
         HidD_FreePreparsedData(preparsed);
@@ -37,6 +59,8 @@ void ReadInterface(const std::u16string& path, InterfaceEntry& entry) {
         WCHAR product[kProductChars + 1] = {};
         if (HidD_GetProductString(handle, product, kProductChars * sizeof(WCHAR)))
             entry.product = Utf16ToUtf8(std::u16string_view(product, WideLength(product)));
+        ULONG holder = 0;
+        if (HidExt_ClaimDevice(handle, HidExtClaim::Query, &holder)) entry.busyPid = holder;
     }
     CloseHandle(handle);
 }

@@ -12,6 +12,7 @@ enum ExitCode : int {
     kExitCompare = 4,      // the flash differs from the image
     kExitFileError = 5,    // an image, dump, backup or log file could not be read or written
     kExitRefused = 6,      // refused before anything was written: the image cannot serve the choice
+    kExitBusy = 7,         // another process holds the device (its process id is in the message)
 };
 
 // A write to standard output or standard error failed (a closed pipe, a full disk), so

@@ -65,6 +65,7 @@ public:
     void Run();
     void Close() {
         JoinWorkers();
+        ReleaseDevice();
         OnBnClickedCancel();
     }
 
@@ -126,7 +127,8 @@ bool CliDialog::Open() {
         console.Fail(kExitDeviceError, "the device does not offer the reports the commands need");
         return false;
     }
-    return true;
+    // The whole run holds the device, so no other program's frames come between ours.
+    return o.command == Command::List || ClaimDevice();
 }
 
 bool CliDialog::Interrupted(const std::string& text) {
@@ -410,23 +412,40 @@ void CliDialog::Verify() {
     console.Fail(kExitCompare, DifferenceText(difference, compared));
 }
 
+// A device's own text for a plain line: control characters and backslashes escaped as the
+// JSON document escapes them, so a hostile name cannot forge lines or move the cursor.
+std::string PlainText(const std::string& text) {
+    std::string quoted = JsonString(text);
+    return quoted.substr(1, quoted.size() - 2);
+}
+
 void ListInterfaces(Report& report) {
     std::vector<std::string> items;
     for (const InterfaceEntry& entry : ListHidInterfaces()) {
         JsonObject item;
         item.Add("path", entry.path);
-        if (!entry.accessible) {
-            item.Add("accessible", false);
-            items.push_back(item.Text());
-            report.lines.push_back(entry.path + "  (no access)");
-            continue;
+        std::string line = PlainText(entry.path);
+        if (entry.vid || entry.pid) {
+            item.Add("vid", Hex(entry.vid, 4)).Add("pid", Hex(entry.pid, 4));
+            line += "  " + Hex(entry.vid, 4) + ":" + Hex(entry.pid, 4);
         }
-        item.Add("vid", Hex(entry.vid, 4)).Add("pid", Hex(entry.pid, 4));
-        item.Add("usage_page", Hex(entry.usagePage, 4)).Add("usage", Hex(entry.usage, 4));
-        item.Add("product", entry.product);
+        item.Add("accessible", entry.accessible);
+        if (entry.accessible) {
+            item.Add("usage_page", Hex(entry.usagePage, 4)).Add("usage", Hex(entry.usage, 4));
+            item.Add("product", entry.product);
+            line += "  usage page " + Hex(entry.usagePage, 4) + " usage " + Hex(entry.usage, 4) + "  " +
+                    PlainText(entry.product);
+        }
+        if (!entry.problem.empty()) {
+            item.Add("problem", entry.problem);
+            line += "  (" + entry.problem + ")";
+        }
+        if (entry.busyPid) {
+            item.Add("busy_pid", std::int64_t{entry.busyPid});
+            line += "  (busy: process " + std::to_string(entry.busyPid) + ")";
+        }
         items.push_back(item.Text());
-        report.lines.push_back(entry.path + "  " + Hex(entry.vid, 4) + ":" + Hex(entry.pid, 4) + "  usage page " +
-                               Hex(entry.usagePage, 4) + " usage " + Hex(entry.usage, 4) + "  " + entry.product);
+        report.lines.push_back(line);
     }
     report.json.AddRaw("interfaces", JsonArray(items));
 }

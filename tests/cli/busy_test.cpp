@@ -1,0 +1,154 @@
+// A device another handle holds: every command refuses with "device busy" and the holder's
+// process id, exit 7, and nothing of it reaches the device; the dialog refuses the same way,
+// command by command, and works again once the holder lets go.
+#include <unistd.h>
+
+#include "platform/hid/hidsdi.h"
+#include "platform/win/file_api.h"
+#include "tests/cli/cli_fixture.h"
+#include "tests/support/vendor_descriptor.h"
+#include "tools/cli/exit_codes.h"
+#include "ui/main_dialog.h"
+#include "ui/services/control_ids.h"
+#include "ui/services/recording_window.h"
+
+namespace clitest {
+namespace {
+
+namespace ids = ui::ids;
+
+// Another program's hold on a device, through a handle of its own.
+class Holder {
+public:
+    explicit Holder(const std::u16string& path)
+        : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr)) {
+        ULONG pid = 0;
+        EXPECT_TRUE(HidExt_ClaimDevice(handle_, HidExtClaim::Take, &pid));
+    }
+    ~Holder() { CloseHandle(handle_); }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
+std::string BusyText() { return "device busy: held by process " + std::to_string(::getpid()); }
+
+class CliBusy : public CliFixture {};
+
+TEST_F(CliBusy, EveryCommandRefusesAHeldDeviceAndSendsItNothing) {
+    auto device = Publish("cli-busy");
+    Write(File("image.bin"), Pattern(0x10000, 3));
+    Write(File("kept.bin"), {1, 2, 3});
+    {
+        Holder holder(paths_[0]);
+        const char* lines[] = {"id", "reg write 100 cafe0001", "gpio write 2 1", "hdcp off",
+                               "burn image.bin", "dump kept.bin", "verify image.bin"};
+        for (const char* line : lines) {
+            RunResult r = Run(std::regex_replace(line, std::regex("(\\w+\\.bin)"), dir_ + "/$1"));
+            EXPECT_EQ(r.code, cli::kExitBusy) << line << ": " << r.text;
+            EXPECT_EQ(r.doc["error"], BusyText()) << line;
+        }
+        RunResult list = Run("list");
+        EXPECT_EQ(list.doc.Number("interfaces.0.busy_pid"), ::getpid()) << list.text;
+    }
+    EXPECT_TRUE(device->Log().empty()) << "a refused command reached the device";
+    EXPECT_EQ(Read(File("kept.bin")), (std::vector<std::uint8_t>{1, 2, 3}));
+    auto flash = device->FlashContents();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 0x10000, [](std::uint8_t b) { return b == 0xFF; }));
+
+    // Once the holder has let go, the device serves again and is listed as free.
+    RunResult read = Run("reg read 100");
+    EXPECT_EQ(read.code, cli::kExitOk) << read.text;
+    EXPECT_NE(read.doc["value"], "cafe0001");
+    EXPECT_EQ(Run("list").doc.Kind("interfaces.0.busy_pid"), '\0');
+}
+
+TEST_F(CliBusy, TheDialogClaimsPerCommandAndRefusesABurnWhileAnotherHolds) {
+    auto device = Publish("dialog-busy");
+    Write(File("image.bin"), Pattern(0x10000, 5));
+    ui::RecordingWindow window;
+    Cuvc_hid_quendaDlg dialog(window);
+    dialog.OnInitDialog();
+    window.TypeText(ids::kVid, "1209");
+    window.TypeText(ids::kPid, "5A5B");
+    dialog.OnOpenDevice();
+    ASSERT_EQ(dialog.IsDeviceOpen(), 1);
+    dialog.OnGetId();  // the claim is the command's alone: another program may take it after
+    ASSERT_NE(IdentifiedPartIndex, kNoIdentifiedPart);
+    {
+        Holder holder(paths_[0]);
+        device->ClearLog();
+        window.ClearCalls();
+        dialog.OnGetId();
+        window.QueueOpenFileResult(File("image.bin"));
+        dialog.OnBrowseBurnFile();
+        dialog.OnBurn();
+        EXPECT_FALSE(dialog.IsRunning()) << "a burn started on a device another program holds";
+        auto boxes = window.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        for (const auto& box : boxes) EXPECT_EQ(box.text + "|" + box.caption, BusyText() + "|Error");
+        EXPECT_TRUE(device->Log().empty());
+    }
+    // The slot kept the image: Burn works as soon as the device is free.
+    window.ClearCalls();
+    dialog.OnBurn();
+    dialog.JoinWorkers();
+    auto boxes = window.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The entire flash has updated, please replug-in device!");
+    dialog.OnBnClickedCancel();
+}
+
+}  // namespace
+}  // namespace clitest
+
+namespace clitest {
+namespace {
+
+// A device that never answers; only its descriptor and strings matter to `list`.
+class SilentDevice final : public vhid::DeviceHandler {
+public:
+    DWORD OnOutputReport(std::span<const std::uint8_t>) override { return ERROR_GEN_FAILURE; }
+    DWORD OnInputRequest(std::uint8_t, ULONG, std::vector<std::uint8_t>&) override { return ERROR_GEN_FAILURE; }
+};
+
+class CliList : public CliFixture {};
+
+// `list` says what it found of each interface: a descriptor that does not parse is listed
+// as such (not left out, not "no access"), and a name with control characters cannot forge
+// a line of the plain output.
+TEST_F(CliList, ListsUnparsableAndHostileInterfacesForWhatTheyAre) {
+    vhid::DeviceInfo bad;
+    bad.path = vhid::MakePath("list-bad");
+    bad.vendorId = 0x1209;
+    bad.productId = 0x0BAD;
+    bad.reportDescriptor = {0x06, 0x00, 0xFF, 0xA1};  // cut off inside a collection
+    vhid::DeviceInfo hostile = bad;
+    hostile.path = vhid::MakePath("list-hostile");
+    hostile.reportDescriptor = testsupport::CaptureDeviceDescriptor();
+    hostile.product = u"cam\n/dev/hidraw0  1209:0001\x1b[2J";
+    auto a = vhid::Publish(bad, std::make_shared<SilentDevice>());
+    auto b = vhid::Publish(hostile, std::make_shared<SilentDevice>());
+
+    RunResult doc = Run("list");
+    EXPECT_EQ(doc.code, cli::kExitOk) << doc.text;
+    EXPECT_EQ(doc.doc["interfaces.0.problem"] + "|" + doc.doc["interfaces.0.accessible"] + "|" + doc.doc["interfaces.0.pid"],
+              "descriptor does not parse|false|0bad");
+    EXPECT_EQ(doc.doc["interfaces.1.product"], "cam\n/dev/hidraw0  1209:0001\x1b[2J");
+
+    cli::Options options;
+    ASSERT_EQ(cli::ParseCommandLine({"list"}, options), "");
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(cli::RunCommandLine(options, out), cli::kExitOk);
+    std::string plain = ReadAll(out);
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), '\n'), 2) << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
+    EXPECT_NE(plain.find("(descriptor does not parse)"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("cam\\n/dev/hidraw0  1209:0001\\u001b[2J"), std::string::npos) << plain;
+}
+
+}  // namespace
+}  // namespace clitest
