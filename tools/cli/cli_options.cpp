@@ -276,13 +276,17 @@ Exit status:
   4  compare difference (the flash differs from the image)
   5  file error (image, dump, backup or log file)
   6  pre-flight refusal: the image cannot serve the chosen areas; nothing written
+  7  device busy: another process holds the device (the message names it)
+  8  output error: standard output or standard error could not be written
+  129, 130, 143  interrupted by SIGHUP, SIGINT or SIGTERM (128 + the signal)
 
 JSON (--json): every result is one object with
   "command" (string), "ok" (boolean), "exit_code" (number), "error" (string, only
   when not ok), "messages" (array of {"caption","text"}: the dialog's message boxes),
   "device" (object {"path","vid","pid"}, when a device was opened), "warnings" (array
   of strings, when there were any), and per command:
-  list: "interfaces" [{"path","vid","pid","usage_page","usage","product"}]
+  list: "interfaces" [{"path","vid","pid","usage_page","usage","product","accessible",
+    "problem" (when it cannot be used),"busy_pid" (when another process holds it)}]
   id: "flash" {"device_id","name","page_size","sector_size","pages_per_sector",
       "sectors_per_block","total_blocks","total_size"}   (numbers)
   fw-version: "firmware_version"; hdmi-info: "hdmi_info"
