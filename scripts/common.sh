@@ -16,10 +16,11 @@ ensure_packages() {
 }
 
 # The Qt dialog and its tests: Qt 6 Widgets (with moc and the test library), OpenGL headers
-# its CMake package asks for, and the font the dialog is laid out in.
+# its CMake package asks for, and the font the dialog is laid out in. clang with its
+# runtime libraries (libFuzzer, the sanitizers) builds the fuzz targets.
 # Qt SVG renders the application icon, whose one source is an SVG file.
 QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core)
-BUILD_PACKAGES=(cmake ninja-build g++ clang ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
+BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
 # Running the dialog without a display of one's own: a virtual X server.
 DISPLAY_PACKAGES=(xvfb xauth)
 # Building and checking the Debian package: manual pages from --help, the .deb's library
