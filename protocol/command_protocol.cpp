@@ -96,7 +96,8 @@ bool CommandProtocol::RequireOpenDevice() {
 int CommandProtocol::RegisterCommand(int mode, ULONG address, ULONG& value) {
     if (mode != OP_REG_WRITE && mode != OP_REG_READ) return 1;
     auto lock = LockTransfers();
-    std::uint8_t* frame = controlBuffer.get();
+    // Address in bytes 3..6, a written value in bytes 7..10.
+    std::uint8_t* frame = ControlFrame(mode == OP_REG_WRITE ? 11 : 7);
     if (frame != nullptr) {
         std::memset(frame, 0, controlBufferLength);
         PutLe32(frame + 3, address);
@@ -155,7 +156,8 @@ int CommandProtocol::IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t
 
 int CommandProtocol::GpioCommand(int op, std::uint8_t pin, std::uint8_t& value) {
     auto lock = LockTransfers();
-    std::uint8_t* frame = controlBuffer.get();
+    // The pin in byte 3, a direction or level in byte 4.
+    std::uint8_t* frame = ControlFrame(op == OP_GPIO_SET_DIRECTION || op == OP_GPIO_WRITE ? 5 : 4);
     if (frame != nullptr) {
         std::memset(frame, 0, controlBufferLength);
         frame[3] = pin;

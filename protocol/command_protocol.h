@@ -87,6 +87,11 @@ protected:
     bool FetchRowQuietly(int row);  // as FetchRow, without the trace line
     void TraceFailedRow(int row);
 
+    // The control buffer when it holds a frame of `bytes` bytes, else null. The buffer is
+    // as long as the device's control report; a command whose frame does not fit fails at
+    // its first step, as without a buffer, instead of writing its frame past the end.
+    std::uint8_t* ControlFrame(ULONG bytes) { return controlBufferLength >= bytes ? controlBuffer.get() : nullptr; }
+
     // The answer of the last input step, from byte 0, and how many bytes the device carried.
     const std::uint8_t* Answer() const { return device.inputReport.get(); }
     ULONG AnswerLength() const;

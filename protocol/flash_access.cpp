@@ -60,7 +60,8 @@ int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG
         return 0;
     }
     auto lock = LockTransfers();
-    std::uint8_t* frame = controlBuffer.get();
+    // The mode in byte 3 and the address in bytes 4..7; then the length in bytes 3..6.
+    std::uint8_t* frame = ControlFrame(8);
     if (frame != nullptr) {
         std::memset(frame, 0, controlBufferLength);
         frame[3] = mode;

@@ -15,9 +15,9 @@ void CommandProtocol::OnGetId() {
         TraceFailedRow(REPORT_FLASH_GET_ID);
         return;
     }
-    if (controlBuffer) {
-        std::memset(controlBuffer.get(), 0, controlBufferLength);
-        std::memcpy(controlBuffer.get(), Answer(), 2);
+    if (std::uint8_t* kept = ControlFrame(2)) {
+        std::memset(kept, 0, controlBufferLength);
+        std::memcpy(kept, Answer(), 2);
     }
     ULONG row = static_cast<ULONG>(Answer()[0]) | static_cast<ULONG>(Answer()[1]) << 8;
     windows.Trace(ui::Format("Device ID: %d\n", static_cast<int>(row)));
