@@ -187,11 +187,9 @@ public:
     }
 
     DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
-        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         return SendReport(ReportRequest::SetOutput, report);
     }
     DWORD SetFeature(std::span<const std::uint8_t> report) override {
-        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         return SendReport(ReportRequest::SetFeature, report);
     }
     DWORD GetInputReport(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
@@ -246,8 +244,10 @@ private:
     // Reads the queued reports without waiting, at most kMaxFlushReads of them. Needs read_.
     DWORD DrainQueue();
 
+    // SET_REPORT(Output) or SET_REPORT(Feature), after the drain.
     DWORD SendReport(ReportRequest request, std::span<const std::uint8_t> report) {
         if (DWORD error = CheckIoctlLength(report.size()); error != ERROR_SUCCESS) return error;
+        if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
         // The ioctls are read-write: hand the kernel a copy, never the caller's const data.
         std::vector<std::uint8_t> scratch(report.begin(), report.end());
         unsigned long number = ReportIoctl(request, scratch.size());

@@ -416,6 +416,12 @@ TEST_F(HidrawSocket, RequestsAnsweredOnTheInputPipeDropStaleReportsFirst) {
         EXPECT_EQ(report, row.drains ? (Bytes{0x03, 0x42}) : (Bytes{0x01, 0xEE}));
         EXPECT_EQ(connection_->FlushQueue(), ERROR_SUCCESS);
     }
+    // A request refused for its length leaves the queue as it is.
+    Send({0x01, 0xEE});
+    EXPECT_EQ(connection_->SetOutputReport(Bytes(16384)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(connection_->WriteReport(Bytes{0x00}), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(connection_->ReadReport(report, 8), ERROR_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0x01, 0xEE}));
     // The write reached the device once, after the stale reports were gone.
     std::uint8_t got[16];
     EXPECT_EQ(::recv(peer_, got, sizeof got, MSG_DONTWAIT), 2);
