@@ -146,10 +146,10 @@ std::string CheckCapsList(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type, US
 // one per record would make the check quadratic in the record count.
 inline std::string CheckSpecificLookups(PHIDP_PREPARSED_DATA handle, HIDP_REPORT_TYPE type,
                                         const std::vector<Record>& records) {
-    // The question (button or value, page, link collection, usage) above the record's
-    // index, which is below kMaxRecordsPerType: sorted, equal questions are neighbours.
-    constexpr unsigned kIndexBits = 16;
-    static_assert(kMaxRecordsPerType <= std::size_t{1} << kIndexBits);
+    // The question (button or value, page, link collection, usage: 49 bits) above the
+    // record's index (below kMaxRecordsPerType): sorted, equal questions are neighbours.
+    constexpr unsigned kIndexBits = 12;
+    static_assert(kMaxRecordsPerType <= std::size_t{1} << kIndexBits && 49 + kIndexBits <= 64);
     std::vector<std::uint64_t> asked(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         const Record& r = records[i];
