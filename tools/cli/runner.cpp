@@ -412,11 +412,21 @@ void CliDialog::Verify() {
     console.Fail(kExitCompare, DifferenceText(difference, compared));
 }
 
-// A device's own text for a plain line: control characters and backslashes escaped as the
-// JSON document escapes them, so a hostile name cannot forge lines or move the cursor.
+// A device's own text for a plain line: control characters escaped as the JSON document
+// escapes them (\n, \u001b), so a hostile name cannot forge lines or move the cursor.
+// Backslashes stay as they are: paths such as \\?\simhid#... must read as typed.
 std::string PlainText(const std::string& text) {
-    std::string quoted = JsonString(text);
-    return quoted.substr(1, quoted.size() - 2);
+    std::string plain;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20) {
+            plain += c;
+            continue;
+        }
+        std::string quoted = JsonString(std::string_view(&c, 1));
+        plain += quoted.substr(1, quoted.size() - 2);
+    }
+    return plain;
 }
 
 void ListInterfaces(Report& report) {
