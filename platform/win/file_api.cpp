@@ -76,14 +76,19 @@ HANDLE OpenPosixFile(const std::string& path, DWORD access, DWORD share, DWORD d
     int flags = O_CLOEXEC;
     bool read = (access & GENERIC_READ) != 0, write = (access & GENERIC_WRITE) != 0;
     flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    // A truncating open empties the file only after the sharing check below, so a refused
+    // open leaves another holder's file as it was.
+    bool truncate = false;
     switch (disposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    case TRUNCATE_EXISTING: truncate = true; break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
+    // ftruncate needs a writable descriptor, as O_TRUNC needs write permission.
+    if (truncate && !write) flags = (flags & ~O_ACCMODE) | O_RDWR;
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         DWORD error = Win32ErrorFromErrno(errno);
@@ -91,20 +96,28 @@ HANDLE OpenPosixFile(const std::string& path, DWORD access, DWORD share, DWORD d
         return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        DWORD error = S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno);
         ::close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     // Without write sharing, another writer of the same file is refused, as on Windows;
-    // advisory locks are the nearest POSIX equivalent.
-    if ((share & FILE_SHARE_WRITE) == 0 || write) {
-        int lockMode = (write || (share & FILE_SHARE_READ) == 0) ? LOCK_EX : LOCK_SH;
+    // advisory locks are the nearest POSIX equivalent. Truncating counts as writing.
+    if ((share & FILE_SHARE_WRITE) == 0 || write || truncate) {
+        int lockMode = (write || truncate || (share & FILE_SHARE_READ) == 0) ? LOCK_EX : LOCK_SH;
         if (::flock(fd, lockMode | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             ::close(fd);
             SetLastError(ERROR_SHARING_VIOLATION);
             return INVALID_HANDLE_VALUE;
         }
+    }
+    // Pipes and devices have nothing to truncate (O_TRUNC ignores them too).
+    if (truncate && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        DWORD error = Win32ErrorFromErrno(errno);
+        ::close(fd);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
     }
     return RegisterHandle(std::make_shared<PosixFile>(fd));
 }
