@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -79,6 +80,50 @@ QWidget* CreateIcon(QWidget& parent) {
     return icon;
 }
 
+// A radio button as the design's dialogs have it: the arrow keys move the check within
+// its group (Up and Left to the previous button, Down and Right to the next, in template
+// order, round the end, past disabled and hidden ones), and the move is a click on the
+// newly checked button. Its group is a QButtonGroup, which keeps it exclusive;
+// autoExclusive stays on, so assistive technology is told it is a radio button.
+class GroupRadioButton final : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        int step = Step(event->key());
+        if (step == 0 || group() == nullptr) {
+            QRadioButton::keyPressEvent(event);
+            return;
+        }
+        QAbstractButton* next = Neighbour(step);
+        if (next == nullptr) {
+            event->ignore();
+            return;
+        }
+        next->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        next->click();
+    }
+
+private:
+    static int Step(int key) {
+        if (key == Qt::Key_Up || key == Qt::Key_Left) return -1;
+        if (key == Qt::Key_Down || key == Qt::Key_Right) return 1;
+        return 0;
+    }
+
+    QAbstractButton* Neighbour(int step) {
+        const QList<QAbstractButton*> buttons = group()->buttons();
+        auto count = buttons.size();
+        auto at = buttons.indexOf(this);
+        for (qsizetype i = 1; i < count; ++i) {
+            QAbstractButton* candidate = buttons[((at + step * i) % count + count) % count];
+            if (candidate->isEnabled() && !candidate->isHidden()) return candidate;
+        }
+        return nullptr;
+    }
+};
+
 QWidget* CreateWidget(const DialogControl& row, QWidget& parent) {
     switch (row.kind) {
     case ControlKind::GroupBox:
@@ -91,11 +136,8 @@ QWidget* CreateWidget(const DialogControl& row, QWidget& parent) {
         return CreateEdit(row, parent);
     case ControlKind::PushButton:
         return CreateButton(row, parent);
-    case ControlKind::RadioButton: {
-        auto* radio = new QRadioButton(Text(row.text), &parent);
-        radio->setAutoExclusive(false);  // the template's groups decide, not the parent
-        return radio;
-    }
+    case ControlKind::RadioButton:
+        return new GroupRadioButton(Text(row.text), &parent);
     case ControlKind::CheckBox:
         return new QCheckBox(Text(row.text), &parent);
     case ControlKind::ComboBox:

@@ -1,0 +1,173 @@
+// The dialog's radio buttons as assistive technology and the keyboard meet them: their
+// role and groups, and that every way of checking one runs its handler once, except a
+// check the program sets itself.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <QSettings>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/hid/virtual_device.h"
+#include "sim/simulated_device.h"
+#include "tests/qt/dialog_fixture.h"
+#include "ui/services/control_ids.h"
+
+namespace {
+
+namespace ids = ui::ids;
+
+class Radios : public qttest::DialogFixture {
+protected:
+    void OpenWithEntireFlash() {
+        QSettings(QString::fromUtf8(kProfileKey), QCoreApplication::applicationName())
+            .setValue(QStringLiteral("Settings/IsAccessAll"), 1);
+        Open();
+    }
+
+    void Act(int id, const QString& action) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(Control(id));
+        ASSERT_NE(iface, nullptr);
+        ASSERT_NE(iface->actionInterface(), nullptr);
+        iface->actionInterface()->doAction(action);
+    }
+
+    void Key(int id, Qt::Key key) { QTest::keyClick(Control(id), key); }
+
+    bool AreaBoxesEnabled() const {
+        bool firmware = Control(ids::kFirmwareBox)->isEnabled();
+        EXPECT_EQ(Control(ids::kCustomizedBox)->isEnabled(), firmware);
+        EXPECT_EQ(Control(ids::kPrivateBox)->isEnabled(), firmware);
+        return firmware;
+    }
+};
+
+TEST_F(Radios, AreRadioButtonsInExclusiveGroupsThatMayStartUnchecked) {
+    OpenWithEntireFlash();
+    const std::vector<std::vector<int>> groups = {{ids::kEntireFlash, ids::kOtherArea},
+                                                  {ids::kRadioRegister, ids::kRadioIic, ids::kRadioGpio},
+                                                  {ids::kDisableHdcpKey, ids::kEnableHdcpKey}};
+    for (const auto& group : groups) {
+        for (int id : group) {
+            SCOPED_TRACE(id);
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(Control(id));
+            ASSERT_NE(iface, nullptr);
+            EXPECT_EQ(iface->role(), QAccessible::RadioButton);
+            EXPECT_TRUE(iface->state().checkable);
+            QButtonGroup* buttons = ControlAs<QAbstractButton>(id)->group();
+            ASSERT_NE(buttons, nullptr);
+            EXPECT_TRUE(buttons->exclusive());
+            std::vector<int> members;
+            for (QAbstractButton* member : buttons->buttons()) members.push_back(member->objectName().toInt());
+            EXPECT_EQ(members, group);
+        }
+    }
+    EXPECT_TRUE(Checked(ids::kEntireFlash));
+    for (int id : {ids::kRadioRegister, ids::kRadioIic, ids::kRadioGpio, ids::kDisableHdcpKey, ids::kEnableHdcpKey})
+        EXPECT_FALSE(Checked(id)) << id;
+}
+
+// Other Area checked by an assistive technology enables the area boxes; arrow keys move
+// the check within the group (round the end, past a disabled button), each move running
+// the newly checked button's handler.
+TEST_F(Radios, AccessibilityActionsAndArrowKeysRunTheHandler) {
+    OpenWithEntireFlash();
+    ASSERT_FALSE(AreaBoxesEnabled());
+    Act(ids::kOtherArea, QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(Checked(ids::kOtherArea));
+    EXPECT_FALSE(Checked(ids::kEntireFlash));
+    EXPECT_TRUE(AreaBoxesEnabled());
+
+    Click(ids::kEntireFlash);
+    ASSERT_FALSE(AreaBoxesEnabled());
+    Key(ids::kEntireFlash, Qt::Key_Right);
+    EXPECT_TRUE(Checked(ids::kOtherArea));
+    EXPECT_EQ(QApplication::focusWidget(), Control(ids::kOtherArea));
+    EXPECT_TRUE(AreaBoxesEnabled());
+    Key(ids::kOtherArea, Qt::Key_Down);  // round the end
+    EXPECT_TRUE(Checked(ids::kEntireFlash));
+    EXPECT_FALSE(AreaBoxesEnabled());
+    Key(ids::kEntireFlash, Qt::Key_Up);
+    EXPECT_TRUE(Checked(ids::kOtherArea));
+    EXPECT_TRUE(AreaBoxesEnabled());
+
+    Click(ids::kRadioRegister);
+    Control(ids::kRadioIic)->setEnabled(false);
+    Key(ids::kRadioRegister, Qt::Key_Down);
+    EXPECT_TRUE(Checked(ids::kRadioGpio));
+    EXPECT_FALSE(Checked(ids::kRadioRegister) || Checked(ids::kRadioIic));
+    Key(ids::kRadioGpio, Qt::Key_Left);
+    EXPECT_TRUE(Checked(ids::kRadioRegister));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// With no device open each run of an HDCP handler says so in one box, so the boxes count
+// the runs: one for each route that checks a button or clicks the checked one, none for
+// a check the program sets, on its own thread or from a worker.
+TEST_F(Radios, EachRouteRunsTheHandlerOnceAndTheProgramsChecksNone) {
+    Open();
+    auto runs = [this] {
+        for (const auto& box : boxes) EXPECT_EQ(box.text, "HID Device no found !");
+        return boxes.size();
+    };
+    Act(ids::kDisableHdcpKey, QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(Checked(ids::kDisableHdcpKey));
+    EXPECT_EQ(runs(), 1U);
+
+    Key(ids::kDisableHdcpKey, Qt::Key_Down);
+    EXPECT_TRUE(Checked(ids::kEnableHdcpKey));
+    EXPECT_EQ(runs(), 2U);
+
+    Act(ids::kDisableHdcpKey, QAccessibleActionInterface::pressAction());  // a click after a moment
+    EXPECT_TRUE(QTest::qWaitFor([this] { return Checked(ids::kDisableHdcpKey); }));
+    QTest::qWait(150);
+    EXPECT_EQ(runs(), 3U);
+
+    Click(ids::kDisableHdcpKey);  // already checked: runs again, as a click does
+    EXPECT_EQ(runs(), 4U);
+    ControlAs<QAbstractButton>(ids::kEnableHdcpKey)->setChecked(true);
+    EXPECT_EQ(runs(), 5U);
+
+    dialog->LogicWindow().SetCheck(ids::kDisableHdcpKey, 1);
+    EXPECT_TRUE(Checked(ids::kDisableHdcpKey));
+    std::atomic<bool> done = false;
+    std::thread worker([this, &done] {
+        dialog->LogicWindow().SetCheck(ids::kEnableHdcpKey, 1);
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&done] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(Checked(ids::kEnableHdcpKey));
+    dialog->LogicWindow().SetCheck(ids::kEnableHdcpKey, 0);  // none checked again
+    EXPECT_FALSE(Checked(ids::kEnableHdcpKey) || Checked(ids::kDisableHdcpKey));
+    EXPECT_EQ(runs(), 5U);
+}
+
+// The key switch reaches the device when an assistive technology checks the radio.
+TEST_F(Radios, HdcpSwitchFromAnAccessibilityActionReachesTheDevice) {
+    sim::Config config;
+    config.vendorId = 0x1209;
+    config.productId = 0x5A5C;  // unique to this test
+    config.hdcpEnabled = true;
+    std::string error;
+    std::shared_ptr<sim::SimulatedDevice> device = sim::SimulatedDevice::Create(std::move(config), error);
+    ASSERT_TRUE(device) << error;
+    vhid::DeviceInfo info = device->Info();
+    info.path = vhid::MakePath("qt-radios");
+    std::unique_ptr<vhid::Publication> publication = vhid::Publish(std::move(info), device);
+    Open();
+    ControlAs<QLineEdit>(ids::kPid)->setText("5A5C");
+    Click(ids::kOpenDevice);
+    ASSERT_FALSE(Control(ids::kOpenDevice)->isEnabled());
+
+    Act(ids::kDisableHdcpKey, QAccessibleActionInterface::toggleAction());
+    EXPECT_FALSE(device->HdcpEnabled());
+    Act(ids::kEnableHdcpKey, QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(device->HdcpEnabled());
+    EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace
