@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/hid/hid_transport.h"
 #include "platform/hid/setupapi.h"
 #include "platform/win/file_api.h"
 #include "platform/win/module.h"
@@ -37,6 +38,33 @@ std::unique_ptr<T[]> ZeroedArray(std::size_t count) {
 
 CommandBufferPtr AllocateBuffer(ULONG length) {
     return CommandBufferPtr(static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length)));
+}
+
+// An interface of the last search that the system lists with the wanted ids but refused
+// to open for this user: a device that is present but not accessible, which must not pass
+// for an absent one. Empty when there was none.
+std::u16string deniedMatch;
+
+// The ids of an interface that could not be opened come from the system's listing.
+std::u16string FirstListedWithWantedIds(const std::vector<std::u16string>& paths) {
+    if (paths.empty()) return {};
+    std::vector<hidtransport::InterfaceInfo> listed;
+    for (const auto& provider : hidtransport::Providers()) provider->Enumerate(listed);
+    for (const std::u16string& path : paths)
+        for (const hidtransport::InterfaceInfo& info : listed)
+            if (info.path == path && info.vendorId == WantedVendorId && info.productId == WantedProductId) return path;
+    return {};
+}
+
+std::string NoAccessText(const std::u16string& path) {
+    return ui::Format(
+        "The HID device (VID 0x%04X, PID 0x%04X) is present, but this user may not open it (%s).\r\n\r\n"
+        "To grant access, install the uvc-hid-tool package: its udev rule 70-uvc-hid-tool.rules (in "
+        "/usr/lib/udev/rules.d) lets the user logged in at the desktop open the device. Then unplug the device "
+        "and plug it in again. A user without a desktop session (ssh, a production-line account) joins the "
+        "group plugdev instead (adduser USER plugdev) and logs in again. Ids other than the tool's defaults need "
+        "a copy of the rule with those ids in /etc/udev/rules.d/.",
+        WantedVendorId, WantedProductId, Utf16ToUtf8(path).c_str());
 }
 
 }  // namespace
@@ -82,7 +110,10 @@ void HidDeviceHost::OnOpenDevice() {
     // The device list goes with `list`: its matched entry now belongs to the dialog and
     // every other entry was released during the search.
     if (DeviceOpen == 0) {
-        windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
+        if (deniedMatch.empty())
+            windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
+        else
+            windows.MessageBox(ui::BoxOwner::Dialog, NoAccessText(deniedMatch), "Error", ui::Icon::Error);
         windows.RequestClose();
     }
 }
@@ -164,6 +195,8 @@ BOOL HidDeviceHost::EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& 
     // Every search starts afresh, so a second press does not stop at a stale index.
     DeviceMatched = 0;
     MatchedDeviceIndex = kNoMatchedDevice;
+    deniedMatch.clear();
+    std::vector<std::u16string> deniedInterfaces;
 
     HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_DEVINFO_HANDLE) return FALSE;
@@ -193,8 +226,12 @@ BOOL HidDeviceHost::EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& 
             detail->DevicePath[0] = 0;
             bool opened = false;
             if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr) &&
-                (DeviceSearchPath.empty() || DeviceSearchPath == detail->DevicePath))
+                (DeviceSearchPath.empty() || DeviceSearchPath == detail->DevicePath)) {
+                SetLastError(ERROR_SUCCESS);
                 opened = OpenHidInterface(detail->DevicePath, 0, 0, 0, 0, list[index]) != FALSE;
+                if (!opened && DeviceMatched == 0 && GetLastError() == ERROR_ACCESS_DENIED)
+                    deniedInterfaces.emplace_back(detail->DevicePath);
+            }
             if (DeviceMatched == 1) {
                 // A match whose record could not be built ends the search as not found, so
                 // the dialog never takes over a released record.
@@ -206,6 +243,7 @@ BOOL HidDeviceHost::EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& 
     }
     count = MatchedDeviceIndex != kNoMatchedDevice ? MatchedDeviceIndex : index;
     SetupDiDestroyDeviceInfoList(set);
+    if (DeviceMatched == 0) deniedMatch = FirstListedWithWantedIds(deniedInterfaces);
     return TRUE;
 }
 

@@ -38,6 +38,8 @@ struct Roots {
     std::string sysfs = "/sys/class/hidraw";
     std::string dev = "/dev";
     std::string quirks = kUsbhidQuirks;
+    std::string failingNode;  // SetOpenErrorForTesting
+    int failingError = 0;
 };
 
 Roots& TheRoots() {
@@ -455,6 +457,21 @@ bool OutputReportsUseSetReport(const NodeInfo& node) {
     return parameter && QuirkSendsOutputAsSetReport(*parameter, node.id.vendor, node.id.product);
 }
 
+// Opens a node for reading and writing, or fails with the error a test set for it.
+int OpenNode(const std::string& file) {
+    int injected = 0;
+    {
+        Roots& roots = TheRoots();
+        std::lock_guard guard(roots.lock);
+        if (!roots.failingNode.empty() && roots.failingNode == file) injected = roots.failingError;
+    }
+    if (injected != 0) {
+        errno = injected;
+        return -1;
+    }
+    return ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+}
+
 class HidrawProvider final : public hidtransport::Provider {
 public:
     void Enumerate(std::vector<hidtransport::InterfaceInfo>& out) override {
@@ -473,7 +490,7 @@ public:
     DWORD Open(std::u16string_view path, DWORD, DWORD share, std::unique_ptr<hidtransport::Connection>& out) override {
         out.reset();
         std::string file = Utf16ToUtf8(path);
-        UniqueFd fd(RetryOnEintr([&] { return ::open(file.c_str(), O_RDWR | O_CLOEXEC); }));
+        UniqueFd fd(RetryOnEintr([&] { return OpenNode(file); }));
         if (fd.get() < 0) {
             int err = errno;
             // A node the user may not open is not an absent one: say what would open it.
@@ -511,6 +528,13 @@ void SetSysfsRootForTesting(std::string root) {
     Roots& roots = TheRoots();
     std::lock_guard guard(roots.lock);
     roots.sysfs = root.empty() ? "/sys/class/hidraw" : std::move(root);
+}
+
+void SetOpenErrorForTesting(std::string node, int err) {
+    Roots& roots = TheRoots();
+    std::lock_guard guard(roots.lock);
+    roots.failingNode = std::move(node);
+    roots.failingError = err;
 }
 
 void SetDevRootForTesting(std::string root) {

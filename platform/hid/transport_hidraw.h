@@ -47,6 +47,10 @@ inline constexpr int kMaxFlushReads = 256;
 // Where the scan looks. Empty restores the defaults "/sys/class/hidraw" and "/dev".
 void SetSysfsRootForTesting(std::string root);
 void SetDevRootForTesting(std::string root);
+// Makes every open of the node `node` (a /dev path) fail with errno `err`, as the system
+// refuses a node this user may not open, which a test run as root cannot make otherwise.
+// An empty node ends it.
+void SetOpenErrorForTesting(std::string node, int err);
 std::string SysfsRoot();
 std::string DevRoot();
 

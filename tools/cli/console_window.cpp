@@ -54,6 +54,8 @@ int ClassifyBox(ui::BoxOwner owner, std::string_view text, ui::Icon icon) {
     if (icon == ui::Icon::Information || icon == ui::Icon::None) return kExitOk;
     if (icon == ui::Icon::Warning) return kExitFileError;  // the full disk under a dump
     if (text == "HID Device no found !") return kExitNoDevice;
+    // A device this user may not open is no device to work with; the text says how to get access.
+    if (text.find("is present, but this user may not open it") != std::string_view::npos) return kExitNoDevice;
     if (text.starts_with("device busy")) return kExitBusy;
     if (text.starts_with("Please select the") || text == "The file path is too long !") return kExitFileError;
     if (text == "Please execute Get ID function !") return kExitDeviceError;

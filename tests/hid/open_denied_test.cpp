@@ -1,0 +1,122 @@
+// Open Device when the wanted device is there but this user may not open its hidraw node:
+// the dialog says so and how to get access, instead of calling the device absent.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "platform/hid/transport_hidraw.h"
+#include "support/host_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fake sysfs and /dev holding hidraw nodes; a node's open can be made to fail as for a
+// user without access (tests run as root, whom file modes do not stop).
+class OpenDenied : public testsupport::HostFixture {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "open-denied-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        fs::create_directories(root + "/sys/class/hidraw");
+        fs::create_directories(root + "/dev");
+        hidraw::SetSysfsRootForTesting(root + "/sys/class/hidraw");
+        hidraw::SetDevRootForTesting(root + "/dev");
+    }
+    void TearDown() override {
+        hidraw::SetOpenErrorForTesting("", 0);
+        hidraw::SetSysfsRootForTesting("");
+        hidraw::SetDevRootForTesting("");
+        fs::remove_all(root);
+        HostFixture::TearDown();
+    }
+
+    static void Write(const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    // hidrawN of a device with `hidId` ("bus:vendor:product"); answers its /dev path.
+    std::string AddNode(unsigned n, const std::string& hidId) {
+        const std::string number = std::to_string(n);
+        const std::string hidDir = root + "/sys/devices/HID." + number;
+        const std::string classDir = root + "/sys/class/hidraw/hidraw" + number;
+        Write(hidDir + "/uevent", "HID_ID=" + hidId + "\n");
+        Write(classDir + "/uevent", "DEVNAME=hidraw" + number + "\n");
+        fs::create_directory_symlink(hidDir, classDir + "/device");
+        const std::string dev = root + "/dev/hidraw" + number;
+        Write(dev, "");
+        return dev;
+    }
+
+    // Presses Open Device for 1209:0001; answers what went to standard error meanwhile.
+    std::string PressForDefaultIds() {
+        testing::internal::CaptureStderr();
+        Press("1209", "0001");
+        return testing::internal::GetCapturedStderr();
+    }
+
+    std::string root;
+};
+
+TEST_F(OpenDenied, PresentButNotAccessibleSaysHowToGetAccessThenCloses) {
+    AddNode(2, "0003:0000046D:0000C077");  // another device, open to this user
+    const std::string node = AddNode(3, "0003:00001209:00000001");
+    hidraw::SetOpenErrorForTesting(node, EACCES);
+    std::string said = PressForDefaultIds();
+
+    EXPECT_EQ(host.IsDeviceOpen(), 0);
+    auto boxes = window.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(std::tuple(boxes[0].caption, boxes[0].icon, boxes[0].owner),
+              std::tuple("Error", ui::Icon::Error, ui::BoxOwner::Dialog));
+    const std::string& text = boxes[0].text;
+    for (const std::string& part : {std::string("(VID 0x1209, PID 0x0001) is present, but this user may not open it"),
+                                    node, std::string("70-uvc-hid-tool.rules"), std::string("/usr/lib/udev/rules.d"),
+                                    std::string("plug it in again"), std::string("plugdev")})
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    EXPECT_EQ(window.CloseRequests(), 1);
+    // The transport's own advice still goes to standard error for the command line's users.
+    EXPECT_NE(said.find(node + ": permission denied"), std::string::npos) << said;
+}
+
+TEST_F(OpenDenied, AbsentOrOtherDeniedDevicesKeepTheNotFoundText) {
+    // Nothing with the wanted ids; then a denied node of another device; then EPERM on the
+    // wanted one while the wanted ids are others.
+    struct Case {
+        const char* hidId;
+        int err;
+        const char* vid;
+    };
+    for (Case c : {Case{nullptr, 0, "1209"}, Case{"0003:0000AAAA:0000BBBB", EACCES, "1209"},
+                   Case{"0003:00001209:00000001", EPERM, "1234"}}) {
+        window.ClearCalls();
+        hidraw::SetOpenErrorForTesting(c.hidId ? AddNode(4, c.hidId) : "", c.err);
+        testing::internal::CaptureStderr();
+        Press(c.vid, "0001");
+        testing::internal::GetCapturedStderr();
+        auto boxes = window.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u) << (c.hidId ? c.hidId : "none");
+        EXPECT_EQ(std::tuple(boxes[0].text, boxes[0].caption, boxes[0].icon),
+                  std::tuple("HID Device no found !", "Error", ui::Icon::Error))
+            << (c.hidId ? c.hidId : "none");
+        fs::remove_all(root + "/sys/class/hidraw/hidraw4");
+        fs::remove_all(root + "/dev/hidraw4");
+    }
+
+    // EPERM on the wanted device counts as no access too.
+    window.ClearCalls();
+    hidraw::SetOpenErrorForTesting(AddNode(5, "0003:00001209:00000001"), EPERM);
+    PressForDefaultIds();
+    auto boxes = window.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("is present, but this user may not open it"), std::string::npos);
+}
+
+}  // namespace
