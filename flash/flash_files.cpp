@@ -33,12 +33,15 @@ bool FitsSlot(ui::WindowServices& windows, const std::string& path) {
     return false;
 }
 
-// Asks the user for a path that the slot can hold. False when the user cancelled, or when
-// the path is too long.
-bool PickPath(ui::WindowServices& windows, bool fileMustExist, std::string& path) {
+// Asks the user for a path that the slot can hold: an image to burn (an open dialog) or a
+// file to dump into (a save dialog that asks before an existing file is chosen). False
+// when the user cancelled, or when the path is too long.
+bool PickPath(ui::WindowServices& windows, bool forBurn, std::string& path) {
     ui::OpenFileRequest request{.filters = {{"All", "*.*"}, {"Text", "*.TXT"}},
                                 .pathMustExist = true,
-                                .fileMustExist = fileMustExist};
+                                .fileMustExist = forBurn,
+                                .save = !forBurn,
+                                .overwritePrompt = !forBurn};
     return windows.OpenFileDialog(ui::BoxOwner::Dialog, request, path) && FitsSlot(windows, path);
 }
 

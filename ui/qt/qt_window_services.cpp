@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
@@ -305,18 +306,35 @@ void QtWindowServices::ShowAboutBox() {
     });
 }
 
+QStringList NameFilters(const ui::OpenFileRequest& request) {
+    QStringList filters;
+    for (const auto& [description, pattern] : request.filters) {
+        // "*.*" means every file where the dialogs were designed; here it would hide every
+        // name without a dot (a firmware image named FIRMWARE), so it becomes "*".
+        QStringList patterns;
+        for (const QString& one : ToQString(pattern).split(QRegularExpression(QStringLiteral("[; ]")), Qt::SkipEmptyParts))
+            patterns << (one == QStringLiteral("*.*") ? QStringLiteral("*") : one);
+        filters << ToQString(description) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return filters;
+}
+
+void ConfigureFilePicker(QFileDialog& picker, const ui::OpenFileRequest& request) {
+    QStringList filters = NameFilters(request);
+    if (!filters.isEmpty()) picker.setNameFilters(filters);
+    picker.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    picker.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    picker.setOption(QFileDialog::DontConfirmOverwrite, !(request.save && request.overwritePrompt));
+}
+
 bool QtWindowServices::OpenFileDialog(ui::BoxOwner owner, const ui::OpenFileRequest& request, std::string& path) {
     return OnDialogThread([&] {
         if (picker_) return picker_(request, path);
         QFileDialog picker(owner == ui::BoxOwner::Dialog ? &dialog_ : nullptr);
         picker.setWindowModality(Qt::WindowModal);
-        QStringList filters;
-        for (const auto& [description, pattern] : request.filters)
-            filters << ToQString(description) + QStringLiteral(" (") + ToQString(pattern) + QLatin1Char(')');
-        if (!filters.isEmpty()) picker.setNameFilters(filters);
-        picker.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-        picker.setAcceptMode(QFileDialog::AcceptOpen);
+        ConfigureFilePicker(picker, request);
         if (!path.empty()) picker.selectFile(ToQString(path));
+        // A No to replacing an existing file keeps the dialog open; only OK or Cancel end it.
         if (picker.exec() != QDialog::Accepted || picker.selectedFiles().isEmpty()) return false;
         path = picker.selectedFiles().front().toStdString();  // handed back whole; the caller judges its length
         return true;

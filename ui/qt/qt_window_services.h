@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 
 #include <atomic>
 #include <chrono>
@@ -20,9 +21,17 @@
 #include "ui/services/window_services.h"
 
 class QDialog;
+class QFileDialog;
 class QMessageBox;
 
 namespace uiqt {
+
+// The picker's name filters: "Description (pattern ...)" per pair of the request, a
+// pattern "*.*" shown as "*" (every file, with or without a dot).
+QStringList NameFilters(const ui::OpenFileRequest& request);
+// Sets up a file dialog for a request: filters, open or save, existing file or any, and
+// whether a save asks before replacing an existing file.
+void ConfigureFilePicker(QFileDialog& picker, const ui::OpenFileRequest& request);
 
 struct MessageBoxRequest {
     ui::BoxOwner owner = ui::BoxOwner::Dialog;

@@ -24,6 +24,10 @@ struct OpenFileRequest {
     std::vector<std::pair<std::string, std::string>> filters;  // (description, pattern)
     bool pathMustExist = false;
     bool fileMustExist = false;
+    // A save dialog (the name may be new) rather than an open dialog.
+    bool save = false;
+    // With `save`: asks before a name that exists is chosen; a No keeps the dialog open.
+    bool overwritePrompt = false;
 };
 
 inline constexpr std::size_t kMaxPathChars = 260;  // including the terminator
@@ -78,6 +82,7 @@ public:
     virtual void ShowAboutBox() = 0;
 
     // False when cancelled; otherwise `path` holds the chosen path (< 260 characters).
+    // The request says whether it is an open or a save dialog.
     virtual bool OpenFileDialog(BoxOwner owner, const OpenFileRequest& request, std::string& path) = 0;
 
     virtual int ReadProfileInt(std::string_view section, std::string_view entry, int defaultValue) = 0;
