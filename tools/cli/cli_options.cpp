@@ -272,7 +272,7 @@ Exit status:
   0  success
   1  the device failed a command or stopped answering
   2  usage error
-  3  no device found (or --device names no HID interface)
+  3  no device found (or --device names none, or this user may not open it)
   4  compare difference (the flash differs from the image)
   5  file error (image, dump, backup or log file)
   6  pre-flight refusal: the image cannot serve the chosen areas; nothing written
