@@ -53,19 +53,6 @@ DWORD CheckRegularFile(const std::string& path) {
     return S_ISREG(st.st_mode) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-// The file a dump replaces: symbolic links are followed, so that the dump lands where
-// writing through the link would have put it, and the link itself stays.
-std::filesystem::path DumpTarget(const std::string& path) {
-    namespace fs = std::filesystem;
-    fs::path target(path);
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
-        fs::path link = fs::read_symlink(target, ec);
-        if (ec) break;
-        target = link.is_absolute() ? link : target.parent_path() / link;
-    }
-    return target;
-}
 
 // Creates the dump's temporary file beside `target`, exclusively and with the mode of any
 // new file: ".NAME.XXXXXX.part" (".uvc-hid-dump.XXXXXX.part" for a very long name).
@@ -118,6 +105,19 @@ void LoadBurnImage(FlashProgrammer& files, HANDLE handle, BurnImage& image, ui::
 
 }  // namespace
 
+// Symbolic links are followed as far as they lead, also to a name not created yet.
+std::filesystem::path FollowSymlinks(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        fs::path link = fs::read_symlink(target, ec);
+        if (ec) break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target;
+}
+
 void FlashProgrammer::OnBrowseBurnFile() {
     std::string path;
     if (PickPath(windows, true, path)) SelectBurnFile(path, std::nullopt);
@@ -168,7 +168,8 @@ void FlashProgrammer::OnBrowseDumpFile() {
 // must be a regular file the user may write, or not exist yet.
 HRESULT FlashProgrammer::OpenFlashFile(bool forRead) {
     if (flashFile.IsOpen()) return 0;
-    std::filesystem::path target = forRead ? std::filesystem::path(flashFile.path) : DumpTarget(flashFile.path);
+    // A dump lands where writing through a symbolic link would put it, and the link stays.
+    std::filesystem::path target = forRead ? std::filesystem::path(flashFile.path) : FollowSymlinks(flashFile.path);
     DWORD refused = CheckRegularFile(target.string());
     if (refused == ERROR_SUCCESS && !forRead && ::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
         refused = Win32ErrorFromErrno(errno);  // a file the user keeps read-only is not replaced

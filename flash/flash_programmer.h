@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,6 +35,9 @@ struct FlashFile {
     std::string target;   // what the dump replaces: `path` with symbolic links followed
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
 };
+
+// `path` with symbolic links followed as far as they lead, also to a name not created yet.
+std::filesystem::path FollowSymlinks(const std::filesystem::path& path);
 
 // The burn image in memory: `bytes` is one longer than the file and zero-filled before
 // the read; `length` is the count actually read.

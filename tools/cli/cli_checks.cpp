@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "flash/flash_programmer.h"
 #include "tools/cli/console_window.h"
 
 namespace cli {
@@ -29,17 +30,6 @@ std::string KindOf(mode_t mode) {
     return "it is not a regular file";
 }
 
-// `path` with symbolic links followed as far as they lead, also to a name not created yet.
-fs::path FollowLinks(const fs::path& path) {
-    fs::path target = path;
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
-        fs::path link = fs::read_symlink(target, ec);
-        if (ec) break;
-        target = link.is_absolute() ? link : target.parent_path() / link;
-    }
-    return target;
-}
 
 fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
@@ -84,7 +74,7 @@ Identity IdentityOf(const std::string& path) {
         id.inode = st.st_ino;
         return id;
     }
-    fs::path target = FollowLinks(path);
+    fs::path target = FollowSymlinks(path);
     std::error_code ec;
     fs::path folder = fs::weakly_canonical(fs::absolute(FolderOf(target), ec), ec);
     id.where = (folder / target.filename()).lexically_normal().string();
@@ -107,7 +97,7 @@ std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& 
 
 std::string CheckOutputFile(const std::string& path, bool replaced) {
     const std::string prefix = "cannot write " + path + ": ";
-    const fs::path target = FollowLinks(path);
+    const fs::path target = FollowSymlinks(path);
     const fs::path folder = FolderOf(target);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
