@@ -53,7 +53,6 @@ DWORD CheckRegularFile(const std::string& path) {
     return S_ISREG(st.st_mode) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-
 // Creates the dump's temporary file beside `target`, exclusively and with the mode of any
 // new file: ".NAME.XXXXXX.part" (".uvc-hid-dump.XXXXXX.part" for a very long name).
 HANDLE CreateTemporaryFile(const std::filesystem::path& target, std::string& created) {

@@ -1,7 +1,6 @@
 #include "protocol/command_protocol.h"
 
 #include <cstring>
-#include <utility>
 
 #include "platform/win/win_error.h"
 #include "ui/services/control_ids.h"
@@ -12,7 +11,7 @@ void CommandProtocol::TraceFailedRow(int row) {
     windows.Trace(ui::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
 }
 
-bool CommandProtocol::ClaimDevice(ui::BoxOwner owner) {
+bool CommandProtocol::ClaimDevice() {
     std::lock_guard guard(claimLock);
     if (claimCount > 0) {
         ++claimCount;
@@ -25,7 +24,7 @@ bool CommandProtocol::ClaimDevice(ui::BoxOwner owner) {
     }
     DWORD error = GetLastError();
     if (error == ERROR_BUSY) {
-        windows.MessageBox(owner, holder ? ui::Format("device busy: held by process %lu", static_cast<unsigned long>(holder))
+        windows.MessageBox(ui::BoxOwner::Dialog, holder ? ui::Format("device busy: held by process %lu", static_cast<unsigned long>(holder))
                                          : std::string("device busy: held by another process"),
                            "Error", ui::Icon::Error);
     } else if (DeviceOpen != 0) {
@@ -45,14 +44,11 @@ bool CommandProtocol::HoldsDevice() const {
     return claimCount > 0;
 }
 
-CommandProtocol::TransferGuard::TransferGuard(CommandProtocol& protocol, ui::BoxOwner owner)
-    : protocol_(&protocol), lock_(protocol.transferLock), claimed_(protocol.ClaimDevice(owner)) {}
-
-CommandProtocol::TransferGuard::TransferGuard(TransferGuard&& other) noexcept
-    : protocol_(other.protocol_), lock_(std::move(other.lock_)), claimed_(std::exchange(other.claimed_, false)) {}
+CommandProtocol::TransferGuard::TransferGuard(CommandProtocol& protocol)
+    : protocol_(protocol), lock_(protocol.transferLock), claimed_(protocol.ClaimDevice()) {}
 
 CommandProtocol::TransferGuard::~TransferGuard() {
-    if (claimed_) protocol_->ReleaseDevice();
+    if (claimed_) protocol_.ReleaseDevice();
 }
 
 bool CommandProtocol::Transfer(HidCallCode code, HidCall& call) {

@@ -50,32 +50,30 @@ public:
     // The device claim: while held, no other program's (or other handle's) frames reach the
     // device. Counted, so a run that claims the device for its whole length (a burn, a dump,
     // a command-line process) and the commands inside it share one claim. A refused claim
-    // shows "device busy: held by process N" with the given owner and answers false.
-    bool ClaimDevice(ui::BoxOwner owner = ui::BoxOwner::Dialog);
+    // shows "device busy: held by process N" and answers false.
+    bool ClaimDevice();
     void ReleaseDevice();
-    bool HoldsDevice() const;
 
-    // Holds the transfer lock and the device claim together (see LockTransfers).
+    // Holds the transfer lock and the device claim together (see LockTransfers); a busy
+    // device leaves it without the claim, so every transfer under it fails.
     class TransferGuard {
     public:
-        TransferGuard(CommandProtocol& protocol, ui::BoxOwner owner);
+        explicit TransferGuard(CommandProtocol& protocol);
         ~TransferGuard();
-        TransferGuard(TransferGuard&& other) noexcept;
-        TransferGuard& operator=(TransferGuard&&) = delete;
-        // False when the device was busy: every transfer under this guard then fails.
-        explicit operator bool() const { return claimed_; }
+        TransferGuard(const TransferGuard&) = delete;
+        TransferGuard& operator=(const TransferGuard&) = delete;
 
     private:
-        CommandProtocol* protocol_;
-        std::unique_lock<std::recursive_mutex> lock_;
-        bool claimed_ = false;
+        CommandProtocol& protocol_;
+        std::lock_guard<std::recursive_mutex> lock_;
+        const bool claimed_;
     };
 
 protected:
     // Holds off every other command's transfers, in this process and (by the device claim)
     // in every other; a multi-report sequence (a burst) holds it throughout. Recursive, so
     // a command may call another. A transfer without the claim is never sent.
-    TransferGuard LockTransfers(ui::BoxOwner owner = ui::BoxOwner::Dialog) { return TransferGuard(*this, owner); }
+    TransferGuard LockTransfers() { return TransferGuard(*this); }
 
     // One step: an output row sent from `buffer`, or an input row fetched into the
     // device's input report (cleared first, so a short answer leaves no stale bytes).
@@ -112,6 +110,8 @@ private:
     // Burst helpers (protocol/flash_access.cpp).
     ULONG BurstChunkLimit(int op) const;
     bool MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t> image, ULONG offset, ULONG done);
+
+    bool HoldsDevice() const;
 
     std::recursive_mutex transferLock;
     mutable std::mutex claimLock;

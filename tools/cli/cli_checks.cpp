@@ -30,7 +30,6 @@ std::string KindOf(mode_t mode) {
     return "it is not a regular file";
 }
 
-
 fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
 // Reads an open regular file to its end.
