@@ -1,8 +1,5 @@
-// The HidP report functions over preparsed data our parser makes from the descriptors
-// below: data lists and whole reports (HidP_GetData, HidP_SetData,
-// HidP_InitializeReportForID, HidP_GetExtendedAttributes), buttons (HidP_GetUsages(Ex),
-// HidP_SetUsages, HidP_UnsetUsages, HidP_UsageListDifference), values (HidP_Get/Set
-// (Scaled)UsageValue(Array)), and the checks every report function shares.
+// The HidP report functions (data lists, buttons, values, shared argument checks) over
+// preparsed data our parser makes from the descriptors below.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -98,19 +95,14 @@ struct Parsed {
     }
 };
 
-HIDP_DATA Button(USHORT index, bool on) {
+HIDP_DATA Entry(USHORT index, ULONG raw, bool on) {
     HIDP_DATA data{};
     data.DataIndex = index;
-    data.On = on ? 1 : 0;
+    if (on) data.On = 1; else data.RawValue = raw;
     return data;
 }
-
-HIDP_DATA Value(USHORT index, ULONG raw) {
-    HIDP_DATA data{};
-    data.DataIndex = index;
-    data.RawValue = raw;
-    return data;
-}
+HIDP_DATA Value(USHORT index, ULONG raw) { return Entry(index, raw, false); }
+HIDP_DATA Button(USHORT index, bool on) { return Entry(index, 0, on); }
 
 // Parsed data with one report buffer of one type, of exactly the type's length so that
 // AddressSanitizer sees any access past it, and the report calls on it.
@@ -130,7 +122,7 @@ struct Device {
     Entries GetData(ULONG room = 16, NTSTATUS expected = HIDP_STATUS_SUCCESS, ULONG* needed = nullptr) {
         std::vector<HIDP_DATA> list(room);
         ULONG length = room;
-        EXPECT_EQ(HidP_GetData(type, list.data(), &length, Handle(), report.data(), Length()), expected);
+        EXPECT_EQ(Call(HidP_GetData, list.data(), &length), expected);
         if (needed != nullptr) *needed = length;
         Entries entries;
         for (ULONG i = 0; i < std::min(length, room); ++i) entries.emplace_back(list[i].DataIndex, list[i].RawValue);
@@ -138,7 +130,7 @@ struct Device {
     }
     NTSTATUS SetData(std::vector<HIDP_DATA> entries, ULONG* applied = nullptr) {
         auto length = static_cast<ULONG>(entries.size());
-        NTSTATUS status = HidP_SetData(type, entries.data(), &length, Handle(), report.data(), Length());
+        NTSTATUS status = Call(HidP_SetData, entries.data(), &length);
         if (applied != nullptr) *applied = length;
         return status;
     }
@@ -147,42 +139,31 @@ struct Device {
     using UsagesCall = NTSTATUS (*)(HIDP_REPORT_TYPE, USAGE, USHORT, PUSAGE, PULONG, PHIDP_PREPARSED_DATA, PCHAR, ULONG);
     NTSTATUS Apply(UsagesCall call, USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
         auto length = static_cast<ULONG>(usages.size());
-        NTSTATUS status = call(type, page, 0, usages.data(), &length, Handle(), report.data(), Length());
+        NTSTATUS status = Call(call, page, USHORT{0}, usages.data(), &length);
         if (failedAt != nullptr) *failedAt = length;
         return status;
     }
-    NTSTATUS SetUsages(USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
-        return Apply(HidP_SetUsages, page, std::move(usages), failedAt);
-    }
-    NTSTATUS UnsetUsages(USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
-        return Apply(HidP_UnsetUsages, page, std::move(usages), failedAt);
-    }
+    NTSTATUS SetUsages(USAGE page, std::vector<USAGE> u, ULONG* failedAt = nullptr) { return Apply(HidP_SetUsages, page, u, failedAt); }
+    NTSTATUS UnsetUsages(USAGE page, std::vector<USAGE> u, ULONG* failedAt = nullptr) { return Apply(HidP_UnsetUsages, page, u, failedAt); }
     std::vector<USAGE> GetUsages(USAGE page, USHORT link = 0, NTSTATUS* status = nullptr) {
         std::vector<USAGE> list(64, 0xEEEE);
         auto length = static_cast<ULONG>(list.size());
-        NTSTATUS result = HidP_GetUsages(type, page, link, list.data(), &length, Handle(), report.data(), Length());
+        NTSTATUS result = Call(HidP_GetUsages, page, link, list.data(), &length);
         if (status != nullptr) *status = result;
         list.resize(result == HIDP_STATUS_SUCCESS ? length : 0);
         return list;
     }
 
-    NTSTATUS SetValue(USAGE page, USAGE usage, ULONG value, USHORT link = 0) {
-        return HidP_SetUsageValue(type, page, link, usage, value, Handle(), report.data(), Length());
-    }
-    NTSTATUS GetValue(USAGE page, USAGE usage, ULONG& value, USHORT link = 0) {
-        return HidP_GetUsageValue(type, page, link, usage, &value, Handle(), report.data(), Length());
-    }
-    NTSTATUS SetScaled(USAGE page, USAGE usage, LONG value) {
-        return HidP_SetScaledUsageValue(type, page, 0, usage, value, Handle(), report.data(), Length());
-    }
-    NTSTATUS GetScaled(USAGE page, USAGE usage, LONG& value) {
-        return HidP_GetScaledUsageValue(type, page, 0, usage, &value, Handle(), report.data(), Length());
-    }
+    NTSTATUS SetValue(USAGE page, USAGE u, ULONG v, USHORT link = 0) { return Call(HidP_SetUsageValue, page, link, u, v); }
+    NTSTATUS GetValue(USAGE page, USAGE u, ULONG& v, USHORT link = 0) { return Call(HidP_GetUsageValue, page, link, u, &v); }
+    NTSTATUS SetScaled(USAGE page, USAGE u, LONG v) { return Call(HidP_SetScaledUsageValue, page, USHORT{0}, u, v); }
+    NTSTATUS GetScaled(USAGE page, USAGE u, LONG& v) { return Call(HidP_GetScaledUsageValue, page, USHORT{0}, u, &v); }
+    template <class F, class... A>
+    NTSTATUS Call(F f, A... a) { return f(type, a..., Handle(), report.data(), Length()); }
     // HidP_Get/SetUsageValueArray of a vendor usage, over `length` bytes of `buffer` (all by default).
-    template <class Call>
-    NTSTATUS Array(Call call, USAGE usage, std::vector<char>& buffer, std::size_t length = 0) {
-        return call(type, kPageVendor, 0, usage, buffer.data(), static_cast<USHORT>(length ? length : buffer.size()),
-                    Handle(), report.data(), Length());
+    template <class F>
+    NTSTATUS Array(F f, USAGE usage, std::vector<char>& buffer, std::size_t length = 0) {
+        return Call(f, kPageVendor, USHORT{0}, usage, buffer.data(), static_cast<USHORT>(length ? length : buffer.size()));
     }
 };
 
@@ -377,15 +358,11 @@ TEST(HidpData, NullCountsAndListsAreRefused) {
     Device d(kGameController, HidP_Input);
     ULONG count = 3;
     USAGE usage = 1;
-    EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, nullptr, &count, d.Handle(), d.report.data(), d.Length()),
-              HIDP_STATUS_INTERNAL_ERROR);
-    EXPECT_EQ(HidP_SetUsages(HidP_Input, kPageButton, 0, &usage, nullptr, d.Handle(), d.report.data(), d.Length()),
-              HIDP_STATUS_INTERNAL_ERROR);
-    EXPECT_EQ(HidP_GetData(HidP_Input, nullptr, &count, d.Handle(), d.report.data(), d.Length()),
-              HIDP_STATUS_INTERNAL_ERROR);
+    EXPECT_EQ(d.Call(HidP_GetUsages, kPageButton, USHORT{0}, PUSAGE{}, &count), HIDP_STATUS_INTERNAL_ERROR);
+    EXPECT_EQ(d.Call(HidP_SetUsages, kPageButton, USHORT{0}, &usage, PULONG{}), HIDP_STATUS_INTERNAL_ERROR);
+    EXPECT_EQ(d.Call(HidP_GetData, PHIDP_DATA{}, &count), HIDP_STATUS_INTERNAL_ERROR);
     count = 0;  // an empty list needs no buffer
-    EXPECT_EQ(HidP_GetData(HidP_Input, nullptr, &count, d.Handle(), d.report.data(), d.Length()),
-              HIDP_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(d.Call(HidP_GetData, PHIDP_DATA{}, &count), HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 5u);  // hat, Rz, Y, X, slider
 }
 
@@ -402,8 +379,7 @@ TEST(HidpUsages, VariableButtonsRoundTripThroughTheirBits) {
     // A list too short gets what fits and the count needed.
     USAGE list[1] = {0};
     ULONG length = 1;
-    EXPECT_EQ(HidP_GetUsages(HidP_Input, kPageButton, 0, list, &length, b.Handle(), b.report.data(), b.Length()),
-              HIDP_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(b.Call(HidP_GetUsages, kPageButton, USHORT{0}, list, &length), HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(std::tuple(length, list[0]), std::tuple(2u, 1));
 }
 
@@ -478,8 +454,7 @@ TEST(HidpUsages, GetUsagesExWalksEveryPageInRecordOrder) {
     ASSERT_EQ(b.SetUsages(kPageButton, {3}), HIDP_STATUS_SUCCESS);
     std::vector<USAGE_AND_PAGE> list(8);
     auto length = static_cast<ULONG>(list.size());
-    ASSERT_EQ(HidP_GetUsagesEx(HidP_Input, 0, list.data(), &length, b.Handle(), b.report.data(), b.Length()),
-              HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(b.Call(HidP_GetUsagesEx, USHORT{0}, list.data(), &length), HIDP_STATUS_SUCCESS);
     std::vector<std::pair<USAGE, USAGE>> got;
     for (ULONG i = 0; i < length; ++i) got.emplace_back(list[i].Usage, list[i].UsagePage);
     // The mixed item lists its last entry (0x20) first.

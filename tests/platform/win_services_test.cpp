@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -75,14 +77,56 @@ TEST(Text, RoundTripsUtf16IncludingSurrogatesAndReplacesBrokenInput) {
 class Files : public ::testing::Test {
 protected:
     std::filesystem::path dir = std::filesystem::temp_directory_path() / ("uvc-files-" + std::to_string(::getpid()));
-    void SetUp() override { std::filesystem::create_directories(dir); }
+    std::filesystem::path image = dir / "image.bin";
+    void SetUp() override {
+        std::filesystem::create_directories(dir);
+        std::ofstream(image, std::ios::binary) << "firmware image";
+    }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::u16string Wide(const std::filesystem::path& p) { return Utf8ToUtf16(p.string()); }
+    HANDLE OpenImage(DWORD access, DWORD share, DWORD disposition) {
+        return CreateFileW(Wide(image).c_str(), access, share, nullptr, disposition, 0, nullptr);
+    }
+    std::string Contents() const {
+        std::ifstream in(image, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
 };
 
+// Truncating opens empty a file only once the sharing check passed: a refused open leaves
+// another holder's file, say a burn image, intact.
+TEST_F(Files, TruncatingOpenRefusedForSharingKeepsTheHoldersBytes) {
+    HANDLE held = OpenImage(GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);  // as the dialog holds a burn image
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    for (DWORD disposition : {DWORD{CREATE_ALWAYS}, DWORD{TRUNCATE_EXISTING}}) {
+        for (DWORD access : {DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ}}) {
+            EXPECT_EQ(OpenImage(access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition), INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION) << disposition << " " << access;
+            EXPECT_EQ(Contents(), "firmware image") << disposition << " " << access;
+        }
+    }
+    EXPECT_TRUE(CloseHandle(held));
+    HANDLE dump = OpenImage(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);  // the holder let go: emptied
+    ASSERT_NE(dump, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Contents(), "");
+    std::ofstream(image, std::ios::binary | std::ios::app) << "new";
+    EXPECT_EQ(OpenImage(GENERIC_WRITE, FILE_SHARE_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Contents(), "new");
+    EXPECT_TRUE(CloseHandle(dump));
+    std::filesystem::remove(image);
+    EXPECT_EQ(OpenImage(GENERIC_WRITE, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(std::filesystem::exists(image));
+    // A device has nothing to truncate: the open succeeds as O_TRUNC would.
+    HANDLE null = CreateFileW(u"/dev/null", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    ASSERT_NE(null, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(null));
+}
+
 TEST_F(Files, CreateAlwaysEmptiesAndOpenAlwaysKeeps) {
-    auto path = dir / "dump.bin";
-    { std::ofstream(path) << "old contents"; }
+    const auto& path = image;
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
@@ -93,10 +137,6 @@ TEST_F(Files, CreateAlwaysEmptiesAndOpenAlwaysKeeps) {
     DWORD high = 7;
     EXPECT_EQ(GetFileSize(file, &high), 3u);
     EXPECT_EQ(high, 0u);
-    // A second writer is refused while the first holds the file.
-    EXPECT_EQ(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(file));
     HANDLE read = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(read, INVALID_HANDLE_VALUE);
