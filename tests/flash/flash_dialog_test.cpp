@@ -1,6 +1,5 @@
-// The file slot, the two picks and the burn and dump engines, run by the main dialog over
-// real files and an in-process simulated device with an identified flash (8 MiB of 4 KiB
-// sectors unless a test asks for another part). Runs are waited for by joining the worker.
+// The file slot, the picks and the burn and dump engines, run by the main dialog over real
+// files and an in-process simulated device with an identified flash; runs are joined.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -35,8 +34,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint16_t k4KSectorPartRow = 44;  // 8 MiB, 4 KiB sectors
 constexpr std::uint16_t k256KPartRow = 34;      // 256 KiB, 64 KiB sectors
 
-// Can hold the next burst at its start (the progress-range call), so a test can look at
-// the dialog mid-run without timing; its file dialog can hand over an overlong path.
+// Can hold the next burst at its start, hand over an overlong path, and raise a signal after a chosen chunk.
 class TestWindow : public ui::RecordingWindow {
 public:
     void SetProgressRange(int id, std::uint32_t total) override {
@@ -51,8 +49,6 @@ public:
         if (picked && longPath) path = *longPath;
         return picked;
     }
-    // A progress post follows each chunk of a run: after the chunks named here the worker
-    // raises the signal beside it, as an interrupt coming at that moment would.
     void PostProgress(int doneId, int barId, std::uint32_t done) override {
         RecordingWindow::PostProgress(doneId, barId, done);
         const int chunk = ++chunks;
@@ -121,8 +117,7 @@ public:
         fs::remove_all(dir);
     }
 
-    // Publishes a simulator whose flash holds `preload` (a pattern no image uses), opens
-    // it and runs Get ID, as the user would before a burn or a dump.
+    // Publishes a simulator whose flash holds `preload`, opens it and runs Get ID.
     void Start(std::uint16_t partRow = k4KSectorPartRow, std::uint16_t readCount = 256) {
         sim::Config config;
         config.vendorId = 0x1209;
@@ -202,8 +197,7 @@ public:
         EXPECT_EQ(boxes[0].owner, owner);
     }
 
-    // The update-flag values written, in order: byte 0 of each data report sent while
-    // access mode 2 was announced.
+    // The update-flag values written, in order (data reports sent in access mode 2).
     std::vector<int> FlagWrites() const {
         std::vector<int> values;
         int mode = -1;
@@ -228,8 +222,7 @@ public:
         EXPECT_TRUE(!shown || range >= 0);
     }
 
-    // The end step ran: file and image released, "Status: Wait", the start button
-    // disabled, the exit traces last, and the run flag down.
+    // The end step ran: slot released, "Status: Wait", start button off, exit traces last.
     void ExpectEnded(int startButton) const {
         EXPECT_FALSE(dialog.IsRunning());
         EXPECT_FALSE(dialog.File().IsOpen());
@@ -278,20 +271,21 @@ TEST_F(FlashDialog, BurnPickLoadsTheImageAndShowsItsVersion) {
     }
     ui::OpenFileRequest request = window.OpenFileRequests().back();
     EXPECT_EQ(request.filters, (std::vector<std::pair<std::string, std::string>>{{"All", "*.*"}, {"Text", "*.TXT"}}));
-    EXPECT_TRUE(request.pathMustExist && request.fileMustExist);
+    EXPECT_TRUE(request.pathMustExist && request.fileMustExist && !request.save && !request.overwritePrompt);
     const std::uint8_t chunk[16] = {};
     EXPECT_EQ(dialog.WriteFlashFile(chunk, 16), 0u);  // a file open for reading refuses the write, without a box
     EXPECT_TRUE(window.MessageBoxes().empty());
 }
 
-// A dump pick and the chunks written after it leave the file as it was: they go to a
-// temporary file beside it, which a release without a completed dump removes.
+// A dump pick and its chunks leave the file as it was; a release removes their temporary file.
 TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
     std::string image = Write("image.bin", Bytes(64, 0x22));
     std::string dump = Write("dump.bin", Bytes(100, 0x33));
     PickBurn(image);
     PickDump(dump);
-    EXPECT_FALSE(window.OpenFileRequests().back().fileMustExist);
+    const ui::OpenFileRequest save = window.OpenFileRequests().back();  // a save dialog that asks before replacing
+    EXPECT_TRUE(save.pathMustExist && !save.fileMustExist && save.save && save.overwritePrompt);
+    EXPECT_EQ(save.filters, window.OpenFileRequests().front().filters);
     EXPECT_FALSE(dialog.Image().IsLoaded());
     EXPECT_FALSE(dialog.File().forRead);
     EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
@@ -311,8 +305,7 @@ TEST_F(FlashDialog, PicksReleaseEachOtherAndADumpPickKeepsTheFile) {
     EXPECT_FALSE(Enabled(ids::kDump));
 }
 
-// A cancel or an overlong path changes nothing; a pick that cannot be opened still
-// releases the slot and leaves Burn enabled.
+// A cancel or an overlong path changes nothing; a pick that cannot be opened empties the slot.
 TEST_F(FlashDialog, CancelOrATooLongPathChangesNothingAFailedOpenEmptiesTheSlot) {
     std::string dump = Write("dump.bin", {});
     PickDump(dump);
@@ -381,10 +374,7 @@ TEST_P(BurnRun, WritesTheChosenRangesAndEndsWithItsVerdict) {
     for (Range r : row.untouched) EXPECT_EQ(Slice(flash, r.at, r.length), Slice(preload, r.at, r.length)) << r.at;
     EXPECT_EQ(FlagWrites(), row.flags);
     EXPECT_EQ(flash[kUpdateFlagAddress], row.flags.empty() ? 0x5A : row.flags.back());
-    if (row.trace != nullptr)
-        EXPECT_TRUE(Traced(row.trace)) << row.trace;
-    else
-        EXPECT_TRUE(sim->Log().empty());
+    EXPECT_TRUE(row.trace != nullptr ? Traced(row.trace) : sim->Log().empty()) << (row.trace ? row.trace : "sent");
     ExpectOnlyBox(row.box, ui::BoxOwner::None);
     ExpectProgressMonotonic(!row.written.empty());
     ExpectEnded(ids::kBurn);
@@ -486,15 +476,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalRow{"DumpNoFile", true, "entire", 0, nullptr, "Please select the dump file !"},
         RefusalRow{"DumpWithTheBurnFilePicked", true, "entire", 0x100, nullptr, "Please select the dump file !"},
         RefusalRow{"DumpNoGetId", true, "entire", 0,
-                   [](FlashDialog& f) {
-                       f.PickDump((f.dir / "dump.bin").string());
-                       ForgetId(f);
-                   },
+                   [](FlashDialog& f) { f.PickDump((f.dir / "dump.bin").string()), ForgetId(f); },
                    "Please execute Get ID function !"}),
     kRowName);
 
-// While a worker is held in its first burst: the guarded controls are off, a close and a
-// second start are refused; afterwards each control is back as it was.
+// Mid-run the guarded controls are off and a close or second start is refused; then all is restored.
 TEST_F(FlashDialog, RunGuardHoldsTheDialogUntilTheEndStep) {
     Start();
     PickImage(MakeImage(0x2000));
@@ -530,10 +516,8 @@ TEST_F(FlashDialog, RunGuardHoldsTheDialogUntilTheEndStep) {
     EXPECT_EQ(window.DialogResult(), ids::kOk);
 }
 
-// A dump of 256 KiB read 255 bytes at a time, so the last chunk is short. A full disk or
-// an unplug midway stops it and leaves the file it would replace as it was, with no
-// temporary file beside it; a whole dump replaces the file (through a symbolic link, the
-// file the link names) with the flash.
+// A full disk or an unplug keeps the old file and no temporary; a whole dump (short last
+// chunk, through a symbolic link) replaces the file the link names.
 TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
     Start(k256KPartRow, 255);
     const Bytes flash = MakeImage(sim->Geometry().totalSize);
@@ -591,8 +575,7 @@ TEST_F(FlashDialog, DumpReplacesTheFileOnlyWhenItCompleted) {
     ExpectEnded(ids::kDump);
 }
 
-// The slot holds regular files only: a pipe or a device node is refused at the pick, which
-// never waits for a pipe's other end; Burn and Dump then ask for a file.
+// A pipe or a device node is refused at the pick, without waiting for a pipe's other end.
 TEST_F(FlashDialog, APickOfAPipeOrADeviceLeavesTheSlotEmpty) {
     const std::string fifo = (dir / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -609,7 +592,6 @@ TEST_F(FlashDialog, APickOfAPipeOrADeviceLeavesTheSlotEmpty) {
 // --- Stop requests: a signal raised on the worker after a chosen chunk ---
 
 // A Firmware and Private burn; the firmware sum 0x3001 makes four 4 KiB sectors, 64 chunks.
-// (The command line's suite stops an Entire Flash burn and a dump.)
 struct StopRow {
     const char* name;
     std::vector<std::pair<int, int>> raiseAfterChunk;  // 256-byte chunks: writes, then compares
@@ -619,21 +601,19 @@ struct StopRow {
 };
 void PrintTo(const StopRow& row, std::ostream* os) { *os << row.name; }
 
-class StoppedBurn : public FlashDialog, public ::testing::WithParamInterface<StopRow> {
-public:
-    void SetUp() override {
-        FlashDialog::SetUp();
-        ui::ResetStopRequests();
-    }
-    void TearDown() override {
-        ui::ResetStopRequests();
-        FlashDialog::TearDown();
-    }
+// The handlers as the program installs them; no stop request before or after the test.
+struct StopState {
+    StopState() { ui::ResetStopRequests(); }
+    ~StopState() { ui::ResetStopRequests(); }
     ui::StopSignals handlers{""};
 };
 
-// The firmware write always completes, the Private area is never begun, and no outcome box
-// shows: the trace and the run's interruption text tell what the flash holds.
+class StoppedBurn : public FlashDialog, public ::testing::WithParamInterface<StopRow> {
+protected:
+    StopState stops;
+};
+
+// The firmware write completes, Private is never begun, no box: the interruption text tells.
 TEST_P(StoppedBurn, FinishesTheWriteInProgressAtTheFirstSignalAndStopsAtTheSecond) {
     const StopRow& row = GetParam();
     Start();
