@@ -1,6 +1,5 @@
-// A device another handle holds: every command refuses with "device busy" and the holder's
-// process id, exit 7, and nothing of it reaches the device; the dialog refuses the same way,
-// command by command, and works again once the holder lets go.
+// A held device: every command and the dialog refuse with the holder's pid (exit 7), nothing
+// reaches the device, and it works again once the holder lets go.
 #include <unistd.h>
 
 #include "platform/hid/hidsdi.h"
@@ -103,12 +102,6 @@ TEST_F(CliBusy, TheDialogClaimsPerCommandAndRefusesABurnWhileAnotherHolds) {
     dialog.OnBnClickedCancel();
 }
 
-}  // namespace
-}  // namespace clitest
-
-namespace clitest {
-namespace {
-
 // A device that never answers; only its descriptor and strings matter to `list`.
 class SilentDevice final : public vhid::DeviceHandler {
 public:
@@ -118,9 +111,7 @@ public:
 
 class CliList : public CliFixture {};
 
-// `list` says what it found of each interface: a descriptor that does not parse is listed
-// as such (not left out, not "no access"), and a name with control characters cannot forge
-// a line of the plain output.
+// An unparsable descriptor is listed as such; control characters in a name cannot forge a plain line.
 TEST_F(CliList, ListsUnparsableAndHostileInterfacesForWhatTheyAre) {
     vhid::DeviceInfo bad;
     bad.path = vhid::MakePath("list-bad");

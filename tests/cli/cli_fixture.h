@@ -169,7 +169,7 @@ protected:
     }
 
     // A simulated device with the tests' own ids; by default the small 256 KiB part.
-    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34) {
+    static std::shared_ptr<sim::SimulatedDevice> MakeSim(std::uint16_t partRow = 34) {
         sim::Config config;
         config.vendorId = 0x1209;
         config.productId = 0x5A5B;
@@ -177,10 +177,18 @@ protected:
         std::string error;
         auto device = sim::SimulatedDevice::Create(std::move(config), error);
         EXPECT_TRUE(device) << error;
+        return device;
+    }
+    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34) {
+        return Publish(tag, MakeSim(partRow), nullptr);
+    }
+    // Publishes `device` under `tag`, its transfers served by `handler` (the device itself when none).
+    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::shared_ptr<sim::SimulatedDevice> device,
+                                                  std::shared_ptr<vhid::DeviceHandler> handler) {
         vhid::DeviceInfo info = device->Info();
         info.path = vhid::MakePath(tag);
         paths_.push_back(info.path);
-        publications_.push_back(vhid::Publish(std::move(info), device));
+        publications_.push_back(vhid::Publish(std::move(info), handler ? std::move(handler) : device));
         return device;
     }
 
@@ -211,6 +219,10 @@ protected:
     static std::vector<std::uint8_t> Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static std::string Text(const std::string& path) {
+        auto bytes = Read(path);
+        return std::string(bytes.begin(), bytes.end());
     }
     static std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
         std::vector<std::uint8_t> bytes(size);

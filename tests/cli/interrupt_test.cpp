@@ -1,6 +1,4 @@
-// Interrupting uvc-hid: in-process, a signal raised as a chosen flash data chunk passes
-// (under the handlers the program installs); as a program, a real SIGINT, and standard
-// output and error on a closed pipe.
+// Interrupting uvc-hid: in-process at a chosen chunk, and as a program (real SIGINT, closed pipe).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,22 +23,14 @@ namespace {
 constexpr std::size_t kImageSize = 0x10000;  // one sector of the 256 KiB part: 256 chunks
 const std::string kWriteFinished = "interrupted: the write in progress was finished; nothing further was done";
 
+// The handlers as the program installs them; no stop request before or after the test.
 class Interrupt : public CliFixture {
 protected:
-    void SetUp() override {
-        CliFixture::SetUp();
-        ui::ResetStopRequests();
-    }
-    void TearDown() override {
-        ui::ResetStopRequests();
-        CliFixture::TearDown();
-    }
-    static std::string Text(const std::string& path) {
-        auto bytes = Read(path);
-        return std::string(bytes.begin(), bytes.end());
-    }
-
-    ui::StopSignals handlers{""};  // as the program installs them
+    struct StopState {
+        StopState() { ui::ResetStopRequests(); }
+        ~StopState() { ui::ResetStopRequests(); }
+        ui::StopSignals handlers{""};
+    } stops;
 };
 
 struct BurnRow {
@@ -125,8 +115,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
     return pid;
 }
 
-// Waits at most a minute for the program: its exit status, or -1 when a signal ended it
-// (or it had to be killed).
+// The program's exit status within a minute; -1 when a signal ended it or it had to be killed.
 int Wait(pid_t pid) {
     for (int tick = 0; pid > 0 && tick < 6000; ++tick) {
         int status = 0;
@@ -137,8 +126,7 @@ int Wait(pid_t pid) {
     return -1;
 }
 
-// The program itself, against the simulator program at 1 ms a transfer: a burn of 256
-// chunks writes for a quarter of a second and compares as long.
+// The program against the simulator program at 1 ms a transfer: 256 chunks take a quarter second.
 class InterruptProgram : public Interrupt {
 protected:
     void SetUp() override {
@@ -187,8 +175,7 @@ TEST_F(InterruptProgram, ASignalMidWriteIsAnnouncedAndDeferred) {
     EXPECT_TRUE(FlashHoldsTheImage());
 }
 
-// Standard output and error on a closed pipe: the burn completes, and the status says
-// that its report was lost.
+// Output and error on a closed pipe: the burn completes and the status says the report was lost.
 TEST_F(InterruptProgram, AClosedPipeIsAnOutputErrorAfterACompleteBurn) {
     int closed[2];
     ASSERT_EQ(pipe2(closed, O_CLOEXEC), 0);

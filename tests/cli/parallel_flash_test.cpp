@@ -1,6 +1,5 @@
-// Four simulated devices, each a process of its own with its own socket and image, flashed
-// at once by four uvc-hid processes that each name their device with --device. Every flash
-// must hold its own image, and every process must answer its own exit status.
+// Four simulator processes flashed at once by four uvc-hid processes, each naming its --device:
+// every flash holds its own image and every process answers its own exit status.
 #include <sys/wait.h>
 
 #include <csignal>
@@ -13,11 +12,9 @@
 namespace clitest {
 namespace {
 
-// A program started through the shell, which prints its own pid and then becomes the
-// program, under timeout (then a kill) so that nothing outlives a stuck test; standard
-// error goes to `errors`. No leak check at the children's exit: timeout follows a
-// forwarded signal with SIGCONT, which cancels the stop the leak check waits for, and the
-// child then hangs. The programs' leak checks run in their own suites.
+// A program under timeout (then a kill), started through a shell that prints its pid first;
+// standard error goes to `errors`. No leak check: timeout's SIGCONT after a forwarded signal
+// cancels the stop the leak check waits for, and the child hangs (their own suites check leaks).
 class Process {
 public:
     Process(const std::string& command, const std::string& errors)
@@ -47,13 +44,7 @@ private:
     pid_t pid_;
 };
 
-class ParallelFlash : public CliFixture {
-protected:
-    static std::string Text(const std::string& path) {
-        auto bytes = Read(path);
-        return std::string(bytes.begin(), bytes.end());
-    }
-};
+class ParallelFlash : public CliFixture {};
 
 TEST_F(ParallelFlash, FourDevicesFlashedAtOnceEachHoldItsOwnImage) {
     constexpr std::size_t kDevices = 4;
@@ -104,9 +95,8 @@ TEST_F(ParallelFlash, FourDevicesFlashedAtOnceEachHoldItsOwnImage) {
     }
 }
 
-// Two programs on one simulator: while this process holds the device, a dump refuses with
-// exit 7 and this process's id and leaves no file; two dumps at once either run whole, one
-// after the other, or refuse: never a file with the other's chunks.
+// While this process holds the device a dump is refused (exit 7, our pid, no file); two dumps
+// at once each run whole or refuse, never interleaved.
 TEST_F(ParallelFlash, ASecondProgramOnOneDeviceIsRefusedNeverInterleaved) {
     const auto image = Pattern(256 * 1024, 0x33);
     Write(File("flash.bin"), image);

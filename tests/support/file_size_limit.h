@@ -1,9 +1,5 @@
-// A full disk for the files this process writes from now on: writes past `bytes` fail
-// (EFBIG, reported as a file too large) until the limit goes out of scope. SIGXFSZ is
-// ignored meanwhile, so the failing write answers an error instead of ending the process.
-// Standard error goes to /dev/null meanwhile: when the test's own standard error is a long
-// file (a CI log), the limit would fail its writes too, which the code under test rightly
-// takes for an output error.
+// A full disk while in scope: writes past `bytes` fail with EFBIG (SIGXFSZ ignored). Standard
+// error goes to /dev/null meanwhile, since a long stderr file would hit the limit too.
 #pragma once
 
 #include <fcntl.h>

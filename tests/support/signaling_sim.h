@@ -1,7 +1,5 @@
-// A simulated 256 KiB part (ids 1209:5a5b) behind a device that raises a signal once
-// chosen flash data reports have passed, the nth written or the nth fetched, as a user's
-// interrupt arriving at that chunk would. The signal is raised on the thread that moves
-// the chunk: a burn's or dump's worker.
+// A simulated 256 KiB part (1209:5a5b) that raises a signal on the moving thread once the
+// nth flash data report has been written or fetched, as an interrupt at that chunk would.
 #pragma once
 
 #include <atomic>
