@@ -1,7 +1,5 @@
-// Golden descriptors: every tests/data/descriptors/<name>.bin is parsed and everything the
-// capability functions answer is compared with <name>.expected (format in the README there).
-// Then every seed of the fuzz corpus is replayed through the parser and the invariant checks
-// the fuzz target applies: seeds named ok_* must be accepted, bad_* refused.
+// Every tests/data/descriptors/<name>.bin parses to what <name>.expected lists (format in
+// the README there); every fuzz seed keeps the invariants, ok_* accepted and bad_* refused.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

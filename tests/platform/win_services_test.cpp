@@ -1,8 +1,5 @@
-// The Win32-shaped platform services: handles, modules, text, files and the errno
-// mapping; and virtual devices through the Win32-shaped HID calls: SetupAPI enumeration,
-// handles, the HidD_* attributes, strings and their buffer rules, the per-handle
-// input-buffer count, the descriptors Linux does not offer, and what fails once a device
-// is withdrawn.
+// The Win32-shaped platform services (handles, modules, text, files, errno mapping) and
+// virtual devices through the Win32-shaped SetupAPI and HidD_* calls.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -35,8 +35,6 @@ public:
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     std::string File(const std::string& name, const std::string& content) const {
         const std::string path = path_ + "/" + name;
         std::ofstream(path, std::ios::binary) << content;
