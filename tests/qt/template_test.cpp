@@ -101,13 +101,4 @@ TEST_F(BuiltDialog, EveryControlIsPresentNamedPlacedAndInTabOrder) {
     EXPECT_EQ(Control(1043)->pos(), before);
 }
 
-TEST_F(BuiltDialog, RadioGroupsAreIndependent) {
-    Open();
-    for (int id : {1044, 1056, 1045, 1033}) Click(id);
-    EXPECT_EQ((std::vector{Checked(1044), Checked(1045), Checked(1056), Checked(1032)}),
-              (std::vector{false, true, true, false}));
-    dialog->Services().SetCheck(1033, 0);  // the checked button of a group can be unchecked
-    EXPECT_FALSE(Checked(1033) || Checked(1032));
-}
-
 }  // namespace
