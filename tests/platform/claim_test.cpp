@@ -99,10 +99,7 @@ TEST(DeviceClaim, HidrawNodeLocksExcludeAndNameTheHolderAcrossProcesses) {
 // A device that answers every input request with one byte.
 class EchoDevice final : public vhid::DeviceHandler {
 public:
-    DWORD OnOutputReport(std::span<const std::uint8_t>) override {
-        ++outputs;
-        return ERROR_SUCCESS;
-    }
+    DWORD OnOutputReport(std::span<const std::uint8_t>) override { return ++outputs, ERROR_SUCCESS; }
     DWORD OnInputRequest(std::uint8_t id, ULONG, std::vector<std::uint8_t>& answer) override {
         answer = {id, 0x5A};
         return ERROR_SUCCESS;
@@ -127,10 +124,11 @@ TEST(DeviceClaim, InProcessDevicesRefuseOtherHandlesFramesWhileClaimed) {
     }, Pid());
 
     // Through the HID library: the holder's frames pass, another handle's are refused.
-    HANDLE holder = CreateFileW(info.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE other = CreateFileW(info.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+    auto openHandle = [&] {
+        return CreateFileW(info.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE holder = openHandle(), other = openHandle();
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     ULONG pid = 0;

@@ -385,12 +385,7 @@ TEST_F(HidrawSocket, ReadTakesOneReportAtATimeFlushDrainsAndUnplugEndsBoth) {
 // takes what came after the request. GET_REPORT requests get their own answer from the
 // kernel and leave the queue alone. (The socket refuses the ioctls; the drain comes first.)
 TEST_F(HidrawSocket, RequestsAnsweredOnTheInputPipeDropStaleReportsFirst) {
-    struct Row {
-        const char* name;
-        std::function<DWORD()> request;
-        DWORD result;
-        bool drains;
-    };
+    struct Row { const char* name; std::function<DWORD()> request; DWORD result; bool drains; };
     Bytes answer;
     const Row rows[] = {
         {"write", [&] { return connection_->WriteReport(Bytes{0x00, 0x10}); }, ERROR_SUCCESS, true},

@@ -46,11 +46,7 @@ private:
     std::string path_;
 };
 
-struct Loaded {
-    bool ok;
-    Bytes bytes;
-    std::string error;
-};
+struct Loaded { bool ok; Bytes bytes; std::string error; };
 
 Loaded Load(const std::string& path, int timeoutMs = 200) {
     Loaded loaded{};
@@ -72,11 +68,7 @@ TEST(HidCapsInput, EveryKindOfPathEndsWithADescriptorOrAMessage) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
     const Bytes mouse{0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0};
-    struct Row {
-        std::string path;
-        bool ok;
-        std::string said;  // part of the message
-    };
+    struct Row { std::string path; bool ok; std::string said; /* part of the message */ };
     const Row rows[] = {
         {raw, true, ""},
         {hex, true, ""},
@@ -141,11 +133,7 @@ TEST(HidCapsCollections, EachCollectionStartsFromTheGlobalStateInForce) {
     const auto pieces = hidcaps::SplitTopLevelCollections(descriptor);
     ASSERT_EQ(pieces.size(), 3u);
     EXPECT_EQ(pieces[0].size(), descriptor.size());  // the first carries everything after it
-    struct Expected {
-        USAGE usage;
-        USHORT inputLength, buttons, values;
-        UCHAR reportId;
-    };
+    struct Expected { USAGE usage; USHORT inputLength, buttons, values; UCHAR reportId; };
     const Expected expected[3] = {{6, 2, 1, 0, 1}, {0x30, 7, 0, 1, 2}, {0x31, 2, 1, 0, 1}};
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
