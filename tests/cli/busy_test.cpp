@@ -45,7 +45,7 @@ TEST_F(CliBusy, EveryCommandRefusesAHeldDeviceAndSendsItNothing) {
     {
         Holder holder(paths_[0]);
         const char* lines[] = {"id", "reg write 100 cafe0001", "gpio write 2 1", "hdcp off",
-                               "burn image.bin", "dump kept.bin", "verify image.bin"};
+                               "burn image.bin", "dump kept.bin", "dump fresh.bin", "verify image.bin"};
         for (const char* line : lines) {
             RunResult r = Run(std::regex_replace(line, std::regex("(\\w+\\.bin)"), dir_ + "/$1"));
             EXPECT_EQ(r.code, cli::kExitBusy) << line << ": " << r.text;
@@ -56,6 +56,7 @@ TEST_F(CliBusy, EveryCommandRefusesAHeldDeviceAndSendsItNothing) {
     }
     EXPECT_TRUE(device->Log().empty()) << "a refused command reached the device";
     EXPECT_EQ(Read(File("kept.bin")), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(std::filesystem::exists(File("fresh.bin")));
     auto flash = device->FlashContents();
     EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 0x10000, [](std::uint8_t b) { return b == 0xFF; }));
 
