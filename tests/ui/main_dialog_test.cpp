@@ -3,6 +3,8 @@
 // against the in-process simulator.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
 #include "ui/main_dialog.h"
@@ -117,11 +119,8 @@ TEST_F(DialogTest, PanelWithoutADeviceRefusesEveryAction) {
     dialog.OnSetGpio();
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 3u);
-    for (const auto& box : boxes) {
-        EXPECT_EQ(box.text, "HID Device no found !");
-        EXPECT_EQ(box.caption, "Error");
-        EXPECT_EQ(box.icon, ui::Icon::Error);
-    }
+    for (const auto& box : boxes)
+        EXPECT_EQ(std::tuple(box.text, box.caption, box.icon), std::tuple("HID Device no found !", "Error", ui::Icon::Error));
 }
 
 TEST_F(DialogTest, RegisterReadAndWriteUseTheFields) {
