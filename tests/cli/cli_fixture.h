@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -168,8 +169,10 @@ protected:
         std::filesystem::remove_all(dir_, ignored);
     }
 
-    // A simulated device with the tests' own ids; by default the small 256 KiB part.
-    static std::shared_ptr<sim::SimulatedDevice> MakeSim(std::uint16_t partRow = 34) {
+    // Publishes a simulated device with the tests' own ids; by default the small 256 KiB part.
+    // `wrap`, when given, makes the handler that serves the device's transfers in its place.
+    using Wrap = std::function<std::shared_ptr<vhid::DeviceHandler>(std::shared_ptr<sim::SimulatedDevice>)>;
+    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34, const Wrap& wrap = {}) {
         sim::Config config;
         config.vendorId = 0x1209;
         config.productId = 0x5A5B;
@@ -177,18 +180,10 @@ protected:
         std::string error;
         auto device = sim::SimulatedDevice::Create(std::move(config), error);
         EXPECT_TRUE(device) << error;
-        return device;
-    }
-    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34) {
-        return Publish(tag, MakeSim(partRow), nullptr);
-    }
-    // Publishes `device` under `tag`, its transfers served by `handler` (the device itself when none).
-    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::shared_ptr<sim::SimulatedDevice> device,
-                                                  std::shared_ptr<vhid::DeviceHandler> handler) {
         vhid::DeviceInfo info = device->Info();
         info.path = vhid::MakePath(tag);
         paths_.push_back(info.path);
-        publications_.push_back(vhid::Publish(std::move(info), handler ? std::move(handler) : device));
+        publications_.push_back(vhid::Publish(std::move(info), wrap ? wrap(device) : device));
         return device;
     }
 

@@ -85,9 +85,9 @@ private:
 TEST_F(CliFiles, ABurnWritesTheImageItReadNotTheFileAsItIsLater) {
     const auto image = Pattern(0x20000, 11), later = Pattern(0x20000, 99);
     Write(File("img.bin"), image);
-    auto device = MakeSim();
-    ASSERT_TRUE(device);
-    Publish("cli-once", device, std::make_shared<FirstTransferHook>(device, [&] { Write(File("img.bin"), later); }));
+    auto device = Publish("cli-once", 34, [&](auto simulated) {
+        return std::make_shared<FirstTransferHook>(simulated, [&] { Write(File("img.bin"), later); });
+    });
 
     RunResult r = Run(Line("burn @/img.bin"));
     EXPECT_EQ(r.code, cli::kExitOk) << r.text;
