@@ -41,26 +41,8 @@ if(TARGET uvc_hid_tool)
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 endif()
 
-# The udev rule's ids are read from the dialog's defaults, the one place they are kept;
-# editing the header reconfigures, and a layout the pattern misses stops the configure.
-function(uvc_default_id name out)
-  file(READ ${PROJECT_SOURCE_DIR}/ui/main_dialog.h header)
-  if(NOT header MATCHES "constexpr USHORT ${name} = 0[xX]([0-9A-Fa-f]+);")
-    message(FATAL_ERROR "ui/main_dialog.h: no hexadecimal ${name} found for the udev rule")
-  endif()
-  string(TOLOWER "${CMAKE_MATCH_1}" id)
-  string(LENGTH "${id}" length)
-  if(length GREATER 4)
-    message(FATAL_ERROR "ui/main_dialog.h: ${name} 0x${id} is not a 16-bit USB id")
-  endif()
-  # udev compares the sysfs text, which is always four lower-case digits.
-  math(EXPR pad_count "4 - ${length}")
-  string(REPEAT "0" ${pad_count} padding)
-  set(${out} "${padding}${id}" PARENT_SCOPE)
-endfunction()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/ui/main_dialog.h)
-uvc_default_id(DefaultVendorId UVC_VENDOR_ID)
-uvc_default_id(DefaultProductId UVC_PRODUCT_ID)
+# The udev rule names the device ids of cmake/DeviceIds.cmake (UVC_VENDOR_ID and
+# UVC_PRODUCT_ID: four lower-case digits, as udev compares the sysfs text).
 configure_file(${_packaging}/70-uvc-hid-tool.rules.in ${_generated}/70-uvc-hid-tool.rules @ONLY)
 install(FILES ${_generated}/70-uvc-hid-tool.rules DESTINATION ${UVC_UDEV_RULES_DIR})
 

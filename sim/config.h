@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "device_ids.h"
 #include "platform/win/win_types.h"
 
 namespace sim {
 
-// The ids the tool looks for by default. The tool's own default VID/PID constants must
-// agree with these, or Open Device will not find the simulator.
+// The ids the tool looks for by default (the build's UVC_DEVICE_VID/UVC_DEVICE_PID), so
+// Open Device finds the simulator without --vid/--pid.
 struct DeviceIds {
     USHORT vendorId;
     USHORT productId;
 };
-inline constexpr DeviceIds kDefaultIds{0x1209, 0x0001};
+inline constexpr DeviceIds kDefaultIds{uvc::kDeviceVendorId, uvc::kDeviceProductId};
 
 // The three vendor reports of each direction, in the order their value capabilities are
 // listed: flash data, control, IIC/information.

@@ -5,13 +5,14 @@
 // click to the handler named here.
 #pragma once
 
+#include "device_ids.h"
 #include "flash/flash_programmer.h"
 
 // The USB identifiers of the device the tool serves, shown in the VID and PID fields at
-// start. We do not know the product's own pair, so this is the pid.codes test pair; change
-// it here for a real product (the fields stay editable). The simulator's defaults agree.
-inline constexpr USHORT DefaultVendorId = 0x1209;
-inline constexpr USHORT DefaultProductId = 0x0001;
+// start. They come from the build's UVC_DEVICE_VID/UVC_DEVICE_PID settings (cmake/DeviceIds.cmake),
+// as do the simulator's defaults and the udev rule; the fields stay editable.
+inline constexpr USHORT DefaultVendorId = uvc::kDeviceVendorId;
+inline constexpr USHORT DefaultProductId = uvc::kDeviceProductId;
 
 // The application profile: key, section and entry of the one saved setting.
 inline constexpr const char* kProfileKey = "Quenda UVC Applications";
