@@ -8,11 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/format.h"
+#include "core/stop_request.h"
 #include "flash/flash_programmer.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/stop_request.h"
-
-namespace ids = ui::ids;
 
 namespace {
 
@@ -37,15 +35,13 @@ constexpr const char* kFlashIncompleteText = "interrupted: the flash is incomple
 
 class BurnEngine {
 public:
-    explicit BurnEngine(FlashProgrammer& dialog) : d(dialog), w(dialog.windows) {}
+    BurnEngine(FlashProgrammer& programmer, const BurnRequest& request, RunOutcome& outcome)
+        : d(programmer), p(programmer.protocol), w(programmer.reporter), r(request), out(outcome) {}
 
     void Run();
-    // Why the loaded image cannot serve the current choice, or null when it can.
-    static const char* ImageProblem(FlashProgrammer& d);
 
 private:
-    bool Checked(int id) const { return w.GetCheck(id) == 1; }
-    bool FirmwareBoxChosen() const { return Checked(ids::kOtherArea) && Checked(ids::kFirmwareBox); }
+    bool FirmwareBoxChosen() const { return r.Chosen(kAreaFirmware); }
     bool NothingChosen() const;
     bool FirmwarePhase();
     bool PrepareFirmwareArea();
@@ -54,7 +50,7 @@ private:
     void ShowVerdict();
     bool Burst(int op, ULONG& remaining, ULONG& done);
     bool WriteUpdateFlag(std::uint8_t value);
-    bool Fail() const;
+    bool Fail();
     // Stop requests: between two writes any request ends the burn; a burst that fell short
     // at a repeated one leaves the flash incomplete. Both answer whether the burn ended.
     bool StopBetweenWrites();
@@ -62,7 +58,11 @@ private:
     bool Interrupt(const char* text);
 
     FlashProgrammer& d;
-    ui::WindowServices& w;
+    CommandProtocol& p;
+    core::Reporter& w;
+    const BurnRequest& r;
+    RunOutcome& out;
+    std::uint8_t accessMode = kModeWholeFlash;
     ULONG length = 0;   // of the next transfer
     ULONG offset = 0;   // in the image
     ULONG address = 0;  // in the flash
@@ -74,19 +74,19 @@ private:
 
 // A failed set-up or update-flag access ends the burn with this box too, so a burn that
 // stopped half-way is told to the user and not only traced.
-bool BurnEngine::Fail() const {
-    w.MessageBox(ui::BoxOwner::None, kBurnFailedText, "Error", ui::Icon::Error);
+bool BurnEngine::Fail() {
+    out.boxes.push_back({core::BoxOwner::None, kBurnFailedText, "Error", core::Icon::Error});
     return false;
 }
 
 bool BurnEngine::StopBetweenWrites() {
-    if (ui::StopRequests() == 0) return false;
-    Interrupt(d.writtenSpans.empty() ? kNothingWrittenText : kWriteFinishedText);
+    if (core::StopRequests() == 0) return false;
+    Interrupt(out.written.empty() ? kNothingWrittenText : kWriteFinishedText);
     return true;
 }
 
 bool BurnEngine::StoppedInBurst(ULONG remaining) {
-    if (remaining == 0 || !ui::StopBeforeNextChunk(true)) return false;
+    if (remaining == 0 || !core::StopBeforeNextChunk(true)) return false;
     Interrupt(kFlashIncompleteText);
     return true;
 }
@@ -94,32 +94,32 @@ bool BurnEngine::StoppedInBurst(ULONG remaining) {
 // No box: a stop on request is no failure of the device; the trace and the run's
 // interruption text tell what the flash holds.
 bool BurnEngine::Interrupt(const char* text) {
-    d.interruption = text;
-    w.Trace(d.interruption + "\n");
+    out.interruption = text;
+    w.Trace(out.interruption + "\n");
     return false;
 }
 
 void BurnEngine::Run() {
-    ui::DeferredStop deferred;
+    core::DeferredStop deferred;
     if (NothingChosen()) {
-        w.MessageBox(ui::BoxOwner::None, "No any item is selected in Other Area !", "Error", ui::Icon::Error);
+        out.boxes.push_back({core::BoxOwner::None, "No any item is selected in Other Area !", "Error", core::Icon::Error});
         return;
     }
     if (StopBetweenWrites()) return;
-    bool firmwarePhase = Checked(ids::kEntireFlash) || FirmwareBoxChosen();
+    bool firmwarePhase = !r.otherArea || FirmwareBoxChosen();
     if (firmwarePhase && !FirmwarePhase()) return;
     if (WriteAreas()) ShowVerdict();
 }
 
 bool BurnEngine::NothingChosen() const {
-    if (!Checked(ids::kOtherArea)) return false;
+    if (!r.otherArea) return false;
     for (int row = 0; row < kFlashAreaCount; ++row)
-        if (Checked(ids::kFirmwareBox + row)) return false;
+        if (r.Chosen(row)) return false;
     return true;
 }
 
 bool BurnEngine::FirmwarePhase() {
-    d.burnAccessMode = kModeWholeFlash;
+    accessMode = kModeWholeFlash;
     length = d.burnImage.length;
     offset = address = 0;
     if (FirmwareBoxChosen() && !PrepareFirmwareArea()) return Fail();
@@ -128,15 +128,15 @@ bool BurnEngine::FirmwarePhase() {
 
 // The firmware area is written only up to its header-given length, in whole sectors.
 bool BurnEngine::PrepareFirmwareArea() {
-    d.burnAccessMode = kModeFirmware;
+    accessMode = kModeFirmware;
     FirmwareLength fw;
-    if (!ReadFirmwareLength(d.burnImage.Data(), d.flashSectorSize, fw)) return false;
-    w.Trace(ui::Format("FlashWrite -- Header_len - 0x%x\n", fw.headerLen));
-    w.Trace(ui::Format("FlashWrite -- Boot_Size - 0x%x\n", fw.bootSize));
-    w.Trace(ui::Format("FlashWrite -- compressed firmware length_0 - 0x%x\n", fw.sum));
+    if (!ReadFirmwareLength(d.burnImage.Data(), p.FlashSectorSize(), fw)) return false;
+    w.Trace(core::Format("FlashWrite -- Header_len - 0x%x\n", fw.headerLen));
+    w.Trace(core::Format("FlashWrite -- Boot_Size - 0x%x\n", fw.bootSize));
+    w.Trace(core::Format("FlashWrite -- compressed firmware length_0 - 0x%x\n", fw.sum));
     if (fw.rounded > FlashAreaTable[kAreaFirmware].length) return false;
     length = static_cast<ULONG>(fw.rounded);
-    w.Trace(ui::Format("FlashWrite -- compressed firmware length_1 - 0x%x\n", length));
+    w.Trace(core::Format("FlashWrite -- compressed firmware length_1 - 0x%x\n", length));
     offset = address = kFirmwareHeaderOffset;
     return WriteUpdateFlag(0);
 }
@@ -145,47 +145,47 @@ bool BurnEngine::PrepareFirmwareArea() {
 bool BurnEngine::TransferAndVerify() {
     ULONG remaining = 0, done = 0;
     if (!Burst(AP_FLASH_WRITE, remaining, done)) return Fail();
-    d.writtenSpans.push_back({address, done, false});
+    out.written.push_back({address, done, false});
     if (StoppedInBurst(remaining)) return false;
     if (remaining == 0) {
-        w.Trace(ui::Format("FlashWrite -- Transfer %u bytes to Firmware\n", done));
-        w.SetProgressPosition(ids::kProgressBar, done);
+        w.Trace(core::Format("FlashWrite -- Transfer %u bytes to Firmware\n", done));
+        p.Progress().Position(done);
     }
     if (!Burst(AP_FLASH_READ, lastResult, done)) return Fail();  // the read compares with the image
     if (StoppedInBurst(lastResult)) return false;
     if (lastResult != 0) {
         // The update flag stays cleared and no other area is written.
-        w.MessageBox(ui::BoxOwner::None, "- Compare NG, Firmware update failed !", "Error", ui::Icon::Error);
+        out.boxes.push_back({core::BoxOwner::None, "- Compare NG, Firmware update failed !", "Error", core::Icon::Error});
         return false;
     }
     // A repeated stop request leaves the flag cleared: the device does not take the new firmware.
-    if (FirmwareBoxChosen() && ui::StopBeforeNextChunk(true)) return Interrupt(kFlashIncompleteText);
+    if (FirmwareBoxChosen() && core::StopBeforeNextChunk(true)) return Interrupt(kFlashIncompleteText);
     if (FirmwareBoxChosen() && !WriteUpdateFlag(1)) return Fail();
-    d.writtenSpans.back().compared = true;  // and, for the firmware area, flagged
+    out.written.back().compared = true;  // and, for the firmware area, flagged
     w.Trace("FlashWrite -- Compare data OK.\n");
-    if (d.burnAccessMode != kModeWholeFlash) successMask |= 1u << kAreaFirmware;
+    if (accessMode != kModeWholeFlash) successMask |= 1u << kAreaFirmware;
     return true;
 }
 
 bool BurnEngine::WriteAreas() {
-    d.burnAccessMode = kModeAreas;
-    if (!Checked(ids::kOtherArea)) return true;
+    accessMode = kModeAreas;
+    if (!r.otherArea) return true;
     for (int row : {kAreaPrivate, kAreaCustomized}) {
-        if (!Checked(ids::kFirmwareBox + row)) continue;
+        if (!r.Chosen(row)) continue;
         if (StopBetweenWrites()) return false;
         const FlashArea& area = FlashAreaTable[row];
         length = area.length;
         address = offset = area.address;
         ULONG done = 0;
         if (!Burst(AP_FLASH_WRITE, lastResult, done)) return Fail();
-        d.writtenSpans.push_back({address, done, false});
+        out.written.push_back({address, done, false});
         if (StoppedInBurst(lastResult)) return false;
         if (lastResult != 0) {
             areaFellShort = true;  // the other area is still written; the verdict tells
             continue;
         }
-        w.Trace(ui::Format("FlashWrite for Customized-- Transfer %u bytes to Firmware\n", done));
-        w.SetProgressPosition(ids::kProgressBar, done);
+        w.Trace(core::Format("FlashWrite for Customized-- Transfer %u bytes to Firmware\n", done));
+        p.Progress().Position(done);
         successMask |= 1u << row;
     }
     return true;
@@ -207,23 +207,24 @@ void BurnEngine::ShowVerdict() {
             if (successMask & (1u << row)) text += FlashAreaTable[row].name;
         text += kAreasUpdatedText;
     }
-    w.MessageBox(ui::BoxOwner::None, text, "Info", ui::Icon::Information);
+    out.boxes.push_back({core::BoxOwner::None, text, "Info", core::Icon::Information});
+    out.passed = true;
 }
 
 // Announces the burst and moves it while holding the transfers, so that no other command
 // comes between the set-up and its data. False when the set-up failed.
 bool BurnEngine::Burst(int op, ULONG& remaining, ULONG& done) {
-    if (ui::StopBeforeNextChunk(true)) {  // a burst that would stop at once is not even announced
+    if (core::StopBeforeNextChunk(true)) {  // a burst that would stop at once is not even announced
         remaining = length;
         done = 0;
         return true;
     }
-    auto lock = d.LockTransfers();
-    if (!d.FlashAccess(AP_FLASH_BURST_LATER, d.burnAccessMode, address, length, {})) {
-        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_BURST_LATER--case %d\n", d.burnAccessMode));
+    auto lock = p.LockTransfers();
+    if (!p.FlashAccess(AP_FLASH_BURST_LATER, accessMode, address, length, {})) {
+        w.Trace(core::Format("Unknown error: Couldn't execute AP_FLASH_BURST_LATER--case %d\n", accessMode));
         return false;
     }
-    remaining = d.FlashBurst(op, length, d.burnImage.Data(), offset, done);
+    remaining = p.FlashBurst(op, length, d.burnImage.Data(), offset, done);
     return true;
 }
 
@@ -231,52 +232,47 @@ bool BurnEngine::Burst(int op, ULONG& remaining, ULONG& done) {
 // scratch block, the flag put in, and the report's worth written back.
 bool BurnEngine::WriteUpdateFlag(std::uint8_t value) {
     scratch.fill(0xFF);
-    auto lock = d.LockTransfers();
-    if (!d.FlashAccess(AP_FLASH_READ, kModeUpdateFlag, kUpdateFlagAddress, d.flashReadLength, scratch)) {
-        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_READ--case %d\n", kModeUpdateFlag));
+    auto lock = p.LockTransfers();
+    if (!p.FlashAccess(AP_FLASH_READ, kModeUpdateFlag, kUpdateFlagAddress, p.Host().flashReadLength, scratch)) {
+        w.Trace(core::Format("Unknown error: Couldn't execute AP_FLASH_READ--case %d\n", kModeUpdateFlag));
         return false;
     }
     scratch[0] = value;
-    ULONG writeLength = d.flashBufferLength > 4 ? d.flashBufferLength - 4 : 0;
-    if (!d.FlashAccess(AP_FLASH_WRITE, kModeUpdateFlag, kUpdateFlagAddress, writeLength, scratch)) {
-        w.Trace(ui::Format("Unknown error: Couldn't execute AP_FLASH_WRITE--case %d\n", kModeUpdateFlag));
+    const ULONG bufferLength = p.Host().flashBuffer.length;
+    ULONG writeLength = bufferLength > 4 ? bufferLength - 4 : 0;
+    if (!p.FlashAccess(AP_FLASH_WRITE, kModeUpdateFlag, kUpdateFlagAddress, writeLength, scratch)) {
+        w.Trace(core::Format("Unknown error: Couldn't execute AP_FLASH_WRITE--case %d\n", kModeUpdateFlag));
         return false;
     }
     return true;
 }
 
-const char* BurnEngine::ImageProblem(FlashProgrammer& d) {
-    ui::WindowServices& w = d.windows;
-    const ULONG imageLength = d.burnImage.length;
-    if (w.GetCheck(ids::kOtherArea) != 1) return imageLength > d.flashTotalSize ? kImageTooLargeText : nullptr;
-    if (w.GetCheck(ids::kFirmwareBox) == 1) {
-        if (d.flashSectorSize == 0) return kNoSectorSizeText;
+const char* FlashProgrammer::ImageProblem(const BurnRequest& r) const {
+    const CommandProtocol& p = protocol;
+    const ULONG imageLength = burnImage.length;
+    if (!r.otherArea) return imageLength > p.FlashTotalSize() ? kImageTooLargeText : nullptr;
+    if (r.Chosen(kAreaFirmware)) {
+        if (p.FlashSectorSize() == 0) return kNoSectorSizeText;
         FirmwareLength fw;
-        if (!ReadFirmwareLength(d.burnImage.Data(), d.flashSectorSize, fw)) return kImageTooShortText;
+        if (!ReadFirmwareLength(burnImage.Data(), p.FlashSectorSize(), fw)) return kImageTooShortText;
         // A header that gives nothing to write would still have the update flag set.
         if (fw.rounded == 0) return kFirmwareEmptyText;
         if (fw.rounded > FlashAreaTable[kAreaFirmware].length) return kFirmwareTooLongText;
         if (kFirmwareHeaderOffset + fw.rounded > imageLength) return kImageTooShortText;
-        if (kFirmwareHeaderOffset + fw.rounded > d.flashTotalSize) return kBeyondFlashText;
+        if (kFirmwareHeaderOffset + fw.rounded > p.FlashTotalSize()) return kBeyondFlashText;
     }
     for (int row : {kAreaPrivate, kAreaCustomized}) {
         const FlashArea& area = FlashAreaTable[row];
-        if (w.GetCheck(ids::kFirmwareBox + row) != 1) continue;
+        if (!r.Chosen(row)) continue;
         std::uint64_t end = std::uint64_t{area.address} + area.length;
         if (end > imageLength) return kImageTooShortText;
-        if (end > d.flashTotalSize) return kBeyondFlashText;  // a part smaller than the layout
+        if (end > p.FlashTotalSize()) return kBeyondFlashText;  // a part smaller than the layout
     }
     return nullptr;
 }
 
-bool FlashProgrammer::RefuseBurnImage() {
-    const char* problem = BurnEngine::ImageProblem(*this);
-    if (problem == nullptr) return false;
-    windows.MessageBox(ui::BoxOwner::Dialog, problem, "Error", ui::Icon::Error);
-    return true;
-}
-
-void FlashProgrammer::BurnThreadProc(FlashProgrammer* dialog) {
-    BurnEngine(*dialog).Run();
-    dialog->EndWorker(ids::kBurn);
+RunOutcome FlashProgrammer::Burn(const BurnRequest& request) {
+    RunOutcome outcome;
+    BurnEngine(*this, request, outcome).Run();
+    return outcome;
 }

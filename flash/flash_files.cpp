@@ -14,10 +14,8 @@
 #include "flash/flash_programmer.h"
 #include "platform/win/file_api.h"
 #include "platform/win/text.h"
+#include "core/format.h"
 #include "platform/win/win_error.h"
-#include "ui/services/control_ids.h"
-
-namespace ids = ui::ids;
 
 namespace {
 
@@ -25,24 +23,14 @@ constexpr const char* kDiskFullText =
     "The disk containing dump file has run out of space, so the dump filter has been stopped.\r\n\r\n"
     "You must set a new dump file name or restart the graph to clear this filter error.";
 
+constexpr std::size_t kMaxPathChars = 260;  // including the terminator
+
 // A path the slot can hold; a longer one is refused whole rather than cut to a name of
 // another file.
-bool FitsSlot(ui::WindowServices& windows, const std::string& path) {
-    if (Utf8ToUtf16(path).size() < ui::kMaxPathChars) return true;
-    windows.MessageBox(ui::BoxOwner::Dialog, "The file path is too long !", "Error", ui::Icon::Error);
+bool FitsSlot(core::Reporter& reporter, const std::string& path) {
+    if (Utf8ToUtf16(path).size() < kMaxPathChars) return true;
+    reporter.Show(core::ErrorBox("The file path is too long !"));
     return false;
-}
-
-// Asks the user for a path that the slot can hold: an image to burn (an open dialog) or a
-// file to dump into (a save dialog that asks before an existing file is chosen). False
-// when the user cancelled, or when the path is too long.
-bool PickPath(ui::WindowServices& windows, bool forBurn, std::string& path) {
-    ui::OpenFileRequest request{.filters = {{"All", "*.*"}, {"Text", "*.TXT"}},
-                                .pathMustExist = true,
-                                .fileMustExist = forBurn,
-                                .save = !forBurn,
-                                .overwritePrompt = !forBurn};
-    return windows.OpenFileDialog(ui::BoxOwner::Dialog, request, path) && FitsSlot(windows, path);
 }
 
 // ERROR_SUCCESS for a regular file or a name not taken yet. Anything else is refused
@@ -86,7 +74,7 @@ int FlushFolder(const std::filesystem::path& folder) {
 }
 
 // The whole file, zero-filled one byte past its end; the image length is what was read.
-void LoadBurnImage(FlashProgrammer& files, HANDLE handle, BurnImage& image, ui::WindowServices& windows) {
+void LoadBurnImage(FlashProgrammer& files, HANDLE handle, BurnImage& image, core::Reporter& reporter) {
     DWORD size = GetFileSize(handle, nullptr);
     if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
         files.ReportFileError();
@@ -96,7 +84,7 @@ void LoadBurnImage(FlashProgrammer& files, HANDLE handle, BurnImage& image, ui::
         image.bytes.assign(std::size_t{size} + 1, 0);
     } catch (const std::bad_alloc&) {
         image = {};
-        windows.Trace("Error allocating memory\n");
+        reporter.Trace("Error allocating memory\n");
         return;
     }
     image.length = files.ReadFlashFile(image.bytes.data(), size);
@@ -117,50 +105,34 @@ std::filesystem::path FollowSymlinks(const std::filesystem::path& path) {
     return target;
 }
 
-void FlashProgrammer::OnBrowseBurnFile() {
-    std::string path;
-    if (PickPath(windows, true, path)) SelectBurnFile(path, std::nullopt);
-}
-
-void FlashProgrammer::UseBurnImage(const std::string& path, std::span<const std::uint8_t> bytes) {
-    if (FitsSlot(windows, path)) SelectBurnFile(path, bytes);
-}
-
-// The image is read from the slot's file, or taken from `given`.
-void FlashProgrammer::SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given) {
+bool FlashProgrammer::SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given) {
+    if (!FitsSlot(reporter, path)) return false;
     flashFile.path = path;
-    windows.SetControlText(ids::kBurnFilePath, path);
-    windows.EnableControl(ids::kBurn, true);
-    windows.EnableControl(ids::kDump, false);
     ReleaseFlashFile();
     // A failed open leaves the slot closed; Burn then refuses for want of a file.
-    if (OpenFlashFile(true) == 0 && flashFile.IsOpen()) {
-        if (!given) {
-            LoadBurnImage(*this, flashFile.handle, burnImage, windows);
-        } else {
-            try {
-                burnImage.bytes.reserve(given->size() + 1);
-                burnImage.bytes.assign(given->begin(), given->end());
-                burnImage.bytes.push_back(0);
-                burnImage.length = static_cast<ULONG>(given->size());
-            } catch (const std::bad_alloc&) {
-                burnImage = {};
-                windows.Trace("Error allocating memory\n");
-            }
-        }
+    if (OpenFlashFile(true) != 0 || !flashFile.IsOpen()) return true;
+    if (!given) {
+        LoadBurnImage(*this, flashFile.handle, burnImage, reporter);
+        return true;
     }
-    windows.SetControlText(ids::kImageVersion, FormatImageVersion(burnImage.Data()));
+    try {
+        burnImage.bytes.reserve(given->size() + 1);
+        burnImage.bytes.assign(given->begin(), given->end());
+        burnImage.bytes.push_back(0);
+        burnImage.length = static_cast<ULONG>(given->size());
+    } catch (const std::bad_alloc&) {
+        burnImage = {};
+        reporter.Trace("Error allocating memory\n");
+    }
+    return true;
 }
 
-void FlashProgrammer::OnBrowseDumpFile() {
-    std::string path;
-    if (!PickPath(windows, false, path)) return;
+bool FlashProgrammer::SelectDumpFile(const std::string& path) {
+    if (!FitsSlot(reporter, path)) return false;
     flashFile.path = path;
-    windows.SetControlText(ids::kDumpFilePath, path);
-    windows.EnableControl(ids::kDump, true);
-    windows.EnableControl(ids::kBurn, false);
     ReleaseFlashFile();
     OpenFlashFile(false);  // creates the temporary file now, the target untouched; Dump refuses if this failed
+    return true;
 }
 
 // For reading, the file itself; for a dump, a new temporary file beside the target, which
@@ -187,7 +159,7 @@ HRESULT FlashProgrammer::OpenFlashFile(bool forRead) {
     flashFile.target = forRead ? std::string() : target.string();
     DWORD high = 0;
     DWORD low = GetFileSize(handle, &high);
-    windows.Trace(ui::Format("FileSize %s = [%d] [%d]\n", forRead ? "READ" : "WRITE", static_cast<int>(high),
+    reporter.Trace(core::Format("FileSize %s = [%d] [%d]\n", forRead ? "READ" : "WRITE", static_cast<int>(high),
                              static_cast<int>(low)));
     return 0;
 }
@@ -219,7 +191,7 @@ BOOL FlashProgrammer::CommitFlashFile() {
     const std::filesystem::path target(flashFile.target);
     std::string failed;  // the step that failed, and why
     if (!FlushFileBuffers(flashFile.handle)) {
-        failed = ui::Format("flush, error %lu", static_cast<unsigned long>(GetLastError()));
+        failed = core::Format("flush, error %lu", static_cast<unsigned long>(GetLastError()));
     } else if (::rename(flashFile.pending.c_str(), target.c_str()) != 0) {
         failed = std::string("rename: ") + std::strerror(errno);
         FailWithErrno(errno);
@@ -231,7 +203,7 @@ BOOL FlashProgrammer::CommitFlashFile() {
         FailWithErrno(error);
     }
     const DWORD error = GetLastError();
-    windows.Trace("FlashRead -- Save dump file fail, " + failed + ".\n");
+    reporter.Trace("FlashRead -- Save dump file fail, " + failed + ".\n");
     SetLastError(error);
     ReportFileError();
     return FALSE;
@@ -254,6 +226,6 @@ HRESULT FlashProgrammer::ReportFileError() {
     DWORD error = GetLastError();
     // A file-size limit stops a dump as a full disk does.
     if (error == ERROR_DISK_FULL || error == ERROR_FILE_TOO_LARGE)
-        windows.MessageBox(ui::BoxOwner::Dialog, kDiskFullText, "Dump Filter failure", ui::Icon::Warning);
+        reporter.Show({core::BoxOwner::Dialog, kDiskFullText, "Dump Filter failure", core::Icon::Warning});
     return HRESULT_FROM_WIN32(static_cast<LONG>(error));
 }

@@ -1,6 +1,6 @@
 #include "flash/flash_layout.h"
 
-#include "ui/services/window_services.h"
+#include "core/format.h"
 
 const FlashArea FlashAreaTable[kFlashAreaCount] = {
     {.address = 0x180000, .length = 0x370000, .name = "- Firmware Area\n"},
@@ -27,5 +27,5 @@ bool ReadFirmwareLength(std::span<const std::uint8_t> image, ULONG sectorSize, F
 std::string FormatImageVersion(std::span<const std::uint8_t> image) {
     if (image.size() < kImageVersionOffset + 4) return {};
     const std::uint8_t* v = image.data() + kImageVersionOffset;
-    return ui::Format("%02x.%02x.%02x.%02x", v[3], v[2], v[1], v[0]);
+    return core::Format("%02x.%02x.%02x.%02x", v[3], v[2], v[1], v[0]);
 }

@@ -1,32 +1,29 @@
-// The dialog's share of flash programming: the single file slot shared by the burn image
-// and the dump file, the burn image in memory, the two "..." picks, and the Burn and Dump
-// handlers with their worker threads. The main dialog inherits it.
+// Flash programming over the command protocol: the single file slot shared by the burn
+// image and the dump file, the burn image in memory, and the Burn and Dump runs. A run is
+// given as a request taken when it starts and answers its outcome as a value: the verdict
+// boxes to show, what was written, and why a stop request ended it. It starts no thread
+// and knows no window; trace lines and slot boxes go to the reporter.
 //
 // Failure convention: the file functions answer as their Win32 namesakes (counts moved,
-// HRESULTs); handlers report to the user through the window services and answer nothing.
-//
-// Workers: Burn and Dump each start one worker thread that the dialog owns. While it runs,
-// every control that could send a device command, pick or release a file, change the Burn
-// Area choice or start another run is disabled, and restored on every way out of the
-// worker; the dialog never frees the device, the buffers, the image or the file under it.
+// HRESULTs); the picks and checks answer whether they accepted.
 #pragma once
 
-#include <atomic>
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/report.h"
 #include "flash/flash_layout.h"
 #include "platform/win/handles.h"
 #include "protocol/command_protocol.h"
 
-// The dialog's one file slot. It holds regular files only: a pipe, socket, device node or
-// folder is refused before it is opened, so a pick never blocks. A dump is written to a
-// temporary file beside its target (`pending`) and renamed over the target only when it
-// completed; until then the target keeps what it held.
+// The one file slot. It holds regular files only: a pipe, socket, device node or folder is
+// refused before it is opened, so a pick never blocks. A dump is written to a temporary
+// file beside its target (`pending`) and renamed over the target only when it completed;
+// until then the target keeps what it held.
 struct FlashFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;  // UTF-8; fewer than 260 characters
@@ -46,6 +43,7 @@ struct BurnImage {
     ULONG length = 0;
     bool IsLoaded() const { return !bytes.empty(); }
     std::span<std::uint8_t> Data() { return {bytes.data(), length}; }
+    std::span<const std::uint8_t> Data() const { return {bytes.data(), length}; }
 };
 
 // A range a burn wrote: its flash address (the image offset too), the bytes actually
@@ -57,77 +55,73 @@ struct WrittenSpan {
     bool compared = false;
 };
 
-class FlashProgrammer : public CommandProtocol {
-public:
-    explicit FlashProgrammer(ui::WindowServices& windows);
-    ~FlashProgrammer() override;  // waits for a worker that is still running
+// What a burn writes: the whole flash (Entire Flash), or the areas chosen under Other Area
+// (row i of FlashAreaTable when areas[i]).
+struct BurnRequest {
+    bool otherArea = false;
+    std::array<bool, kFlashAreaCount> areas{};
+    bool Chosen(int row) const { return otherArea && areas[static_cast<std::size_t>(row)]; }
+};
 
-    // File picks and the file slot.
-    void OnBrowseBurnFile();
-    void OnBrowseDumpFile();
-    // As the burn pick of `path`, but the image is `bytes`, already read by the caller: what
-    // it checked is what the burn writes, whatever the file holds by then.
-    void UseBurnImage(const std::string& path, std::span<const std::uint8_t> bytes);
+// How a run ended.
+struct RunOutcome {
+    bool passed = false;             // the run did what was asked, and its success box is in `boxes`
+    std::vector<core::Box> boxes;    // the verdict, to show once the run is over
+    std::vector<WrittenSpan> written;  // a burn's writes, in order
+    std::string interruption;        // "interrupted: ..." when a stop request ended the run
+};
+
+class FlashProgrammer {
+public:
+    FlashProgrammer(CommandProtocol& protocol, core::Reporter& reporter);
+    ~FlashProgrammer();
+    FlashProgrammer(const FlashProgrammer&) = delete;
+    FlashProgrammer& operator=(const FlashProgrammer&) = delete;
+
+    // The burn pick of `path`: the slot opens it for reading and the image is read from
+    // it, or (with `bytes`) is those bytes, already read by the caller, so what it checked
+    // is what the burn writes. False, with a box, when the path is too long for the slot;
+    // a file that cannot be opened leaves the slot closed and Burn refuses.
+    bool SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> bytes = std::nullopt);
+    // The dump pick of `path`: the slot creates the temporary file beside it now, the
+    // target untouched. False, with a box, when the path is too long for the slot.
+    bool SelectDumpFile(const std::string& path);
+
     HRESULT OpenFlashFile(bool forRead);
     ULONG ReadFlashFile(std::uint8_t* buffer, ULONG count);
-    ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count) override;
+    ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count);
     // A completed dump: flushes the temporary file, renames it over the target and flushes
     // the folder. FALSE (last error set, a trace line) when any step failed.
     BOOL CommitFlashFile();
-    // Closes the slot; a dump not committed is removed and its target left as it was.
+    // Closes the slot and forgets the image; a dump not committed is removed and its target
+    // left as it was.
     int ReleaseFlashFile();
     HRESULT ReportFileError();
 
-    // Burn and Dump.
-    void OnBurn();
-    void OnDump();
+    // Why a burn of `request` or a dump cannot start (the box to show), or nothing when it
+    // can: no file of its kind in the slot, no identified flash, or an image the part or the
+    // chosen areas cannot take. Nothing is sent to the device.
+    std::optional<core::Box> BurnRefusal(const BurnRequest& request) const;
+    std::optional<core::Box> DumpRefusal() const;
 
-    // True from the start of a worker until its end step has restored the controls.
-    bool IsRunning() const { return running.load(std::memory_order_acquire); }
-    // Waits for every worker started so far (the closing path, tests).
-    void JoinWorkers();
-
-    // Of the last run, read once its worker has been joined: what the burn wrote, in
-    // order, and why a stop request ended the run ("interrupted: ..."; empty when none did).
-    const std::vector<WrittenSpan>& WrittenSpans() const { return writtenSpans; }
-    const std::string& Interruption() const { return interruption; }
+    // The runs, on the calling thread. The caller holds the device claim for the run and
+    // releases the slot after it.
+    RunOutcome Burn(const BurnRequest& request);
+    RunOutcome Dump();
 
     const FlashFile& File() const { return flashFile; }
     const BurnImage& Image() const { return burnImage; }
-
-protected:
-    static void BurnThreadProc(FlashProgrammer* dialog);
-    static void DumpThreadProc(FlashProgrammer* dialog);
-
-    FlashFile flashFile;
-    BurnImage burnImage;
-    std::uint8_t burnAccessMode = kModeWholeFlash;
+    CommandProtocol& Protocol() { return protocol; }
 
 private:
-    // The burn pick's work once the path is chosen: the image read from the file, or `given`.
-    void SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given);
-
-    // Disables the controls a run could be disturbed by, remembering their state; the end
-    // step restores them. Called on the dialog's thread before the worker starts.
-    void BeginRun();
-    void EndRun();
+    // Why the loaded image cannot serve `request` (flash/burn_engine.cpp), or null when it can.
+    const char* ImageProblem(const BurnRequest& request) const;
 
     friend class BurnEngine;
     friend class DumpEngine;
-    // Reaps the previous worker in `worker`, then starts `proc` on it under the run guard.
-    void StartWorker(std::thread& worker, void (*proc)(FlashProgrammer*));
-    // The end step of every worker: releases the file, shows "Status: Wait", restores the
-    // controls, disables the worker's start button and clears `running`.
-    void EndWorker(int startButton);
-    // Refuses, with a message box, a burn the loaded image or the identified part cannot
-    // serve for the chosen areas (flash/burn_engine.cpp); nothing is sent to the device.
-    bool ReadyToStart(bool burn);
-    bool RefuseBurnImage();
 
-    std::thread burnWorker;
-    std::thread dumpWorker;
-    std::atomic<bool> running{false};
-    std::vector<WrittenSpan> writtenSpans;
-    std::string interruption;
-    std::vector<std::pair<int, bool>> disabledForRun;
+    CommandProtocol& protocol;
+    core::Reporter& reporter;
+    FlashFile flashFile;
+    BurnImage burnImage;
 };

@@ -1,5 +1,6 @@
 #include "hid/device_host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -9,23 +10,13 @@
 #include "platform/win/module.h"
 #include "platform/win/text.h"
 #include "platform/win/win_error.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/hex_text.h"
 
-USHORT WantedVendorId = 0;
-USHORT WantedProductId = 0;
-ULONG DeviceMatched = 0;
-ULONG MatchedDeviceIndex = kNoMatchedDevice;
-std::u16string DeviceSearchPath;
 PFN_HidP_GetExtendedAttributes pHidP_GetExtendedAttributes = nullptr;
 PFN_HidP_InitializeReportForID pHidP_InitializeReportForID = nullptr;
-
-namespace ids = ui::ids;
 
 namespace {
 
 constexpr ULONG kFirstListCapacity = 20;
-constexpr int kIdFieldChars = 10;  // room for 9 characters and the terminator
 
 // Handle 0 is never a live handle here; both it and the invalid value mean "not open".
 bool HoldsHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
@@ -36,118 +27,93 @@ std::unique_ptr<T[]> ZeroedArray(std::size_t count) {
     return block;
 }
 
-CommandBufferPtr AllocateBuffer(ULONG length) {
-    return CommandBufferPtr(static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length)));
+CommandBuffer AllocateBuffer(ULONG length) {
+    CommandBuffer buffer;
+    buffer.data = CommandBufferPtr(static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length)));
+    buffer.length = length;
+    return buffer;
 }
 
-// An interface of the last search that the system lists with the wanted ids but refused
-// to open for this user: a device that is present but not accessible, which must not pass
-// for an absent one. Empty when there was none.
-std::u16string deniedMatch;
-
 // The ids of an interface that could not be opened come from the system's listing.
-std::u16string FirstListedWithWantedIds(const std::vector<std::u16string>& paths) {
+std::u16string FirstListedWithIds(const std::vector<std::u16string>& paths, const DeviceQuery& query) {
     if (paths.empty()) return {};
     std::vector<hidtransport::InterfaceInfo> listed;
     for (const auto& provider : hidtransport::Providers()) provider->Enumerate(listed);
     for (const std::u16string& path : paths)
         for (const hidtransport::InterfaceInfo& info : listed)
-            if (info.path == path && info.vendorId == WantedVendorId && info.productId == WantedProductId) return path;
+            if (info.path == path && info.vendorId == query.vendorId && info.productId == query.productId) return path;
     return {};
-}
-
-std::string NoAccessText(const std::u16string& path) {
-    return ui::Format(
-        "The HID device (VID 0x%04X, PID 0x%04X) is present, but this user may not open it (%s).\r\n\r\n"
-        "To grant access, install the uvc-hid-tool package: its udev rule 70-uvc-hid-tool.rules (in "
-        "/usr/lib/udev/rules.d) lets the user logged in at the desktop open the device. Then unplug the device "
-        "and plug it in again. A user without a desktop session (ssh, a production-line account) joins the "
-        "group plugdev instead (adduser USER plugdev) and logs in again. Ids other than the tool's defaults need "
-        "a copy of the rule with those ids in /etc/udev/rules.d/.",
-        WantedVendorId, WantedProductId, Utf16ToUtf8(path).c_str());
 }
 
 }  // namespace
 
-HidDeviceHost::HidDeviceHost(ui::WindowServices& windowServices) : windows(windowServices) {
-    // The dialog's record starts zero-filled, as the design has it: handle 0, not invalid.
+BOOL WalkHidInterfaces(const std::function<bool(ULONG index, const WCHAR* path)>& visit) {
+    GUID hidGuid{};
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_DEVINFO_HANDLE) return FALSE;
+    for (ULONG index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &data)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            if (!visit(index, nullptr)) break;  // any other error skips this index
+            continue;
+        }
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+        std::vector<std::uint8_t> buffer(std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        detail->DevicePath[0] = 0;
+        bool read = SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr,
+                                                     nullptr);
+        if (!visit(index, read ? detail->DevicePath : nullptr)) break;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return TRUE;
+}
+
+HidDeviceHost::HidDeviceHost(core::Reporter& r) : reporter(r) {
+    // The record starts zero-filled, as the design has it: handle 0, not invalid.
     device.handle = nullptr;
 }
 
-HidDeviceHost::~HidDeviceHost() {
-    // The closing handlers release everything; this only catches a dialog that never closed.
+HidDeviceHost::~HidDeviceHost() { Close(); }
+
+void HidDeviceHost::Close() {
     ReleaseHidDevice(device);
+    ReleaseCommandBuffers();
 }
 
-void HidDeviceHost::OnOpenDevice() {
-    WantedVendorId = static_cast<USHORT>(ui::ParseHexField(windows.GetControlText(ids::kVid, kIdFieldChars)) & 0xFFFFu);
-    WantedProductId = static_cast<USHORT>(ui::ParseHexField(windows.GetControlText(ids::kPid, kIdFieldChars)) & 0xFFFFu);
-    windows.Trace(ui::Format("Open Device Info--VID/PID (0x%04x~0x%04x) \n", WantedVendorId, WantedProductId));
-
+OpenOutcome HidDeviceHost::OpenDevice(const DeviceQuery& wanted) {
+    query = wanted;
+    OpenOutcome outcome;
     std::vector<HidDevice> list;
     ULONG count = 0;
-    if (!EnumerateHidInterfaces(list, count)) return;
+    if (!EnumerateHidInterfaces(list, count)) return outcome;
 
-    DeviceOpen = MatchedDeviceIndex != kNoMatchedDevice ? 1 : 0;
-    if (DeviceOpen == 1) {
-        ShowOpenedDeviceControls();
-        // The record held before (possible only after a refused open) is released first,
-        // so its handle and buffers are not lost.
-        ReleaseHidDevice(device);
-        device = std::move(list[MatchedDeviceIndex]);
-        windows.SetControlText(ids::kDeviceInfo,
-                               ui::Format("Device #%d: VID: 0x%04X  PID: 0x%04X  UsagePage: 0x%X  Usage: 0x%X",
-                                          static_cast<int>(MatchedDeviceIndex), device.attributes.VendorID,
-                                          device.attributes.ProductID, device.caps.UsagePage, device.caps.Usage));
-        ResolveHidEntryPoints();
-        if (!DeviceCanServeCommands()) {
-            windows.Trace("Error initializing flash and RW buffer\n");
-            return;
-        }
-        AllocateCommandBuffers();
-        windows.EnableControl(ids::kOpenDevice, false);
+    deviceOpen = matchedIndex != kNoMatchedDevice ? 1 : 0;
+    if (deviceOpen == 0) {
+        if (!deniedMatch.empty()) outcome.kind = OpenOutcome::Kind::NoAccess;
+        outcome.deniedPath = deniedMatch;
+        return outcome;
     }
-    // The device list goes with `list`: its matched entry now belongs to the dialog and
-    // every other entry was released during the search.
-    if (DeviceOpen == 0) {
-        if (deniedMatch.empty())
-            windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
-        else
-            windows.MessageBox(ui::BoxOwner::Dialog, NoAccessText(deniedMatch), "Error", ui::Icon::Error);
-        windows.RequestClose();
+    // The record held before (possible only after a refused open) is released first, so
+    // its handle and buffers are not lost. The device list goes with `list`: its matched
+    // entry now belongs to the host and every other entry was released during the search.
+    ReleaseHidDevice(device);
+    device = std::move(list[matchedIndex]);
+    outcome.index = matchedIndex;
+    ResolveHidEntryPoints();
+    if (!DeviceCanServeCommands()) {
+        reporter.Trace("Error initializing flash and RW buffer\n");
+        outcome.kind = OpenOutcome::Kind::CannotServe;
+        return outcome;
     }
-}
-
-void HidDeviceHost::ShowOpenedDeviceControls() {
-    windows.SetCheck(ids::kRadioRegister, 1);
-    windows.SetCheck(ids::kRadioIic, 0);
-    windows.SetCheck(ids::kRadioGpio, 0);
-    for (const char* pin : {"GPIO_0", "GPIO_1", "GPIO_2", "GPIO_3"}) windows.AddListItem(ids::kGpioNumber, pin);
-    windows.SelectListItem(ids::kGpioNumber, selectedGpioPin);
-    windows.AddListItem(ids::kGpioDirection, "INPUT");
-    windows.AddListItem(ids::kGpioDirection, "OUTPUT");
-    windows.SelectListItem(ids::kGpioDirection, selectedGpioDirection);
-
-    struct FieldStart {
-        int id;
-        std::uint32_t value;
-        std::uint8_t widthCode;
-        int digits;
-    };
-    static constexpr FieldStart kStarts[] = {
-        {ids::kGpioValue, 0x00, 0, 2}, {ids::kIicAddr, 0x90, 0, 2},           {ids::kIicRetCode, 0x00, 0, 2},
-        {ids::kIicData, 0x0F00, 1, 4}, {ids::kRegAddr, 0xD8000004u, 2, 8}, {ids::kRegValue, 0x12345678u, 2, 8},
-    };
-    for (const FieldStart& field : kStarts) {
-        windows.SetControlText(field.id, ui::FormatFieldValue(field.value, 1, field.widthCode));
-        windows.SetTextLimit(field.id, field.digits);
-    }
-
-    windows.SetControlText(ids::kProgressTotal, "0");
-    windows.SetControlText(ids::kProgressDone, "0");
-    windows.SetControlText(ids::kStatusText, "Status: Wait");
-    for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kGetFwVersion, ids::kGetHdmiInfo})
-        windows.EnableControl(id, true);
+    AllocateCommandBuffers();
+    outcome.kind = OpenOutcome::Kind::Opened;
+    return outcome;
 }
 
 void HidDeviceHost::ResolveHidEntryPoints() {
@@ -156,7 +122,7 @@ void HidDeviceHost::ResolveHidEntryPoints() {
     FARPROC initialize = module != nullptr ? GetProcAddress(module, "HidP_InitializeReportForID") : nullptr;
     pHidP_GetExtendedAttributes = reinterpret_cast<PFN_HidP_GetExtendedAttributes>(extended);
     pHidP_InitializeReportForID = reinterpret_cast<PFN_HidP_InitializeReportForID>(initialize);
-    if (extended == nullptr || initialize == nullptr) windows.Trace("Fail to get HID function\n");
+    if (extended == nullptr || initialize == nullptr) reporter.Trace("Fail to get HID function\n");
 }
 
 // The commands address value capabilities 0 to 2 of both report types, and a flash read
@@ -164,86 +130,63 @@ void HidDeviceHost::ResolveHidEntryPoints() {
 // chunk of 1 to flashBuffer-length bytes.
 bool HidDeviceHost::DeviceCanServeCommands() {
     if (device.caps.NumberOutputValueCaps < 3 || device.caps.NumberInputValueCaps < 3) return false;
-    ULONG readLength = device.inputValueCaps[0].ReportCount;
-    ULONG writeBufferLength = device.outputValueCaps[0].ReportCount + 1u;
+    ULONG readLength = device.Tables(HidP_Input).valueCaps[0].ReportCount;
+    ULONG writeBufferLength = device.Tables(HidP_Output).valueCaps[0].ReportCount + 1u;
     return readLength != 0 && readLength <= writeBufferLength;
 }
 
 void HidDeviceHost::AllocateCommandBuffers() {
     ReleaseCommandBuffers();
-    flashBufferLength = device.outputValueCaps[0].ReportCount + 1u;
-    controlBufferLength = device.outputValueCaps[1].ReportCount + 1u;
-    iicBufferLength = device.outputValueCaps[2].ReportCount + 1u;
-    flashBuffer = AllocateBuffer(flashBufferLength);
-    controlBuffer = AllocateBuffer(controlBufferLength);
-    iicBuffer = AllocateBuffer(iicBufferLength);
-    if (!flashBuffer || !controlBuffer || !iicBuffer) windows.Trace("Error allocating memory\n");
-    if (device.caps.NumberInputValueCaps >= 2) flashReadLength = device.inputValueCaps[0].ReportCount;
+    flashBuffer = AllocateBuffer(device.Tables(HidP_Output).valueCaps[0].ReportCount + 1u);
+    controlBuffer = AllocateBuffer(device.Tables(HidP_Output).valueCaps[1].ReportCount + 1u);
+    iicBuffer = AllocateBuffer(device.Tables(HidP_Output).valueCaps[2].ReportCount + 1u);
+    if (!flashBuffer || !controlBuffer || !iicBuffer) reporter.Trace("Error allocating memory\n");
+    if (device.caps.NumberInputValueCaps >= 2) flashReadLength = device.Tables(HidP_Input).valueCaps[0].ReportCount;
 }
 
 void HidDeviceHost::ReleaseCommandBuffers() {
-    flashBuffer.reset();
-    controlBuffer.reset();
-    iicBuffer.reset();
+    flashBuffer = {};
+    controlBuffer = {};
+    iicBuffer = {};
 }
 
 BOOL HidDeviceHost::EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& count) {
-    GUID hidGuid{};
-    HidD_GetHidGuid(&hidGuid);
     list.clear();
     count = 0;
     // Every search starts afresh, so a second press does not stop at a stale index.
-    DeviceMatched = 0;
-    MatchedDeviceIndex = kNoMatchedDevice;
+    deviceMatched = 0;
+    matchedIndex = kNoMatchedDevice;
     deniedMatch.clear();
     std::vector<std::u16string> deniedInterfaces;
-
-    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_DEVINFO_HANDLE) return FALSE;
-
-    ULONG capacity = kFirstListCapacity / 2;
-    ULONG index = 0;
-    bool done = false;
-    while (!done) {
-        capacity *= 2;
-        list.resize(capacity);
-        for (; index < capacity && !done; ++index) {
-            list[index].Clear();
-            SP_DEVICE_INTERFACE_DATA data{};
-            data.cbSize = sizeof data;
-            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &data)) {
-                if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-                    done = true;
-                    break;
-                }
-                continue;  // any other error skips this index
-            }
-            DWORD size = 0;
-            SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
-            std::vector<std::uint8_t> buffer(std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)));
-            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            detail->DevicePath[0] = 0;
-            bool opened = false;
-            if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr) &&
-                (DeviceSearchPath.empty() || DeviceSearchPath == detail->DevicePath)) {
-                SetLastError(ERROR_SUCCESS);
-                opened = OpenHidInterface(detail->DevicePath, 0, 0, 0, 0, list[index]) != FALSE;
-                if (!opened && DeviceMatched == 0 && GetLastError() == ERROR_ACCESS_DENIED)
-                    deniedInterfaces.emplace_back(detail->DevicePath);
-            }
-            if (DeviceMatched == 1) {
-                // A match whose record could not be built ends the search as not found, so
-                // the dialog never takes over a released record.
-                if (opened) MatchedDeviceIndex = index;
-                done = true;
-                break;
-            }
+    ULONG next = 0;  // the first index not visited
+    BOOL walked = WalkHidInterfaces([&](ULONG index, const WCHAR* path) {
+        // The list grows in doubling steps, as the design sizes it (20, 40, 80, ...).
+        if (index >= list.size()) {
+            std::size_t capacity = list.empty() ? kFirstListCapacity : list.size();
+            while (capacity <= index) capacity *= 2;
+            list.resize(capacity);
         }
-    }
-    count = MatchedDeviceIndex != kNoMatchedDevice ? MatchedDeviceIndex : index;
-    SetupDiDestroyDeviceInfoList(set);
-    if (DeviceMatched == 0) deniedMatch = FirstListedWithWantedIds(deniedInterfaces);
+        list[index].Clear();
+        next = index + 1;
+        if (path == nullptr) return true;
+        bool opened = false;
+        if (query.onlyPath.empty() || query.onlyPath == path) {
+            SetLastError(ERROR_SUCCESS);
+            opened = OpenHidInterface(path, 0, 0, 0, 0, list[index]) != FALSE;
+            if (!opened && deviceMatched == 0 && GetLastError() == ERROR_ACCESS_DENIED)
+                deniedInterfaces.emplace_back(path);
+        }
+        if (deviceMatched == 1) {
+            // A match whose record could not be built ends the search as not found, so
+            // the host never takes over a released record.
+            if (opened) matchedIndex = index;
+            return false;
+        }
+        return true;
+    });
+    if (!walked) return FALSE;
+    count = matchedIndex != kNoMatchedDevice ? matchedIndex : next;
+    if (deviceMatched == 0) deniedMatch = FirstListedWithIds(deniedInterfaces, query);
     return TRUE;
 }
 
@@ -273,8 +216,8 @@ BOOL HidDeviceHost::OpenHidInterface(const WCHAR* path, ULONG readAccess, ULONG 
     if (!HidD_GetAttributes(record.handle, &record.attributes)) return fail();
     HidP_GetCaps(record.preparsedData, &record.caps);
 
-    if (record.attributes.VendorID != WantedVendorId || record.attributes.ProductID != WantedProductId) return fail();
-    DeviceMatched = 1;
+    if (record.attributes.VendorID != query.vendorId || record.attributes.ProductID != query.productId) return fail();
+    deviceMatched = 1;
     if (!BuildCapabilityTables(record)) return fail();
 
     if (overlapped) {
@@ -287,48 +230,46 @@ BOOL HidDeviceHost::OpenHidInterface(const WCHAR* path, ULONG readAccess, ULONG 
 
 namespace {
 
-struct TypeTables {
-    HIDP_REPORT_TYPE type;
-    USHORT reportLength;
-    USHORT buttonCount;
-    USHORT valueCount;
-    std::unique_ptr<std::uint8_t[]>& report;
-    std::unique_ptr<UsageEntry[]>& entries;
-    ULONG& entryCount;
-    std::unique_ptr<HIDP_BUTTON_CAPS[]>& buttons;
-    std::unique_ptr<HIDP_VALUE_CAPS[]>& values;
-};
-
-bool BuildTypeTables(const TypeTables& t, PHIDP_PREPARSED_DATA preparsed) {
-    t.report = ZeroedArray<std::uint8_t>(t.reportLength);
-    t.buttons = ZeroedArray<HIDP_BUTTON_CAPS>(t.buttonCount);
-    t.values = ZeroedArray<HIDP_VALUE_CAPS>(t.valueCount);
-    if (!t.report || !t.buttons || !t.values) return false;
-    if (t.buttonCount > 0) {
-        USHORT n = t.buttonCount;
-        if (HidP_GetButtonCaps(t.type, t.buttons.get(), &n, preparsed) != HIDP_STATUS_SUCCESS) return false;
+// The tables of one report type from the preparsed data and the counts in `caps`.
+bool BuildTypeTables(HIDP_REPORT_TYPE type, const HIDP_CAPS& caps, ReportTables& t, PHIDP_PREPARSED_DATA preparsed) {
+    const USHORT reportLength = type == HidP_Input    ? caps.InputReportByteLength
+                                : type == HidP_Output ? caps.OutputReportByteLength
+                                                      : caps.FeatureReportByteLength;
+    const USHORT buttonCount = type == HidP_Input    ? caps.NumberInputButtonCaps
+                               : type == HidP_Output ? caps.NumberOutputButtonCaps
+                                                     : caps.NumberFeatureButtonCaps;
+    const USHORT valueCount = type == HidP_Input    ? caps.NumberInputValueCaps
+                              : type == HidP_Output ? caps.NumberOutputValueCaps
+                                                    : caps.NumberFeatureValueCaps;
+    t.report = ZeroedArray<std::uint8_t>(reportLength);
+    t.buttonCaps = ZeroedArray<HIDP_BUTTON_CAPS>(buttonCount);
+    t.valueCaps = ZeroedArray<HIDP_VALUE_CAPS>(valueCount);
+    if (!t.report || !t.buttonCaps || !t.valueCaps) return false;
+    if (buttonCount > 0) {
+        USHORT n = buttonCount;
+        if (HidP_GetButtonCaps(type, t.buttonCaps.get(), &n, preparsed) != HIDP_STATUS_SUCCESS) return false;
     }
-    if (t.valueCount > 0) {
-        USHORT n = t.valueCount;
-        if (HidP_GetValueCaps(t.type, t.values.get(), &n, preparsed) != HIDP_STATUS_SUCCESS) return false;
+    if (valueCount > 0) {
+        USHORT n = valueCount;
+        if (HidP_GetValueCaps(type, t.valueCaps.get(), &n, preparsed) != HIDP_STATUS_SUCCESS) return false;
     }
     // A value range with UsageMin above UsageMax would make the count and the entries
     // disagree; such a capability is refused for every report type.
     std::uint64_t valueUsages = 0;
-    for (USHORT i = 0; i < t.valueCount; ++i) {
-        const HIDP_VALUE_CAPS& cap = t.values[i];
+    for (USHORT i = 0; i < valueCount; ++i) {
+        const HIDP_VALUE_CAPS& cap = t.valueCaps[i];
         if (cap.IsRange && cap.Range.UsageMin > cap.Range.UsageMax) return false;
         valueUsages += cap.IsRange ? cap.Range.UsageMax - cap.Range.UsageMin + 1u : 1u;
     }
-    std::uint64_t total = t.buttonCount + valueUsages;
+    std::uint64_t total = buttonCount + valueUsages;
     if (total > std::numeric_limits<ULONG>::max()) return false;
     t.entries = ZeroedArray<UsageEntry>(static_cast<std::size_t>(total));
     if (!t.entries) return false;
     t.entryCount = static_cast<ULONG>(total);
 
     ULONG next = 0;
-    for (USHORT i = 0; i < t.buttonCount; ++i) {
-        const HIDP_BUTTON_CAPS& cap = t.buttons[i];
+    for (USHORT i = 0; i < buttonCount; ++i) {
+        const HIDP_BUTTON_CAPS& cap = t.buttonCaps[i];
         UsageEntry& entry = t.entries[next++];
         entry.isButton = 1;
         entry.status = HIDP_STATUS_SUCCESS;
@@ -336,12 +277,12 @@ bool BuildTypeTables(const TypeTables& t, PHIDP_PREPARSED_DATA preparsed) {
         entry.reportId = cap.ReportID;
         entry.firstUsage = cap.IsRange ? cap.Range.UsageMin : cap.NotRange.Usage;
         entry.lastUsage = cap.IsRange ? cap.Range.UsageMax : cap.NotRange.Usage;
-        entry.usageCapacity = HidP_MaxUsageListLength(t.type, cap.UsagePage, preparsed);
+        entry.usageCapacity = HidP_MaxUsageListLength(type, cap.UsagePage, preparsed);
         entry.usageList = ZeroedArray<USAGE>(entry.usageCapacity);
         if (!entry.usageList) return false;
     }
-    for (USHORT i = 0; i < t.valueCount; ++i) {
-        const HIDP_VALUE_CAPS& cap = t.values[i];
+    for (USHORT i = 0; i < valueCount; ++i) {
+        const HIDP_VALUE_CAPS& cap = t.valueCaps[i];
         ULONG first = cap.IsRange ? cap.Range.UsageMin : cap.NotRange.Usage;
         ULONG last = cap.IsRange ? cap.Range.UsageMax : cap.NotRange.Usage;
         for (ULONG usage = first; usage <= last; ++usage) {
@@ -360,17 +301,8 @@ bool BuildTypeTables(const TypeTables& t, PHIDP_PREPARSED_DATA preparsed) {
 }  // namespace
 
 BOOL HidDeviceHost::BuildCapabilityTables(HidDevice& d) {
-    const HIDP_CAPS& c = d.caps;
-    const TypeTables types[] = {
-        {HidP_Input, c.InputReportByteLength, c.NumberInputButtonCaps, c.NumberInputValueCaps, d.inputReport,
-         d.inputEntries, d.inputEntryCount, d.inputButtonCaps, d.inputValueCaps},
-        {HidP_Output, c.OutputReportByteLength, c.NumberOutputButtonCaps, c.NumberOutputValueCaps, d.outputReport,
-         d.outputEntries, d.outputEntryCount, d.outputButtonCaps, d.outputValueCaps},
-        {HidP_Feature, c.FeatureReportByteLength, c.NumberFeatureButtonCaps, c.NumberFeatureValueCaps,
-         d.featureReport, d.featureEntries, d.featureEntryCount, d.featureButtonCaps, d.featureValueCaps},
-    };
-    for (const TypeTables& t : types)
-        if (!BuildTypeTables(t, d.preparsedData)) return FALSE;
+    for (HIDP_REPORT_TYPE type : {HidP_Input, HidP_Output, HidP_Feature})
+        if (!BuildTypeTables(type, d.caps, d.Tables(type), d.preparsedData)) return FALSE;
     return TRUE;
 }
 
@@ -380,24 +312,13 @@ void HidDeviceHost::ReleaseHidDevice(HidDevice& d) {
     d.handle = INVALID_HANDLE_VALUE;
     if (d.preparsedData != nullptr) HidD_FreePreparsedData(d.preparsedData);
     d.preparsedData = nullptr;
-    d.inputReport.reset();
-    d.inputEntries.reset();
-    d.inputButtonCaps.reset();
-    d.inputValueCaps.reset();
-    d.outputReport.reset();
-    d.outputEntries.reset();
-    d.outputButtonCaps.reset();
-    d.outputValueCaps.reset();
-    d.featureReport.reset();
-    d.featureEntries.reset();
-    d.featureButtonCaps.reset();
-    d.featureValueCaps.reset();
+    for (ReportTables& t : d.tables) t = {};
 }
 
 void HidDeviceHost::PrepareHidCall(HidCall& call, const ReportSelector& selector, std::uint8_t* commandBuffer) {
     bool output = selector.reportType == 1;
     USHORT available = output ? device.caps.NumberOutputValueCaps : device.caps.NumberInputValueCaps;
-    const HIDP_VALUE_CAPS* caps = output ? device.outputValueCaps.get() : device.inputValueCaps.get();
+    const HIDP_VALUE_CAPS* caps = output ? device.Tables(HidP_Output).valueCaps.get() : device.Tables(HidP_Input).valueCaps.get();
     call = HidCall{};
     call.reportType = selector.reportType;
     // A row naming a capability the device lacks yields a call with no buffer, which the
@@ -414,7 +335,7 @@ void HidDeviceHost::PrepareHidCall(HidCall& call, const ReportSelector& selector
     call.usage = cap.IsRange ? cap.Range.UsageMin : cap.NotRange.Usage;
 
     if (output) {
-        if (commandBuffer == nullptr || !device.outputReport) return;
+        if (commandBuffer == nullptr || !device.Tables(HidP_Output).report) return;
         commandBuffer[0] = cap.ReportID;
         if (selector.command < 0x10) {
             commandBuffer[1] = static_cast<std::uint8_t>(selector.length & 0xFFu);
@@ -422,11 +343,11 @@ void HidDeviceHost::PrepareHidCall(HidCall& call, const ReportSelector& selector
         }
         // Never more than the device's output report holds.
         std::size_t copy = std::min<std::size_t>(n, device.caps.OutputReportByteLength);
-        std::memcpy(device.outputReport.get(), commandBuffer, copy);
-        call.reportBuffer = device.outputReport.get();
+        std::memcpy(device.Tables(HidP_Output).report.get(), commandBuffer, copy);
+        call.reportBuffer = device.Tables(HidP_Output).report.get();
         call.reportLength = n;
     } else {
-        call.reportBuffer = device.inputReport.get();
+        call.reportBuffer = device.Tables(HidP_Input).report.get();
         call.reportLength = selector.command < 0x10 ? (selector.command << 8) | n : n;
     }
 }

@@ -1,31 +1,22 @@
-// The dialog's share of the HID transport: the opened device, the command buffers that
-// are sized from it, device discovery (Open Device) and the preparation of vendor report
-// calls. The main dialog inherits this (through the protocol layer's share) so these stay
-// members of the dialog, as the rest of the tool expects.
+// The opened device and everything sized from it: device discovery (the Open Device
+// search), the capability tables, the three command buffers, and the preparation of
+// vendor report calls. It knows no window: Open Device's outcome is a value, and trace
+// lines go to the reporter it was given.
 //
-// Failure convention: the BOOL members answer TRUE/FALSE; OnOpenDevice reports to the
-// user through the window services and answers nothing.
+// Failure convention: the BOOL members answer TRUE/FALSE, as the platform calls they wrap.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/report.h"
 #include "hid/hid_call.h"
 #include "platform/win/heap.h"
-#include "ui/services/window_services.h"
 
-// Process-wide state of the device search.
-extern USHORT WantedVendorId;
-extern USHORT WantedProductId;
-extern ULONG DeviceMatched;
-extern ULONG MatchedDeviceIndex;  // 0xFFFF: none
-// When not empty, the search considers only the interface with this path (as enumerated)
-// and passes over every other one. The command line sets it (--device), so that each of
-// several processes serves its own one of several devices with the same ids.
-extern std::u16string DeviceSearchPath;
-
-// Entry points resolved by name from "HID.DLL" when a device is opened (null until then).
+// Entry points resolved by name from "HID.DLL" when a device is opened (null until then);
+// the dispatcher's toolbox calls through them.
 using PFN_HidP_GetExtendedAttributes = NTSTATUS (*)(HIDP_REPORT_TYPE, USHORT, PHIDP_PREPARSED_DATA,
                                                     PHIDP_EXTENDED_ATTRIBUTES, PULONG);
 using PFN_HidP_InitializeReportForID = NTSTATUS (*)(HIDP_REPORT_TYPE, UCHAR, PHIDP_PREPARSED_DATA, PCHAR, ULONG);
@@ -39,16 +30,55 @@ struct HeapBlockDeleter {
 };
 using CommandBufferPtr = std::unique_ptr<std::uint8_t[], HeapBlockDeleter>;
 
+// One command buffer: as long as its report's value count plus the report id byte.
+struct CommandBuffer {
+    CommandBufferPtr data;
+    ULONG length = 0;
+    std::uint8_t* get() const { return data.get(); }
+    explicit operator bool() const { return data != nullptr; }
+};
+
+// The device a search looks for: its ids, and (when not empty) the one interface path it
+// may take, so that each of several processes serves its own one of several devices.
+struct DeviceQuery {
+    USHORT vendorId = 0;
+    USHORT productId = 0;
+    std::u16string onlyPath;
+};
+
+// What the Open Device search found.
+struct OpenOutcome {
+    enum class Kind {
+        Opened,       // the device is open and can serve the commands
+        CannotServe,  // open, but its reports are not the ones the commands need
+        NotFound,
+        NoAccess,     // present, but this user may not open it (deniedPath)
+    };
+    Kind kind = Kind::NotFound;
+    ULONG index = kNoMatchedDevice;  // the opened interface's place in the search
+    std::u16string deniedPath;
+    bool IsOpen() const { return kind == Kind::Opened || kind == Kind::CannotServe; }
+};
+
+// Visits the present HID interfaces in the system's order: `visit(index, path)` with a
+// null path for an index whose details could not be read; a false answer ends the walk.
+// FALSE when the system gave no interface list.
+BOOL WalkHidInterfaces(const std::function<bool(ULONG index, const WCHAR* path)>& visit);
+
 class HidDeviceHost {
 public:
-    explicit HidDeviceHost(ui::WindowServices& windows);
-    virtual ~HidDeviceHost();
+    explicit HidDeviceHost(core::Reporter& reporter);
+    ~HidDeviceHost();
     HidDeviceHost(const HidDeviceHost&) = delete;
     HidDeviceHost& operator=(const HidDeviceHost&) = delete;
 
-    // Handler of the Open Device button.
-    void OnOpenDevice();
+    // The Open Device search: the first interface with the wanted ids becomes the opened
+    // device (a device held before is released first) and the command buffers are sized
+    // from it. Traces "Fail to get HID function", "Error initializing flash and RW buffer"
+    // and "Error allocating memory" as the steps fail.
+    OpenOutcome OpenDevice(const DeviceQuery& query);
 
+    // The search itself, with the query of the last OpenDevice (tests call it directly).
     BOOL EnumerateHidInterfaces(std::vector<HidDevice>& list, ULONG& count);
     BOOL OpenHidInterface(const WCHAR* path, ULONG readAccess, ULONG writeAccess, ULONG overlapped, ULONG exclusive,
                           HidDevice& device);
@@ -59,33 +89,32 @@ public:
     // bytes into `commandBuffer` and copies the report into the device's output report.
     void PrepareHidCall(HidCall& call, const ReportSelector& selector, std::uint8_t* commandBuffer);
 
-    // Frees the three command buffers (the closing handlers call this).
     void ReleaseCommandBuffers();
+    // Releases the device and the buffers (the closing handlers).
+    void Close();
 
-    // Read access for tests and the layers above.
     const HidDevice& OpenedDevice() const { return device; }
-    LONG IsDeviceOpen() const { return DeviceOpen; }
+    HidDevice& OpenedDevice() { return device; }
+    LONG IsDeviceOpen() const { return deviceOpen; }
+    const DeviceQuery& Query() const { return query; }
+    ULONG MatchedIndex() const { return matchedIndex; }
 
-protected:
-    ui::WindowServices& windows;
-
-    HidDevice device;     // the opened device, taken over from the device list
-    LONG DeviceOpen = 0;  // 1 once Open Device found the device
-
-    CommandBufferPtr flashBuffer;
-    CommandBufferPtr controlBuffer;
-    CommandBufferPtr iicBuffer;
-    ULONG flashBufferLength = 0;
-    ULONG flashReadLength = 0;
-    ULONG controlBufferLength = 0;
-    ULONG iicBufferLength = 0;
-
-    std::uint8_t selectedGpioPin = 0;
-    std::uint8_t selectedGpioDirection = 0;
+    CommandBuffer flashBuffer;
+    CommandBuffer controlBuffer;
+    CommandBuffer iicBuffer;
+    ULONG flashReadLength = 0;  // one flash read answer
 
 private:
-    void ShowOpenedDeviceControls();
     void ResolveHidEntryPoints();
     bool DeviceCanServeCommands();
     void AllocateCommandBuffers();
+
+    core::Reporter& reporter;
+    HidDevice device;     // the opened device, taken over from the device list
+    LONG deviceOpen = 0;  // 1 once Open Device found the device
+
+    DeviceQuery query;
+    ULONG deviceMatched = 0;  // the search met an interface with the wanted ids
+    ULONG matchedIndex = kNoMatchedDevice;
+    std::u16string deniedMatch;
 };

@@ -24,24 +24,10 @@ HidDevice& HidDevice::operator=(HidDevice&& other) noexcept {
     other.preparsedData = nullptr;
     caps = other.caps;
     attributes = other.attributes;
-    inputReport = std::move(other.inputReport);
-    inputEntries = std::move(other.inputEntries);
-    inputEntryCount = other.inputEntryCount;
-    other.inputEntryCount = 0;
-    inputButtonCaps = std::move(other.inputButtonCaps);
-    inputValueCaps = std::move(other.inputValueCaps);
-    outputReport = std::move(other.outputReport);
-    outputEntries = std::move(other.outputEntries);
-    outputEntryCount = other.outputEntryCount;
-    other.outputEntryCount = 0;
-    outputButtonCaps = std::move(other.outputButtonCaps);
-    outputValueCaps = std::move(other.outputValueCaps);
-    featureReport = std::move(other.featureReport);
-    featureEntries = std::move(other.featureEntries);
-    featureEntryCount = other.featureEntryCount;
-    other.featureEntryCount = 0;
-    featureButtonCaps = std::move(other.featureButtonCaps);
-    featureValueCaps = std::move(other.featureValueCaps);
+    for (std::size_t type = 0; type < tables.size(); ++type) {
+        tables[type] = std::move(other.tables[type]);
+        other.tables[type].entryCount = 0;
+    }
     return *this;
 }
 

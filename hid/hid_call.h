@@ -7,6 +7,7 @@
 // did not (a code outside the table, a failed allocation, a failed preliminary query).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -27,6 +28,17 @@ struct UsageEntry {
     USAGE usage = 0;
 };
 
+// What the capability tables hold for one report type: a report buffer of the type's report
+// length, its button and value capabilities, and one data-list entry per button
+// capability and per value usage.
+struct ReportTables {
+    std::unique_ptr<std::uint8_t[]> report;
+    std::unique_ptr<UsageEntry[]> entries;
+    ULONG entryCount = 0;
+    std::unique_ptr<HIDP_BUTTON_CAPS[]> buttonCaps;
+    std::unique_ptr<HIDP_VALUE_CAPS[]> valueCaps;
+};
+
 // One HID interface and everything derived from it. Move-only: a move takes over what
 // the source owned and leaves the source holding nothing, so no member is released twice.
 struct HidDevice {
@@ -40,23 +52,10 @@ struct HidDevice {
     HIDP_CAPS caps{};
     HIDD_ATTRIBUTES attributes{};
 
-    std::unique_ptr<std::uint8_t[]> inputReport;
-    std::unique_ptr<UsageEntry[]> inputEntries;
-    ULONG inputEntryCount = 0;
-    std::unique_ptr<HIDP_BUTTON_CAPS[]> inputButtonCaps;
-    std::unique_ptr<HIDP_VALUE_CAPS[]> inputValueCaps;
-
-    std::unique_ptr<std::uint8_t[]> outputReport;
-    std::unique_ptr<UsageEntry[]> outputEntries;
-    ULONG outputEntryCount = 0;
-    std::unique_ptr<HIDP_BUTTON_CAPS[]> outputButtonCaps;
-    std::unique_ptr<HIDP_VALUE_CAPS[]> outputValueCaps;
-
-    std::unique_ptr<std::uint8_t[]> featureReport;
-    std::unique_ptr<UsageEntry[]> featureEntries;
-    ULONG featureEntryCount = 0;
-    std::unique_ptr<HIDP_BUTTON_CAPS[]> featureButtonCaps;
-    std::unique_ptr<HIDP_VALUE_CAPS[]> featureValueCaps;
+    // One set per report type, indexed by HIDP_REPORT_TYPE (input, output, feature).
+    std::array<ReportTables, 3> tables;
+    ReportTables& Tables(HIDP_REPORT_TYPE type) { return tables[static_cast<std::size_t>(type)]; }
+    const ReportTables& Tables(HIDP_REPORT_TYPE type) const { return tables[static_cast<std::size_t>(type)]; }
 
     HidDevice() = default;
     HidDevice(const HidDevice&) = delete;

@@ -2,13 +2,15 @@
 
 #include <cstring>
 
+#include "core/format.h"
 #include "platform/win/win_error.h"
-#include "ui/services/control_ids.h"
+#include "protocol/wire.h"
 
-namespace ids = ui::ids;
+CommandProtocol::CommandProtocol(HidDeviceHost& h, core::Reporter& r, core::ProgressSink& p)
+    : host(h), device(h.OpenedDevice()), reporter(r), progress(p) {}
 
 void CommandProtocol::TraceFailedRow(int row) {
-    windows.Trace(ui::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
+    reporter.Trace(core::Format("Unknown error: Couldn't execute %s function\n", ReportName[row]));
 }
 
 bool CommandProtocol::ClaimDevice() {
@@ -24,11 +26,11 @@ bool CommandProtocol::ClaimDevice() {
     }
     DWORD error = GetLastError();
     if (error == ERROR_BUSY) {
-        windows.MessageBox(ui::BoxOwner::Dialog, holder ? ui::Format("device busy: held by process %lu", static_cast<unsigned long>(holder))
-                                         : std::string("device busy: held by another process"),
-                           "Error", ui::Icon::Error);
-    } else if (DeviceOpen != 0) {
-        windows.Trace(ui::Format("Unknown error: Couldn't claim the device (error %lu)\n", static_cast<unsigned long>(error)));
+        reporter.Show(core::ErrorBox(holder ? core::Format("device busy: held by process %lu",
+                                                           static_cast<unsigned long>(holder))
+                                            : std::string("device busy: held by another process")));
+    } else if (host.IsDeviceOpen() != 0) {
+        reporter.Trace(core::Format("Unknown error: Couldn't claim the device (error %lu)\n", static_cast<unsigned long>(error)));
     }
     return false;
 }
@@ -60,7 +62,7 @@ bool CommandProtocol::Transfer(HidCallCode code, HidCall& call) {
 bool CommandProtocol::SendRow(int row, std::uint8_t* buffer) {
     HidCall call;
     if (buffer != nullptr) {
-        PrepareHidCall(call, ReportTable[row], buffer);
+        host.PrepareHidCall(call, ReportTable[row], buffer);
         if (Transfer(HidCallSetOutputReport, call)) return true;
     }
     TraceFailedRow(row);
@@ -68,10 +70,11 @@ bool CommandProtocol::SendRow(int row, std::uint8_t* buffer) {
 }
 
 bool CommandProtocol::FetchRowQuietly(int row) {
-    if (!device.inputReport) return false;
-    std::memset(device.inputReport.get(), 0, device.caps.InputReportByteLength);
+    ReportTables& input = device.Tables(HidP_Input);
+    if (!input.report) return false;
+    std::memset(input.report.get(), 0, device.caps.InputReportByteLength);
     HidCall call;
-    PrepareHidCall(call, ReportTable[row], nullptr);
+    host.PrepareHidCall(call, ReportTable[row], nullptr);
     return Transfer(HidCallGetInputReport, call);
 }
 
@@ -83,10 +86,10 @@ bool CommandProtocol::FetchRow(int row) {
 
 ULONG CommandProtocol::AnswerLength() const { return HidExt_GetLastAnswerLength(device.handle); }
 
-bool CommandProtocol::RequireOpenDevice() {
-    if (DeviceOpen != 0) return true;
-    windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
-    return false;
+const std::uint8_t* CommandProtocol::Answer() const { return device.Tables(HidP_Input).report.get(); }
+
+std::uint8_t* CommandProtocol::ControlFrame(ULONG bytes) {
+    return host.controlBuffer.length >= bytes ? host.controlBuffer.get() : nullptr;
 }
 
 int CommandProtocol::RegisterCommand(int mode, ULONG address, ULONG& value) {
@@ -95,11 +98,11 @@ int CommandProtocol::RegisterCommand(int mode, ULONG address, ULONG& value) {
     // Address in bytes 3..6, a written value in bytes 7..10.
     std::uint8_t* frame = ControlFrame(mode == OP_REG_WRITE ? 11 : 7);
     if (frame != nullptr) {
-        std::memset(frame, 0, controlBufferLength);
-        PutLe32(frame + 3, address);
+        std::memset(frame, 0, host.controlBuffer.length);
+        PutLe32(frame + wire::kParameterOffset, address);
     }
     if (mode == OP_REG_WRITE) {
-        if (frame != nullptr) PutLe32(frame + 7, value);
+        if (frame != nullptr) PutLe32(frame + wire::kRegisterValueOffset, value);
         return SendRow(REPORT_REG_WRITE, frame) ? 1 : 0;
     }
     if (!SendRow(REPORT_REG_WRITE_ADDR, frame)) return 0;
@@ -121,23 +124,24 @@ int CommandProtocol::IicCommand(int op, std::uint8_t deviceAddress, std::uint8_t
     // Refuse what the frame, the caller's data or the answer report cannot hold.
     std::size_t frameBytes = 5u + count + (write ? 0u : 1u);
     std::size_t answerBytes = write ? 1u : readCount + 1u;
-    std::size_t answerReport = device.caps.NumberInputValueCaps > 2 ? device.inputValueCaps[2].ReportCount + 1u : 0u;
-    if (iicBuffer == nullptr || frameBytes > iicBufferLength || count > data.size() || answerBytes > data.size() ||
+    std::size_t answerReport = device.caps.NumberInputValueCaps > 2 ? device.Tables(HidP_Input).valueCaps[2].ReportCount + 1u : 0u;
+    const CommandBuffer& iic = host.iicBuffer;
+    if (!iic || frameBytes > iic.length || count > data.size() || answerBytes > data.size() ||
         answerBytes > answerReport) {
         TraceFailedRow(sendRow);
         return 0;
     }
     auto lock = LockTransfers();
-    std::uint8_t* frame = iicBuffer.get();
-    std::memset(frame, 0, iicBufferLength);
-    frame[3] = deviceAddress;
-    frame[4] = count;
-    std::memcpy(frame + 5, data.data(), count);
-    if (!write) frame[5 + count] = readCount;
+    std::uint8_t* frame = iic.get();
+    std::memset(frame, 0, iic.length);
+    frame[wire::kParameterOffset] = deviceAddress;
+    frame[wire::kIicCountOffset] = count;
+    std::memcpy(frame + wire::kIicDataOffset, data.data(), count);
+    if (!write) frame[wire::kIicDataOffset + count] = readCount;
     ReportSelector row = ReportTable[sendRow];
     row.length = (row.length + count + (write ? 0u : 1u)) & 0xFFu;
     HidCall call;
-    PrepareHidCall(call, row, frame);
+    host.PrepareHidCall(call, row, frame);
     if (!Transfer(HidCallSetOutputReport, call)) {
         TraceFailedRow(sendRow);
         return 0;
@@ -155,11 +159,11 @@ int CommandProtocol::GpioCommand(int op, std::uint8_t pin, std::uint8_t& value) 
     // The pin in byte 3, a direction or level in byte 4.
     std::uint8_t* frame = ControlFrame(op == OP_GPIO_SET_DIRECTION || op == OP_GPIO_WRITE ? 5 : 4);
     if (frame != nullptr) {
-        std::memset(frame, 0, controlBufferLength);
-        frame[3] = pin;
+        std::memset(frame, 0, host.controlBuffer.length);
+        frame[wire::kParameterOffset] = pin;
     }
     if (op == OP_GPIO_SET_DIRECTION || op == OP_GPIO_WRITE) {
-        if (frame != nullptr) frame[4] = value;
+        if (frame != nullptr) frame[wire::kGpioValueOffset] = value;
         return SendRow(op == OP_GPIO_SET_DIRECTION ? REPORT_GPIO_SET : REPORT_GPIO_WRITE, frame) ? 1 : 0;
     }
     if (!SendRow(REPORT_GPIO_READ_OUTPUT, frame)) return 0;

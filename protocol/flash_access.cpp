@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/format.h"
+#include "core/stop_request.h"
 #include "protocol/command_protocol.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/stop_request.h"
-
-namespace ids = ui::ids;
+#include "protocol/wire.h"
 
 namespace {
 
-constexpr ULONG kFlashDataOffset = 4;  // a write chunk starts at byte 4 of the flash data report
+using wire::kFlashDataOffset;
 
 constexpr const char* kBurstWriteFailed = "Unknown error: Couldn't execute BURST_FLASH_WRITE function\n";
 constexpr const char* kBurstReadFailed = "Unknown error: Couldn't execute BURST_FLASH_READ function\n";
@@ -33,26 +32,15 @@ const char* BurstStatusText(int op) {
     }
 }
 
-void ShowBurstStart(ui::WindowServices& windows, int op, ULONG total) {
-    windows.SetControlText(ids::kProgressTotal, ui::Format("%u", total));
-    windows.SetControlText(ids::kProgressDone, "0");
-    windows.SetProgressRange(ids::kProgressBar, total);
-    windows.SetProgressPosition(ids::kProgressBar, 0);
-    if (const char* status = BurstStatusText(op)) windows.SetControlText(ids::kStatusText, status);
-}
-
 }  // namespace
-
-// Dump data has nowhere to go without a file slot.
-ULONG CommandProtocol::WriteFlashFile(const std::uint8_t*, ULONG) { return 0; }
 
 int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG length,
                                  std::span<std::uint8_t> buffer) {
     // A data step must fit the caller's buffer and, for a write, one flash data report.
     bool fits = true;
     if (op == AP_FLASH_WRITE)
-        fits = length <= buffer.size() && flashBuffer && flashBufferLength >= kFlashDataOffset &&
-               length <= flashBufferLength - kFlashDataOffset;
+        fits = length <= buffer.size() && host.flashBuffer && host.flashBuffer.length >= kFlashDataOffset &&
+               length <= host.flashBuffer.length - kFlashDataOffset;
     else if (op == AP_FLASH_READ)
         fits = length <= buffer.size();
     if (!fits) {
@@ -63,14 +51,14 @@ int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG
     // The mode in byte 3 and the address in bytes 4..7; then the length in bytes 3..6.
     std::uint8_t* frame = ControlFrame(8);
     if (frame != nullptr) {
-        std::memset(frame, 0, controlBufferLength);
-        frame[3] = mode;
-        PutLe32(frame + 4, address);
+        std::memset(frame, 0, host.controlBuffer.length);
+        frame[wire::kParameterOffset] = mode;
+        PutLe32(frame + wire::kFlashAddressOffset, address);
     }
     if (!SendRow(REPORT_FLASH_ACCESS_MODE, frame)) return 0;
     if (frame != nullptr) {
-        std::memset(frame, 0, controlBufferLength);
-        PutLe32(frame + 3, length);
+        std::memset(frame, 0, host.controlBuffer.length);
+        PutLe32(frame + wire::kParameterOffset, length);
     }
     if (!SendRow(REPORT_FLASH_SET_LEN, frame)) return 0;
     if (op == AP_FLASH_READ) {
@@ -81,9 +69,10 @@ int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG
         }
         if (length > 0) std::memcpy(buffer.data(), Answer(), length);
     } else if (op == AP_FLASH_WRITE) {
-        std::memset(flashBuffer.get(), 0, flashBufferLength);
-        if (length > 0) std::memcpy(flashBuffer.get() + kFlashDataOffset, buffer.data(), length);
-        if (!SendRow(REPORT_FLASH_WRITE, flashBuffer.get())) return 0;
+        const CommandBuffer& data = host.flashBuffer;
+        std::memset(data.get(), 0, data.length);
+        if (length > 0) std::memcpy(data.get() + kFlashDataOffset, buffer.data(), length);
+        if (!SendRow(REPORT_FLASH_WRITE, data.get())) return 0;
     }
     return 1;
 }
@@ -91,10 +80,10 @@ int CommandProtocol::FlashAccess(int op, std::uint8_t mode, ULONG address, ULONG
 // The most one chunk can carry: a write report's data bytes, or one read answer, which
 // must also fit flashBuffer where it is kept. 0 when no chunk can be moved.
 ULONG CommandProtocol::BurstChunkLimit(int op) const {
-    if (!flashBuffer) return 0;
-    if (op == AP_FLASH_WRITE)
-        return flashBufferLength > kFlashDataOffset ? flashBufferLength - kFlashDataOffset : 0;
-    return flashReadLength <= flashBufferLength ? flashReadLength : 0;
+    const CommandBuffer& data = host.flashBuffer;
+    if (!data) return 0;
+    if (op == AP_FLASH_WRITE) return data.length > kFlashDataOffset ? data.length - kFlashDataOffset : 0;
+    return host.flashReadLength <= data.length ? host.flashReadLength : 0;
 }
 
 ULONG CommandProtocol::FlashBurst(int op, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done) {
@@ -104,51 +93,52 @@ ULONG CommandProtocol::FlashBurst(int op, ULONG total, std::span<std::uint8_t> i
     // Refused before anything is sent: a burst that cannot progress, or one that would
     // reach past the image.
     if ((total > 0 && limit == 0) || !imageCovers) {
-        windows.Trace(op == AP_FLASH_WRITE ? kBurstWriteFailed : kBurstReadFailed);
+        reporter.Trace(op == AP_FLASH_WRITE ? kBurstWriteFailed : kBurstReadFailed);
         return total;
     }
-    ShowBurstStart(windows, op, total);
+    const char* status = BurstStatusText(op);
+    progress.Start(total, status != nullptr ? status : "");
     ULONG remaining = total;
     {
         auto lock = LockTransfers();
         while (remaining > 0) {
             // A stop request ends the burst between chunks, so no report is cut in two.
-            if (ui::StopBeforeNextChunk(op == AP_FLASH_WRITE || op == AP_FLASH_READ)) break;
+            if (core::StopBeforeNextChunk(op == AP_FLASH_WRITE || op == AP_FLASH_READ)) break;
             ULONG chunk = std::min(remaining, limit);
             if (!MoveBurstChunk(op, chunk, image, offset, done)) break;
             remaining -= chunk;
             done += chunk;
-            windows.PostProgress(ids::kProgressDone, ids::kProgressBar, done);
+            progress.Post(done);
         }
     }
     // The last posted values are on screen before the caller shows its outcome.
-    windows.FlushProgress();
-    if (remaining == 0) windows.SetControlText(ids::kStatusText, "Status: Wait");
+    progress.Flush();
+    if (remaining == 0) progress.Status("Status: Wait");
     return remaining;
 }
 
 // One report of a burst: writes image[offset + done ..] or reads an answer and compares it,
 // stores it in the image or hands it to the dump file. False, with its trace line, on a stop.
 bool CommandProtocol::MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t> image, ULONG offset, ULONG done) {
-    std::uint8_t* data = flashBuffer.get();
-    std::memset(data, 0, flashBufferLength);
+    std::uint8_t* data = host.flashBuffer.get();
+    std::memset(data, 0, host.flashBuffer.length);
     std::size_t at = std::size_t{offset} + done;
     if (op == AP_FLASH_WRITE) {
         std::memcpy(data + kFlashDataOffset, image.data() + at, chunk);
         HidCall call;
-        PrepareHidCall(call, ReportTable[REPORT_FLASH_WRITE], data);
+        host.PrepareHidCall(call, ReportTable[REPORT_FLASH_WRITE], data);
         if (Transfer(HidCallSetOutputReport, call)) return true;
-        windows.Trace(kBurstWriteFailed);
+        reporter.Trace(kBurstWriteFailed);
         return false;
     }
     if (!FetchRowQuietly(REPORT_FLASH_READ) || AnswerLength() < chunk) {
-        windows.Trace(kBurstReadFailed);
+        reporter.Trace(kBurstReadFailed);
         return false;
     }
     std::memcpy(data, Answer(), chunk);
     if (op == AP_FLASH_READ) {
         if (std::memcmp(data, image.data() + at, chunk) == 0) return true;
-        windows.Trace(ui::Format("FlashWrite -- Compare data fail, data(0x%08x~0x%08x) \n", offset + done,
+        reporter.Trace(core::Format("FlashWrite -- Compare data fail, data(0x%08x~0x%08x) \n", offset + done,
                                  offset + done + chunk));
         return false;
     }
@@ -156,7 +146,7 @@ bool CommandProtocol::MoveBurstChunk(int op, ULONG chunk, std::span<std::uint8_t
         std::memcpy(image.data() + at, data, chunk);
         return true;
     }
-    if (WriteFlashFile(data, chunk) >= chunk) return true;
-    windows.Trace(ui::Format("FlashRead -- Read data fail, data(0x%08x~0x%08x) \n", done, done + chunk));
+    if (writeFlashFile && writeFlashFile(data, chunk) >= chunk) return true;
+    reporter.Trace(core::Format("FlashRead -- Read data fail, data(0x%08x~0x%08x) \n", done, done + chunk));
     return false;
 }

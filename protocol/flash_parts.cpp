@@ -73,9 +73,6 @@ const FlashPart FlashPartTable[kFlashPartCount] = {
     Part(0x52, 0x2217, 0x16, "NV_25Q64EVB", 45, k4KSectors, 128),
 };
 
-ULONG IdentifiedPartIndex = kNoIdentifiedPart;
-FlashPart IdentifiedPart{};
-
 void SetPartGeometry(FlashPart& record, const FlashPart& row) {
     if (row.row >= static_cast<ULONG>(kFlashPartCount)) return;
     const FlashPart& source = FlashPartTable[row.row];

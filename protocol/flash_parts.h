@@ -24,11 +24,6 @@ inline constexpr ULONG kNoIdentifiedPart = 0xFFFF;
 
 extern const FlashPart FlashPartTable[kFlashPartCount];
 
-// Process-wide: the row of the last Get ID (0xFFFF until one named a known part), and a
-// record whose geometry is that part's.
-extern ULONG IdentifiedPartIndex;
-extern FlashPart IdentifiedPart;
-
 // Writes the geometry of table row `row.row` into `record`; nothing for a row above 45.
 void SetPartGeometry(FlashPart& record, const FlashPart& row);
 

@@ -1,108 +1,77 @@
 // Get ID and the device status queries.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "core/format.h"
 #include "protocol/command_protocol.h"
-#include "ui/services/control_ids.h"
+#include "protocol/wire.h"
 
-namespace ids = ui::ids;
-
-void CommandProtocol::OnGetId() {
-    if (!RequireOpenDevice()) return;
+std::optional<ULONG> CommandProtocol::GetId() {
     auto lock = LockTransfers();
-    // A failed request identifies nothing: the previous identification and texts stay.
+    // A failed request identifies nothing: the previous identification stays.
     if (!FetchRowQuietly(REPORT_FLASH_GET_ID) || AnswerLength() < 2) {
         TraceFailedRow(REPORT_FLASH_GET_ID);
-        return;
+        return std::nullopt;
     }
     if (std::uint8_t* kept = ControlFrame(2)) {
-        std::memset(kept, 0, controlBufferLength);
+        std::memset(kept, 0, host.controlBuffer.length);
         std::memcpy(kept, Answer(), 2);
     }
     ULONG row = static_cast<ULONG>(Answer()[0]) | static_cast<ULONG>(Answer()[1]) << 8;
-    windows.Trace(ui::Format("Device ID: %d\n", static_cast<int>(row)));
-    if (row < static_cast<ULONG>(kFlashPartCount))
-        ShowIdentifiedPart(row);
-    else
-        ShowUnknownPart(row);
+    reporter.Trace(core::Format("Device ID: %d\n", static_cast<int>(row)));
+    IdentifyPart(row);
+    return row;
 }
 
-void CommandProtocol::ShowIdentifiedPart(ULONG row) {
-    IdentifiedPartIndex = row;
-    SetPartGeometry(IdentifiedPart, FlashPartTable[row]);
-    const FlashPart& part = IdentifiedPart;
-    ULONG total = FlashPartTotalSize(part);
-    windows.SetControlText(ids::kDeviceName, FlashPartTable[row].name);
-    windows.SetControlText(ids::kPageSize, ui::Format("%d bytes", part.pageSize));
-    windows.SetControlText(ids::kSectorSize, ui::Format("%d bytes", static_cast<int>(part.sectorSize)));
-    windows.SetControlText(ids::kTotalBlock, ui::Format("%d", part.totalBlocks));
-    windows.SetControlText(ids::kDeviceId, ui::Format("%d", static_cast<int>(row)));
-    windows.SetControlText(ids::kPagesPerSector, ui::Format("%d", static_cast<int>(part.sectorSize / part.pageSize)));
-    windows.SetControlText(ids::kSectorsPerBlock, ui::Format("%d", part.sectorsPerBlock));
-    windows.SetControlText(ids::kTotalSize, ui::Format("%d KB", static_cast<int>(total >> 10)));
-    flashSectorSize = part.sectorSize;
-    flashTotalSize = total;
-}
-
-// An answer that names no row of the table: the number is shown, no geometry, and Burn and
-// Dump stay refused until a Get ID names a known part.
-void CommandProtocol::ShowUnknownPart(ULONG row) {
-    IdentifiedPartIndex = kNoIdentifiedPart;
-    windows.SetControlText(ids::kDeviceName, "Unknown");
-    windows.SetControlText(ids::kDeviceId, ui::Format("%d", static_cast<int>(row)));
-    for (int id : {ids::kPageSize, ids::kSectorSize, ids::kTotalBlock, ids::kPagesPerSector, ids::kSectorsPerBlock,
-                   ids::kTotalSize})
-        windows.SetControlText(id, "");
-    flashSectorSize = 0;
-    flashTotalSize = 0;
-}
-
-void CommandProtocol::OnGetFwVersion() {
-    std::string text;
-    for (ULONG i = 0; i < 4; ++i) {
-        ULONG value = 0;
-        if (!RegisterCommand(OP_REG_READ, 0x54 + 4 * i, value)) return;
-        text += ui::Format("%02x", value & 0xFFu);
-        if (i < 3) text += ".";
+// A row outside the table names no part: no geometry, and Burn and Dump stay refused.
+void CommandProtocol::IdentifyPart(ULONG row) {
+    if (row >= static_cast<ULONG>(kFlashPartCount)) {
+        identifiedIndex = kNoIdentifiedPart;
+        flashSectorSize = 0;
+        flashTotalSize = 0;
+        return;
     }
-    windows.SetControlText(ids::kFirmwareVersion, text);
+    identifiedIndex = row;
+    SetPartGeometry(identifiedPart, FlashPartTable[row]);
+    flashSectorSize = identifiedPart.sectorSize;
+    flashTotalSize = FlashPartTotalSize(identifiedPart);
 }
 
-void CommandProtocol::OnGetHdmiInfo() {
+std::optional<std::string> CommandProtocol::GetFwVersion() {
+    std::string text;
+    for (int i = 0; i < wire::kFirmwareVersionBytes; ++i) {
+        ULONG value = 0;
+        if (!RegisterCommand(OP_REG_READ, wire::kFirmwareVersionRegister + 4 * static_cast<ULONG>(i), value))
+            return std::nullopt;
+        text += core::Format("%02x", value & 0xFFu);
+        if (i < wire::kFirmwareVersionBytes - 1) text += ".";
+    }
+    return text;
+}
+
+std::optional<std::string> CommandProtocol::GetHdmiInfo() {
     auto lock = LockTransfers();
-    // A failed request leaves the field as it was.
-    if (!FetchRow(REPORT_HDMI_INFO)) return;
-    constexpr ULONG kHdmiBytes = 24;
-    ULONG carried = std::min(AnswerLength(), kHdmiBytes);
-    if (iicBuffer) {
-        std::memset(iicBuffer.get(), 0, iicBufferLength);
-        std::memcpy(iicBuffer.get(), Answer(), std::min(carried, iicBufferLength));
+    if (!FetchRow(REPORT_HDMI_INFO)) return std::nullopt;
+    ULONG carried = std::min(AnswerLength(), wire::kHdmiInfoBytes);
+    if (const CommandBuffer& kept = host.iicBuffer) {
+        std::memset(kept.get(), 0, kept.length);
+        std::memcpy(kept.get(), Answer(), std::min(carried, kept.length));
     }
     std::string text;
     for (ULONG i = 0; i < carried; ++i) {
         if (i > 0) text += " ";
-        text += ui::Format("%02x", Answer()[i]);
+        text += core::Format("%02x", Answer()[i]);
     }
-    windows.SetControlText(ids::kHdmiInfo, text);
+    return text;
 }
 
-void CommandProtocol::OnTest() {
-    if (!RequireOpenDevice()) return;
+bool CommandProtocol::GetUsbInfo() {
     auto lock = LockTransfers();
-    FetchRow(REPORT_USB_INFO);
+    return FetchRow(REPORT_USB_INFO);
 }
 
-void CommandProtocol::SwitchHdcpKey(int radioId, ULONG value, const char* handlerName) {
-    if (!RequireOpenDevice()) return;
-    if (windows.GetCheck(radioId) != 1) return;
-    int result = RegisterCommand(OP_REG_WRITE, 0x03FF0000u, value);
-    if (result == 0) windows.Trace(ui::Format("%s fail -- return code is 0x%X\n", handlerName, result));
-}
-
-void CommandProtocol::OnBnClickedRdoDHdcpKey() {
-    SwitchHdcpKey(ids::kDisableHdcpKey, 0xF9000000u, "OnBnClickedRdoDHdcpKey");
-}
-
-void CommandProtocol::OnBnClickedRdoEHdcpKey() {
-    SwitchHdcpKey(ids::kEnableHdcpKey, 0xF9000001u, "OnBnClickedRdoEHdcpKey");
+int CommandProtocol::SwitchHdcpKey(bool enable) {
+    ULONG value = enable ? wire::kHdcpKeyEnable : wire::kHdcpKeyDisable;
+    return RegisterCommand(OP_REG_WRITE, wire::kHdcpKeyRegister, value);
 }

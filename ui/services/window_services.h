@@ -1,6 +1,6 @@
-// The one seam through which the lower layers reach the user: the trace, message boxes,
-// the main dialog's controls by id, the open-file dialog and the application profile.
-// No toolkit here: the program implements it with Qt (ui/qt), tests with RecordingWindow.
+// The seam between the dialog logic and its window: the trace, message boxes, the main
+// dialog's controls by id, the open-file dialog and the application profile. No toolkit
+// here: the program implements it with Qt (ui/qt), tests with RecordingWindow.
 //
 // Texts are UTF-8. A control id that names no control is skipped by every operation
 // (HasControl tells). Calls from a worker thread return only after the dialog's thread
@@ -13,12 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "core/format.h"
+#include "core/report.h"
+
 namespace ui {
 
-enum class Icon { None, Error, Information, Warning };
-
-// Who owns a message box: the main dialog, or nobody (the workers' outcome boxes).
-enum class BoxOwner { Dialog, None };
+using core::BoxOwner;
+using core::Format;
+using core::Icon;
 
 struct OpenFileRequest {
     std::vector<std::pair<std::string, std::string>> filters;  // (description, pattern)
@@ -31,9 +33,6 @@ struct OpenFileRequest {
 };
 
 inline constexpr std::size_t kMaxPathChars = 260;  // including the terminator
-
-// printf-style formatting for trace lines and control texts ("%d", "%x", "%02x", "%04X", "%08x", "%s").
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 class WindowServices {
 public:

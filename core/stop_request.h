@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace ui {
+namespace core {
 
 // Requests since the last reset: 0 none, 1 one, 2 a repeated one (counted up to 2).
 int StopRequests();
@@ -56,4 +56,4 @@ private:
 inline constexpr const char* kStopDeferredNotice =
     "interrupt received: finishing the write so the board is not left half-written; interrupt again to stop now";
 
-}  // namespace ui
+}  // namespace core

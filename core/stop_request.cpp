@@ -1,4 +1,4 @@
-#include "ui/services/stop_request.h"
+#include "core/stop_request.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <csignal>
 #include <cstddef>
 
-namespace ui {
+namespace core {
 
 namespace {
 
@@ -100,4 +100,4 @@ StopSignals::~StopSignals() {
     if (wakeRead_ >= 0) close(wakeRead_);
 }
 
-}  // namespace ui
+}  // namespace core

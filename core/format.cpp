@@ -1,9 +1,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "ui/services/window_services.h"
+#include "core/format.h"
 
-namespace ui {
+namespace core {
 
 std::string Format(const char* format, ...) {
     va_list args;
@@ -22,4 +22,4 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
-}  // namespace ui
+}  // namespace core
