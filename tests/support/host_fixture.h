@@ -1,4 +1,4 @@
-// A dialog host that opens virtual devices the way the user does.
+// The dialog opening virtual devices the way the user does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,26 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "hid/device_host.h"
 #include "platform/win/handles.h"
 #include "support/vendor_descriptor.h"
+#include "ui/main_dialog.h"
 #include "ui/services/control_ids.h"
 #include "ui/services/recording_window.h"
 
 namespace testsupport {
-
-class TestHost : public HidDeviceHost {
-public:
-    using HidDeviceHost::HidDeviceHost;
-    using HidDeviceHost::controlBuffer;
-    using HidDeviceHost::controlBufferLength;
-    using HidDeviceHost::device;
-    using HidDeviceHost::flashBuffer;
-    using HidDeviceHost::flashBufferLength;
-    using HidDeviceHost::flashReadLength;
-    using HidDeviceHost::iicBuffer;
-    using HidDeviceHost::iicBufferLength;
-};
 
 // Every handle a test opens is gone once the host releases its record.
 class HostFixture : public ::testing::Test {
@@ -44,18 +31,18 @@ protected:
     void Press(const std::string& vid = "1209", const std::string& pid = "7E57") {
         window.TypeText(ui::ids::kVid, vid);
         window.TypeText(ui::ids::kPid, pid);
-        host.OnOpenDevice();
+        dialog.OnOpenDevice();
     }
 
     void TearDown() override {
-        host.ReleaseHidDevice(host.device);
-        host.ReleaseCommandBuffers();
+        host.Close();
         EXPECT_EQ(LiveHandleCount(), handlesBefore);
     }
 
     std::size_t handlesBefore = LiveHandleCount();
     ui::RecordingWindow window;
-    TestHost host{window};
+    Cuvc_hid_quendaDlg dialog{window};
+    HidDeviceHost& host = dialog.Host();
 };
 
 }  // namespace testsupport

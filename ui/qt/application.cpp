@@ -7,7 +7,7 @@
 #include "ui/qt/app_icon.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/stop_watcher.h"
-#include "ui/services/stop_request.h"
+#include "core/stop_request.h"
 
 Cuvc_hid_App::Cuvc_hid_App(int& argc, char** argv) : application_(argc, argv) {}
 
@@ -24,7 +24,7 @@ BOOL Cuvc_hid_App::InitInstance() {
     // workers' outcome boxes, which have no owner, must stay usable beside it.
     uiqt::MainDialogWindow dialog;
     // SIGTERM, SIGINT and SIGHUP close the dialog as Cancel does, once no run is left half done.
-    ui::StopSignals stopSignals(std::string(ui::kStopDeferredNotice) + "\n");
+    core::StopSignals stopSignals(std::string(core::kStopDeferredNotice) + "\n");
     uiqt::StopWatcher stopWatcher(dialog, stopSignals.WakeFd());
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);

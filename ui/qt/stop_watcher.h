@@ -15,7 +15,7 @@ class MainDialogWindow;
 
 class StopWatcher : public QObject {
 public:
-    // `wakeFd` becomes readable at each request (ui::StopSignals::WakeFd).
+    // `wakeFd` becomes readable at each request (core::StopSignals::WakeFd).
     StopWatcher(MainDialogWindow& dialog, int wakeFd);
 
 private:

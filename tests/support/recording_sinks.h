@@ -1,0 +1,71 @@
+// Records what the services report (trace lines, boxes, progress), for tests that run them
+// with no window. Thread-safe: a run's reports may come from a worker.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/report.h"
+
+namespace testsupport {
+
+class RecordingSinks final : public core::Reporter, public core::ProgressSink {
+public:
+    void Trace(std::string_view line) override { Add(traces_, std::string(line)); }
+    void Show(const core::Box& box) override { Add(boxes_, box); }
+    void Start(std::uint32_t total, std::string_view status) override {
+        std::lock_guard guard(lock_);
+        total_ = total;
+        done_ = 0;
+        if (!status.empty()) status_ = status;
+        ++bursts_;
+    }
+    void Post(std::uint32_t done) override {
+        std::lock_guard guard(lock_);
+        done_ = done;
+    }
+    void Flush() override {}
+    void Position(std::uint32_t done) override {
+        std::lock_guard guard(lock_);
+        position_ = done;
+    }
+    void Status(std::string_view text) override {
+        std::lock_guard guard(lock_);
+        status_ = text;
+    }
+
+    std::vector<std::string> Traces() const { return Get(traces_); }
+    std::vector<core::Box> Boxes() const { return Get(boxes_); }
+    std::uint32_t Total() const { return Get(total_); }
+    std::uint32_t Done() const { return Get(done_); }
+    std::uint32_t BarPosition() const { return Get(position_); }
+    std::string StatusText() const { return Get(status_); }
+    int Bursts() const { return Get(bursts_); }
+    void Clear() {
+        std::lock_guard guard(lock_);
+        traces_.clear();
+        boxes_.clear();
+    }
+
+private:
+    template <class T, class V>
+    void Add(std::vector<T>& list, V value) {
+        std::lock_guard guard(lock_);
+        list.push_back(std::move(value));
+    }
+    template <class T>
+    T Get(const T& value) const {
+        std::lock_guard guard(lock_);
+        return value;
+    }
+
+    mutable std::mutex lock_;
+    std::vector<std::string> traces_;
+    std::vector<core::Box> boxes_;
+    std::uint32_t total_ = 0, done_ = 0, position_ = 0;
+    std::string status_;
+    int bursts_ = 0;
+};
+
+}  // namespace testsupport
