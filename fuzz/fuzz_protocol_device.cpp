@@ -327,6 +327,7 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
 
 struct Sandbox {
     std::string root;
+    std::unique_ptr<hidtransport::ProviderOverride> hidrawProvider;  // scans the empty tree below root
 };
 
 Sandbox& TheSandbox() {
@@ -345,8 +346,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     sandbox.root = pattern;
     for (const char* sub : {"/sys", "/dev", "/run"})
         if (mkdir((sandbox.root + sub).c_str(), 0700) != 0) Fail("no sandbox directory");
-    hidraw::SetSysfsRootForTesting(sandbox.root + "/sys");
-    hidraw::SetDevRootForTesting(sandbox.root + "/dev");
+    sandbox.hidrawProvider = std::make_unique<hidtransport::ProviderOverride>(
+        hidtransport::kRankHidraw, hidraw::MakeHidrawProvider({.roots = {sandbox.root + "/sys", sandbox.root + "/dev"}}));
     setenv("XDG_RUNTIME_DIR", (sandbox.root + "/run").c_str(), 1);
     std::atexit([] {
         std::error_code ec;

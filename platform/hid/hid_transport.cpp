@@ -9,10 +9,12 @@ namespace {
 struct Registry {
     std::mutex lock;
     std::vector<std::pair<int, std::shared_ptr<Provider>>> providers;
+    std::vector<std::pair<int, std::shared_ptr<Provider>>> overrides;  // oldest first
 };
 
+// Never destroyed: a static ProviderOverride may end after it would have been.
 Registry& TheRegistry() {
-    static Registry registry;
+    static Registry& registry = *new Registry;
     return registry;
 }
 
@@ -29,9 +31,37 @@ void RegisterProvider(int rank, std::shared_ptr<Provider> provider) {
 std::vector<std::shared_ptr<Provider>> Providers() {
     Registry& registry = TheRegistry();
     std::lock_guard guard(registry.lock);
+    auto overridden = [&](int rank) {
+        return std::any_of(registry.overrides.begin(), registry.overrides.end(),
+                           [&](const auto& entry) { return entry.first == rank; });
+    };
+    std::vector<std::pair<int, std::shared_ptr<Provider>>> ranked;
+    for (auto& entry : registry.providers)
+        if (!overridden(entry.first)) ranked.push_back(entry);
+    for (auto it = registry.overrides.rbegin(); it != registry.overrides.rend(); ++it) {
+        bool newest = std::none_of(ranked.begin(), ranked.end(), [&](const auto& e) { return e.first == it->first; });
+        if (newest) ranked.push_back(*it);
+    }
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::shared_ptr<Provider>> out;
-    for (auto& entry : registry.providers) out.push_back(entry.second);
+    for (auto& entry : ranked) out.push_back(entry.second);
     return out;
+}
+
+ProviderOverride::ProviderOverride(int rank, std::shared_ptr<Provider> provider)
+    : rank_(rank), provider_(std::move(provider)) {
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    registry.overrides.emplace_back(rank_, provider_);
+}
+
+ProviderOverride::~ProviderOverride() {
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    auto& overrides = registry.overrides;
+    auto mine = std::find_if(overrides.begin(), overrides.end(),
+                             [&](const auto& entry) { return entry.first == rank_ && entry.second == provider_; });
+    if (mine != overrides.end()) overrides.erase(mine);
 }
 
 }  // namespace hidtransport

@@ -66,6 +66,21 @@ public:
 void RegisterProvider(int rank, std::shared_ptr<Provider> provider);
 std::vector<std::shared_ptr<Provider>> Providers();
 
+// While it lives, `provider` stands in for every provider registered at `rank`, before or
+// after it was made; the newest override of a rank wins. Tests use it to point a
+// transport at a fake tree (the hidraw provider made with their own roots).
+class ProviderOverride {
+public:
+    ProviderOverride(int rank, std::shared_ptr<Provider> provider);
+    ~ProviderOverride();
+    ProviderOverride(const ProviderOverride&) = delete;
+    ProviderOverride& operator=(const ProviderOverride&) = delete;
+
+private:
+    int rank_;
+    std::shared_ptr<Provider> provider_;
+};
+
 inline constexpr int kRankHidraw = 10;
 inline constexpr int kRankVirtual = 20;
 inline constexpr int kRankSocket = 30;

@@ -2,6 +2,7 @@
 // the dialog says so and how to get access, instead of calling the device absent.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <cerrno>
@@ -26,13 +27,17 @@ protected:
         root = pattern;
         fs::create_directories(root + "/sys/class/hidraw");
         fs::create_directories(root + "/dev");
-        hidraw::SetSysfsRootForTesting(root + "/sys/class/hidraw");
-        hidraw::SetDevRootForTesting(root + "/dev");
+        auto opener = [this](const std::string& file) {
+            if (file != refusedNode) return ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+            errno = refusal;
+            return -1;
+        };
+        hidrawProvider = std::make_unique<hidtransport::ProviderOverride>(
+            hidtransport::kRankHidraw,
+            hidraw::MakeHidrawProvider({.roots = {root + "/sys/class/hidraw", root + "/dev"}, .openNode = opener}));
     }
     void TearDown() override {
-        hidraw::SetOpenErrorForTesting("", 0);
-        hidraw::SetSysfsRootForTesting("");
-        hidraw::SetDevRootForTesting("");
+        hidrawProvider.reset();
         fs::remove_all(root);
         HostFixture::TearDown();
     }
@@ -62,13 +67,22 @@ protected:
         return testing::internal::GetCapturedStderr();
     }
 
+    // Opens of `node` fail with `err` (no node: none fails).
+    void Refuse(std::string node, int err) {
+        refusedNode = std::move(node);
+        refusal = err;
+    }
+
     std::string root;
+    std::string refusedNode;
+    int refusal = 0;
+    std::unique_ptr<hidtransport::ProviderOverride> hidrawProvider;  // over the fake tree
 };
 
 TEST_F(OpenDenied, PresentButNotAccessibleSaysHowToGetAccessThenCloses) {
     AddNode(2, "0003:0000046D:0000C077");  // another device, open to this user
     const std::string node = AddNode(3, "0003:00001209:00000001");
-    hidraw::SetOpenErrorForTesting(node, EACCES);
+    Refuse(node, EACCES);
     std::string said = PressForDefaultIds();
 
     EXPECT_EQ(host.IsDeviceOpen(), 0);
@@ -97,7 +111,7 @@ TEST_F(OpenDenied, AbsentOrOtherDeniedDevicesKeepTheNotFoundText) {
     for (Case c : {Case{nullptr, 0, "1209"}, Case{"0003:0000AAAA:0000BBBB", EACCES, "1209"},
                    Case{"0003:00001209:00000001", EPERM, "1234"}}) {
         window.ClearCalls();
-        hidraw::SetOpenErrorForTesting(c.hidId ? AddNode(4, c.hidId) : "", c.err);
+        Refuse(c.hidId ? AddNode(4, c.hidId) : "", c.err);
         testing::internal::CaptureStderr();
         Press(c.vid, "0001");
         testing::internal::GetCapturedStderr();
@@ -112,7 +126,7 @@ TEST_F(OpenDenied, AbsentOrOtherDeniedDevicesKeepTheNotFoundText) {
 
     // EPERM on the wanted device counts as no access too.
     window.ClearCalls();
-    hidraw::SetOpenErrorForTesting(AddNode(5, "0003:00001209:00000001"), EPERM);
+    Refuse(AddNode(5, "0003:00001209:00000001"), EPERM);
     PressForDefaultIds();
     auto boxes = window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);

@@ -1,5 +1,6 @@
 // The hidraw transport: its pure rules, its view of a fake sysfs tree, opens of fake /dev
 // nodes, and connections over a packet socket standing in for the node.
+#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -15,9 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 #include <utility>
 
+#include "platform/hid/hid_library.h"
 #include "platform/hid/transport_hidraw.h"
 #include "platform/win/text.h"
 
@@ -38,16 +41,13 @@ public:
         root_ = mkdtemp(pattern.data());
         fs::create_directories(root_ + "/sys/class/hidraw");
         fs::create_directories(root_ + "/dev");
-        hidraw::SetSysfsRootForTesting(root_ + "/sys/class/hidraw");
-        hidraw::SetDevRootForTesting(root_ + "/dev");
     }
     ~FakeSysfs() {
-        hidraw::SetSysfsRootForTesting("");
-        hidraw::SetDevRootForTesting("");
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
     const std::string& Root() const { return root_; }
+    hidraw::Roots Roots() const { return {root_ + "/sys/class/hidraw", root_ + "/dev"}; }
     std::string DevPath(unsigned n) const { return root_ + "/dev/hidraw" + std::to_string(n); }
     std::u16string Wide(unsigned n) const { return Utf8ToUtf16(DevPath(n)); }
 
@@ -206,20 +206,41 @@ TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
     // Name, product, USB, interface number (bInterfaceNumber is hex), version, interrupt OUT.
     using Seen = std::tuple<std::string, USHORT, bool, unsigned, USHORT, bool>;
     std::vector<Seen> seen;
-    for (const hidraw::NodeInfo& n : hidraw::ScanNodes())
+    for (const hidraw::NodeInfo& n : hidraw::ScanNodes(sys.Roots()))
         seen.emplace_back(n.name, n.id.product, n.usb, n.interfaceNumber, n.version, n.hasInterruptOut);
     EXPECT_EQ(seen, (std::vector<Seen>{{"hidraw2", 0xABCD, true, 0, 0x0112, false},
                                        {"hidraw5", 0xBBBB, false, 0, 0, false},
                                        {"hidraw10", 0xC077, true, 10, 0x0112, true}}));
-    EXPECT_TRUE(hidraw::HasInterruptOut(sys.Wide(10)));
-    EXPECT_FALSE(hidraw::HasInterruptOut(sys.Wide(2)));
+    EXPECT_TRUE(hidraw::HasInterruptOut(sys.Roots(), sys.Wide(10)));
+    EXPECT_FALSE(hidraw::HasInterruptOut(sys.Roots(), sys.Wide(2)));
 
     std::vector<hidtransport::InterfaceInfo> listed;
-    hidraw::MakeHidrawProvider()->Enumerate(listed);
+    hidraw::MakeHidrawProvider({.roots = sys.Roots()})->Enumerate(listed);
     ASSERT_EQ(listed.size(), 3u);
     EXPECT_EQ(listed[2].path, sys.Wide(10));
     EXPECT_EQ(std::tuple(listed[2].vendorId, listed[2].productId, listed[2].versionNumber),
               std::tuple(0x046D, 0xC077, 0x0112));
+}
+
+// The HID library reaches a provider made with a fake tree while it stands in for the
+// registered one; the newest stand-in wins, and the registered one is back afterwards.
+TEST(HidrawSysfs, ProviderOverrideStandsInForTheRegisteredProvider) {
+    hidlibrary::EnsureRegistered();
+    const auto registered = hidtransport::Providers();
+    auto fake = hidraw::MakeHidrawProvider();
+    auto newer = hidraw::MakeHidrawProvider();
+    {
+        hidtransport::ProviderOverride first(hidtransport::kRankHidraw, fake);
+        auto providers = hidtransport::Providers();
+        ASSERT_EQ(providers.size(), registered.size());
+        EXPECT_EQ(providers.front(), fake);  // hidraw enumerates first
+        {
+            hidtransport::ProviderOverride second(hidtransport::kRankHidraw, newer);
+            EXPECT_EQ(hidtransport::Providers().front(), newer);
+        }
+        EXPECT_EQ(hidtransport::Providers(), providers);
+    }
+    EXPECT_EQ(hidtransport::Providers(), registered);
 }
 
 // Strings come from the USB device; the USB route needs bus 0003 and a parent with
@@ -230,7 +251,7 @@ TEST(HidrawSysfs, StringsComeFromTheUsbDeviceOnly) {
     sys.AddNode(2, "virtual/misc/uhid", "0003:0000046D:0000C077");  // USB id from uhid
     std::u16string text;
     for (unsigned n : {1u, 2u}) {
-        auto node = hidraw::ReadNode("hidraw" + std::to_string(n));
+        auto node = hidraw::ReadNode(sys.Roots(), "hidraw" + std::to_string(n));
         ASSERT_TRUE(node) << n;
         EXPECT_FALSE(node->usb) << n;
         EXPECT_EQ(hidraw::ReadString(*node, StringKind::Product, 0, text), ERROR_NOT_SUPPORTED) << n;
@@ -238,7 +259,7 @@ TEST(HidrawSysfs, StringsComeFromTheUsbDeviceOnly) {
     const std::string usbDir = fs::path(sys.AddUsbNode(3, "1-2", "00")).parent_path().parent_path().string();
     FakeSysfs::Write(usbDir + "/manufacturer", "Caf\xC3\xA9 Labs\n");
     FakeSysfs::Write(usbDir + "/product", "Capture\n\n");
-    auto node = hidraw::ReadNode("hidraw3");
+    auto node = hidraw::ReadNode(sys.Roots(), "hidraw3");
     ASSERT_TRUE(node);
     EXPECT_EQ(hidraw::ReadString(*node, StringKind::Manufacturer, 0, text), ERROR_SUCCESS);
     EXPECT_EQ(text, u"Caf\u00E9 Labs");
@@ -257,7 +278,7 @@ TEST(HidrawSysfs, DescriptorOfTheFullKernelSizeIsReadWhole) {
     std::string bytes(hidraw::kMaxDescriptorLength, '\x05');
     bytes[4095] = '\xC0';
     FakeSysfs::Write(hidDir + "/report_descriptor", bytes);
-    auto node = hidraw::ReadNode("hidraw4");
+    auto node = hidraw::ReadNode(sys.Roots(), "hidraw4");
     ASSERT_TRUE(node);
     Bytes descriptor;
     ASSERT_EQ(hidraw::ReadSysfsDescriptor(*node, descriptor), ERROR_SUCCESS);
@@ -274,9 +295,18 @@ TEST(HidrawSysfs, DescriptorOfTheFullKernelSizeIsReadWhole) {
 class HidrawOpen : public ::testing::Test {
 protected:
     DWORD Open(unsigned n, DWORD share = 3) { return provider_->Open(sys_.Wide(n), 0, share, connection_); }
+    std::string QuirksPath() const { return sys_.Root() + "/quirks"; }
 
     FakeSysfs sys_;
-    std::shared_ptr<hidtransport::Provider> provider_ = hidraw::MakeHidrawProvider();
+    // Opens of refusedNode_ fail with refusal_, as the system refuses a user without access.
+    std::string refusedNode_;
+    int refusal_ = 0;
+    std::shared_ptr<hidtransport::Provider> provider_ = hidraw::MakeHidrawProvider(
+        {.roots = sys_.Roots(), .usbhidQuirks = QuirksPath(), .openNode = [this](const std::string& file) {
+             if (file != refusedNode_) return ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+             errno = refusal_;
+             return -1;
+         }});
     std::unique_ptr<hidtransport::Connection> connection_;
 };
 
@@ -295,6 +325,19 @@ TEST_F(HidrawOpen, RefusalsOfTheSystemAndOfNonHidrawFiles) {
     if (::geteuid() != 0) {
         EXPECT_EQ(Open(4), ERROR_ACCESS_DENIED);
     }
+    // A refused node of a device sysfs knows gets the udev rule for its ids on standard
+    // error; a refused file sysfs does not know gets nothing.
+    sys_.AddUsbNode(6, "1-1", "00", "0003:00001209:00000001");
+    for (auto [node, err, advised] : {std::tuple{6u, EACCES, true}, {6u, EPERM, true}, {4u, EACCES, false}}) {
+        refusedNode_ = sys_.DevPath(node);
+        refusal_ = err;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Open(node), ERROR_ACCESS_DENIED) << node << " " << err;
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said.find(sys_.DevPath(node) + ": permission denied") != std::string::npos, advised) << said;
+        EXPECT_EQ(said.find("ATTRS{idVendor}==\"1209\", ATTRS{idProduct}==\"0001\"") != std::string::npos, advised);
+    }
+    EXPECT_FALSE(connection_);
 }
 
 TEST_F(HidrawOpen, SharingFollowsTheLocksOfOtherOpens) {
@@ -314,17 +357,14 @@ TEST_F(HidrawOpen, SharingFollowsTheLocksOfOtherOpens) {
 // to set, unless usbhid already has that quirk for the device.
 TEST_F(HidrawOpen, InterruptOutEndpointNeedsTheQuirk) {
     sys_.AddEndpoint(sys_.AddUsbNode(2, "1-1", "00", "0003:00001209:00000001"), "ep_02", "out", "Interrupt");
-    const std::string quirks = sys_.Root() + "/quirks";
-    hidraw::SetUsbhidQuirksPathForTesting(quirks);
     for (const char* parameter : {"", "0x1209:0x0001:0x00040000"}) {
-        FakeSysfs::Write(quirks, parameter);
+        FakeSysfs::Write(QuirksPath(), parameter);
         testing::internal::CaptureStderr();
         EXPECT_EQ(Open(2), ERROR_NOT_SUPPORTED);
         std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(said.find("usbhid.quirks=0x1209:0x0001:0x00040000") != std::string::npos, *parameter == '\0')
             << parameter << ": " << said;
     }
-    hidraw::SetUsbhidQuirksPathForTesting("");
 }
 
 // ---- connections: the fd is one end of a packet socket, the test holds the other. A
@@ -343,7 +383,8 @@ protected:
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
         peer_ = ends[1];
-        connection_ = hidraw::MakeConnection(ends[0], node_, {u"/dev/hidraw9", 0x1234, 0x5678, 0x0100}, readTimeoutMs);
+        connection_ = hidraw::MakeConnection(ends[0], node_, {u"/dev/hidraw9", 0x1234, 0x5678, 0x0100},
+                                             {.readTimeoutMs = readTimeoutMs, .ioctl = ioctl_});
     }
     void Send(Bytes report) {
         ASSERT_EQ(::send(peer_, report.data(), report.size(), 0), static_cast<ssize_t>(report.size()));
@@ -354,6 +395,7 @@ protected:
     }
 
     std::optional<hidraw::NodeInfo> node_;
+    std::function<int(int, unsigned long, void*)> ioctl_;  // empty: the real ioctl
     int peer_ = -1;
     std::unique_ptr<hidtransport::Connection> connection_;
 };
@@ -439,6 +481,32 @@ TEST_F(HidrawSocket, WriteSendsTheReportAndRequestsOutOfRangeNeverReachTheIoctl)
     EXPECT_EQ(connection_->GetReportDescriptor(answer), ERROR_NOT_SUPPORTED);  // no sysfs: the ioctl
 }
 
+// A failure with a status an unplug may leave waits for the node to go, which the kernel
+// does only after the failed request has returned (here 200 ms later): the request then
+// fails as an unplug. A stall is answered at once, as a failed request.
+TEST_F(HidrawSocket, StatusesAnUnplugMayLeaveWaitForTheNodeToGo) {
+    struct Row { int err; DWORD expected; };
+    for (Row row : {Row{ETIMEDOUT, ERROR_DEVICE_NOT_CONNECTED}, {EPROTO, ERROR_DEVICE_NOT_CONNECTED},
+                    {EPIPE, ERROR_GEN_FAILURE}}) {
+        SCOPED_TRACE(row.err);
+        std::promise<void> failed;
+        ioctl_ = [&](int, unsigned long, void*) {
+            failed.set_value();
+            errno = row.err;
+            return -1;
+        };
+        Connect(30);
+        std::thread kernel([&] {
+            failed.get_future().wait();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            Unplug();
+        });
+        Bytes answer;
+        EXPECT_EQ(connection_->GetInputReport(1, 64, answer), row.expected);
+        kernel.join();
+    }
+}
+
 // A read waiting for a report must not hold up report requests on the same handle, nor
 // lose its report to the drain before a request.
 TEST_F(HidrawSocket, WaitingReadDoesNotBlockReportRequests) {
@@ -468,7 +536,7 @@ protected:
     void SetUp() override {
         hidDir_ = sys_.AddUsbNode(9, "1-2", "00");
         FakeSysfs::Write(hidDir_ + "/report_descriptor", std::string("\x06\x00\xFF\x09\x01\xA1\x01\xC0", 8));
-        node_ = hidraw::ReadNode("hidraw9");
+        node_ = hidraw::ReadNode(sys_.Roots(), "hidraw9");
         ASSERT_TRUE(node_);
         HidrawSocket::SetUp();
     }
