@@ -21,8 +21,8 @@ protected:
     }
 
     HidCall OnDevice(ULONG reportType = 0, ULONG listLength = 0) {
-        return HidCall{.handle = host.device.handle, .reportType = reportType,
-                       .preparsedData = host.device.preparsedData, .listLength = listLength};
+        return HidCall{.handle = host.OpenedDevice().handle, .reportType = reportType,
+                       .preparsedData = host.OpenedDevice().preparsedData, .listLength = listLength};
     }
 
     std::shared_ptr<testsupport::RecordingDevice> device = std::make_shared<testsupport::RecordingDevice>();
@@ -62,8 +62,8 @@ TEST_F(Dispatcher, InputRequestLengthReachesTheDeviceAndTheAnswerStaysInTheBuffe
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_EQ(std::tuple(transfers[0].reportId, transfers[0].length), std::tuple(5, 0x0A41u));
     // Under AddressSanitizer an overrun of the 257-byte input report would abort here.
-    EXPECT_EQ(host.device.inputReport[0], 0xAB);
-    EXPECT_EQ(host.device.inputReport[host.device.caps.InputReportByteLength - 1], 0xAB);
+    EXPECT_EQ(host.OpenedDevice().Tables(HidP_Input).report[0], 0xAB);
+    EXPECT_EQ(host.OpenedDevice().Tables(HidP_Input).report[host.OpenedDevice().caps.InputReportByteLength - 1], 0xAB);
 }
 
 TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) {
@@ -73,7 +73,7 @@ TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) 
     host.PrepareHidCall(call, ReportSelector{1, 1, 0x01, 0x06}, buffer);
     EXPECT_EQ(std::tuple(call.reportLength, call.usagePage, call.reportType), std::tuple(65u, 0xFF00, 1u));
     EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{2, 0x06, 0x01}));
-    EXPECT_EQ(call.reportBuffer, host.device.outputReport.get());
+    EXPECT_EQ(call.reportBuffer, host.OpenedDevice().Tables(HidP_Output).report.get());
     EXPECT_EQ(0, std::memcmp(call.reportBuffer, buffer, 65));
     // Command 0x10 and above: bytes 1 and 2 stay as the caller wrote them; byte 0 is replaced.
     std::uint8_t flash[260];
@@ -83,7 +83,7 @@ TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) 
     EXPECT_EQ(Bytes(flash, flash + 3), (Bytes{1, 0x33, 0x33}));
     // Input rows at and above 0x10 ask for the report length alone.
     host.PrepareHidCall(call, ReportSelector{0, 0, 0x11, 0xFF}, nullptr);
-    EXPECT_EQ(std::tuple(call.reportLength, call.reportBuffer), std::tuple(257u, host.device.inputReport.get()));
+    EXPECT_EQ(std::tuple(call.reportLength, call.reportBuffer), std::tuple(257u, host.OpenedDevice().Tables(HidP_Input).report.get()));
 
     host.PrepareHidCall(call, ReportSelector{0, 7, 0x02, 0x02}, nullptr);  // no capability 7
     Do(HidCallGetInputReport, call, 1);
@@ -91,15 +91,15 @@ TEST_F(Dispatcher, PrepareHidCallFramesRowsAndRefusesACapabilityTheDeviceLacks) 
 }
 
 TEST_F(Dispatcher, ValueCapsAllocatesTheListAndLeavesTheReportAlone) {
-    std::uint8_t before = host.device.inputReport[0];
+    std::uint8_t before = host.OpenedDevice().Tables(HidP_Input).report[0];
     HidCall call = OnDevice(HidP_Output, 3);
-    call.reportBuffer = host.device.inputReport.get();
+    call.reportBuffer = host.OpenedDevice().Tables(HidP_Input).report.get();
     HidCall caps = Do(HidCallGetValueCaps, call, 0);
     EXPECT_EQ(result.status, static_cast<ULONG>(HIDP_STATUS_SUCCESS));
     EXPECT_EQ(caps.listLength, 3u);
     ASSERT_NE(caps.list, nullptr);
     EXPECT_EQ(static_cast<HIDP_VALUE_CAPS*>(caps.list)[1].ReportCount, 64);
-    EXPECT_EQ(host.device.inputReport[0], before);
+    EXPECT_EQ(host.OpenedDevice().Tables(HidP_Input).report[0], before);
     heap_testing::FailAllocationAfter(0);
     EXPECT_EQ(Do(HidCallGetValueCaps, OnDevice(HidP_Input, 3), -1).list, nullptr);
     heap_testing::FailAllocationAfter(-1);

@@ -24,9 +24,9 @@ TEST_F(OpenDevice, IdFieldTextIsReadAsHexadecimal) {
         auto device = Publish(t.value, 0x4242);
         window.ClearCalls();
         Press(t.text, "4242");
-        EXPECT_EQ(WantedVendorId, t.value) << t.text;
+        EXPECT_EQ(host.Query().vendorId, t.value) << t.text;
         EXPECT_EQ(window.Traces().at(0), ui::Format("Open Device Info--VID/PID (0x%04x~0x4242) \n", t.value));
-        EXPECT_EQ(std::u16string(host.device.path.get()), device->Path()) << t.text;
+        EXPECT_EQ(std::u16string(host.OpenedDevice().path.get()), device->Path()) << t.text;
     }
 }
 
@@ -35,11 +35,24 @@ TEST_F(OpenDevice, MatchAtIndexThreeShowsItsInfoAndReleasesTheOthers) {
     auto match = Publish(), second = Publish();  // the second match is not opened: the first wins
     Press();
     ASSERT_EQ(host.IsDeviceOpen(), 1);
-    EXPECT_EQ(MatchedDeviceIndex, 3u);
+    EXPECT_EQ(host.MatchedIndex(), 3u);
     EXPECT_EQ(window.Control(ids::kDeviceInfo).text, "Device #3: VID: 0x1209  PID: 0x7E57  UsagePage: 0xFF00  Usage: 0x1");
-    EXPECT_EQ(std::u16string(host.device.path.get()), match->Path());
+    EXPECT_EQ(std::u16string(host.OpenedDevice().path.get()), match->Path());
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);  // only the opened device's handle is left of the search
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
+}
+
+// The device list starts with room for 20 interfaces and grows: a match past the 20th and
+// the 40th is still found, and every other interface's record is released.
+TEST_F(OpenDevice, MatchBeyondTheFirstListCapacityIsFound) {
+    std::vector<std::unique_ptr<vhid::Publication>> others;
+    for (int i = 0; i < 45; ++i) others.push_back(Publish(0x1111, static_cast<USHORT>(i)));
+    auto match = Publish();
+    Press();
+    ASSERT_EQ(host.IsDeviceOpen(), 1);
+    EXPECT_EQ(host.MatchedIndex(), 45u);
+    EXPECT_EQ(std::u16string(host.OpenedDevice().path.get()), match->Path());
+    EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);
 }
 
 TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
@@ -52,26 +65,26 @@ TEST_F(OpenDevice, NoMatchShowsOneBoxAndRequestsClose) {
               std::tuple("HID Device no found !", "Error", ui::Icon::Error, ui::BoxOwner::Dialog));
     EXPECT_EQ(window.CloseRequests(), 1);
     // The close path releases a record that was never opened (handle 0) without harm.
-    host.ReleaseHidDevice(host.device);
+    host.Close();
     EXPECT_EQ(LiveHandleCount(), handlesBefore);
-    EXPECT_EQ(host.device.handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(host.OpenedDevice().handle, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(OpenDevice, SizesTheBuffersFromTheValueCapabilitiesBuildsTheEntriesAndStartsThePanel) {
     auto device = Publish(0x1209, 0x7E57, VendorDescriptor({259, 40, 50}, {256, 63, 63}));
     Press();
     ASSERT_EQ(host.IsDeviceOpen(), 1);
-    EXPECT_EQ((std::vector<ULONG>{host.flashBufferLength, host.controlBufferLength, host.iicBufferLength,
+    EXPECT_EQ((std::vector<ULONG>{host.flashBuffer.length, host.controlBuffer.length, host.iicBuffer.length,
                                   host.flashReadLength}),
               (std::vector<ULONG>{260, 41, 51, 256}));
     EXPECT_TRUE(host.flashBuffer && host.controlBuffer && host.iicBuffer);
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
 
-    const HidDevice& d = host.device;  // one usage entry per value capability
-    ASSERT_EQ(std::tuple(d.outputEntryCount, d.inputEntryCount, d.featureEntryCount), std::tuple(3u, 3u, 0u));
+    const HidDevice& d = host.OpenedDevice();  // one usage entry per value capability
+    ASSERT_EQ(std::tuple(d.Tables(HidP_Output).entryCount, d.Tables(HidP_Input).entryCount, d.Tables(HidP_Feature).entryCount), std::tuple(3u, 3u, 0u));
     for (ULONG i = 0; i < 3; ++i) {
-        const auto& out = d.outputEntries[i];
-        EXPECT_EQ(std::tuple(out.isButton, out.reportId, out.usagePage, out.status, d.inputEntries[i].reportId),
+        const auto& out = d.Tables(HidP_Output).entries[i];
+        EXPECT_EQ(std::tuple(out.isButton, out.reportId, out.usagePage, out.status, d.Tables(HidP_Input).entries[i].reportId),
                   std::tuple(0, i + 1, 0xFF00, HIDP_STATUS_SUCCESS, i + 4)) << i;
     }
     EXPECT_EQ(std::tuple(d.caps.InputReportByteLength, d.caps.OutputReportByteLength), std::tuple(257, 260));
@@ -114,7 +127,7 @@ TEST_F(OpenDevice, RefusedLayoutsAreTracedAndLeaveOpenDeviceEnabled) {
     // After the refusals a good device is opened afresh.
     auto good = Publish();
     Press();
-    EXPECT_EQ(std::u16string(host.device.path.get()), good->Path());
+    EXPECT_EQ(std::u16string(host.OpenedDevice().path.get()), good->Path());
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);
 }

@@ -4,31 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "support/sim_fixture.h"
 
 namespace {
 
-namespace ids = ui::ids;
-
-// A protocol host with a dump file in memory that takes at most `room` bytes in all.
-class BurstHost : public CommandProtocol {
-public:
-    using CommandProtocol::CommandProtocol;
-    using CommandProtocol::flashBuffer;
-    using CommandProtocol::flashBufferLength;
-    using CommandProtocol::flashReadLength;
-    ~BurstHost() override {
-        ReleaseHidDevice(device);
-        ReleaseCommandBuffers();
-    }
-    ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count) override {
+// A dump file in memory that takes at most `room` bytes in all.
+struct MemoryFile {
+    ULONG Write(const std::uint8_t* buffer, ULONG count) {
         ULONG n = std::min(count, room);
-        file.insert(file.end(), buffer, buffer + n);
+        bytes.insert(bytes.end(), buffer, buffer + n);
         room -= n;
         return n;
     }
-    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> bytes;
     ULONG room = 0xFFFFFFFFu;
 };
 
@@ -52,36 +42,36 @@ class FlashBurstTest : public testsupport::SimFixture {
 protected:
     void SetUp() override {
         Start();
-        burst.OnOpenDevice();  // a second handle on the same simulator, with the test's host
-        ASSERT_EQ(burst.IsDeviceOpen(), 1);
-        ASSERT_EQ(burst.flashReadLength, kChunk);
-        ASSERT_EQ(burst.flashBufferLength, kChunk + 4);
-        sim->ClearLog();
-        window.ClearCalls();
+        ASSERT_EQ(host.flashReadLength, kChunk);
+        ASSERT_EQ(host.flashBuffer.length, kChunk + 4);
+        protocol.SetFileWriter([this](const std::uint8_t* buffer, ULONG count) { return file.Write(buffer, count); });
     }
 
     // Announces a whole-flash burst, sets the fault, then runs it; the log then holds the
     // burst alone.
     ULONG Burst(int op, ULONG address, ULONG total, std::span<std::uint8_t> image, ULONG offset, ULONG& done,
-                void (*fault)(sim::SimulatedDevice&, BurstHost&) = nullptr) {
-        EXPECT_EQ(burst.FlashAccess(AP_FLASH_BURST_LATER, kModeWhole, address, total, {}), 1);
+                void (*fault)(sim::SimulatedDevice&, FlashBurstTest&) = nullptr) {
+        EXPECT_EQ(protocol.FlashAccess(AP_FLASH_BURST_LATER, kModeWhole, address, total, {}), 1);
         sim->ClearLog();
-        window.ClearCalls();
-        if (fault != nullptr) fault(*sim, burst);
-        return burst.FlashBurst(op, total, image, offset, done);
+        sinks.Clear();
+        if (fault != nullptr) fault(*sim, *this);
+        return protocol.FlashBurst(op, total, image, offset, done);
     }
 
     static constexpr std::uint8_t kModeWhole = 1;
-    BurstHost burst{window};
+
+public:  // for the fault rows
+    using testsupport::SimFixture::host;
+    MemoryFile file;
 };
 
 TEST_F(FlashBurstTest, SetUpSendsTheTwoControlReportsAndTouchesNoBuffer) {
-    std::fill_n(burst.flashBuffer.get(), burst.flashBufferLength, 0x5A);
+    std::fill_n(host.flashBuffer.get(), host.flashBuffer.length, 0x5A);
     std::vector<std::uint8_t> buffer(8, 0xA5);
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_BURST_LATER, 3, 0x4F0000, 0x12345, buffer), 1);
+    ASSERT_EQ(protocol.FlashAccess(AP_FLASH_BURST_LATER, 3, 0x4F0000, 0x12345, buffer), 1);
     EXPECT_EQ(Wire(), "> 02 07 03 03 00 00 4f | > 02 06 05 45 23 01");
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(8, 0xA5));
-    EXPECT_TRUE(std::all_of(burst.flashBuffer.get(), burst.flashBuffer.get() + burst.flashBufferLength,
+    EXPECT_TRUE(std::all_of(host.flashBuffer.get(), host.flashBuffer.get() + host.flashBuffer.length,
                             [](std::uint8_t b) { return b == 0x5A; }));
 }
 
@@ -98,13 +88,9 @@ TEST_F(FlashBurstTest, WriteBurstEndsWithOneShortZeroFilledReportAndFullProgress
     EXPECT_TRUE(std::all_of(last.begin() + 14, last.end(), [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(sim->FlashBytes(0x1000, total), Slice(image, offset, total));
 
-    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "522");
-    EXPECT_EQ(window.Control(ids::kProgressDone).text, "522");
-    EXPECT_EQ(window.Control(ids::kProgressBar).rangeMax, total);
-    std::vector<std::int64_t> positions;
-    for (const ui::RecordedCall& c : window.CallsOf("ProgressPos")) positions.push_back(c.value);
-    EXPECT_EQ(positions, (std::vector<std::int64_t>{0, 256, 512, 522}));
-    EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
+    EXPECT_EQ(std::tuple(sinks.Bursts(), sinks.Total()), std::tuple(1, total));
+    EXPECT_EQ(sinks.Posts(), (std::vector<std::uint32_t>{256, 512, 522}));
+    EXPECT_EQ(sinks.StatusText(), "Status: Wait");
 }
 
 TEST_F(FlashBurstTest, ReadIntoMemoryLandsAtTheOffset) {
@@ -118,18 +104,15 @@ TEST_F(FlashBurstTest, ReadIntoMemoryLandsAtTheOffset) {
     EXPECT_EQ(image[0x10 + 300], 0xCC);
 }
 
-TEST_F(FlashBurstTest, TotalZeroSendsNothingAndTotalsShowUnsigned) {
-    window.SetControlText(ids::kProgressTotal, "99");
+TEST_F(FlashBurstTest, TotalZeroSendsNothingAndTotalsStayUnsigned) {
     ULONG done = 5;
-    EXPECT_EQ(burst.FlashBurst(AP_FLASH_WRITE, 0, {}, 0, done), 0u);
+    EXPECT_EQ(protocol.FlashBurst(AP_FLASH_WRITE, 0, {}, 0, done), 0u);
     EXPECT_EQ(done, 0u);
     EXPECT_TRUE(Log().empty());
-    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "0");
-    EXPECT_EQ(window.Control(ids::kProgressDone).text, "0");
-    EXPECT_EQ(window.Control(ids::kStatusText).text, "Status: Wait");
+    EXPECT_EQ(std::tuple(sinks.Bursts(), sinks.Total(), sinks.StatusText()), std::tuple(1, 0u, "Status: Wait"));
     sim->FailTransfer(1);
-    burst.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, 0x80000000u, {}, 0, done);
-    EXPECT_EQ(window.Control(ids::kProgressTotal).text, "2147483648");  // not negative
+    protocol.FlashBurst(AP_FLASH_BURST_READ_TO_FILE, 0x80000000u, {}, 0, done);
+    EXPECT_EQ(sinks.Total(), 0x80000000u);
 }
 
 // A burst that stops part way, or is refused before anything is sent: it answers the bytes
@@ -140,7 +123,7 @@ struct StopRow {
     ULONG address, total;
     std::size_t imageSize;
     ULONG offset;
-    void (*fault)(sim::SimulatedDevice&, BurstHost&);  // set after the set-up
+    void (*fault)(sim::SimulatedDevice&, FlashBurstTest&);  // set after the set-up
     ULONG done;
     std::size_t sent;    // reports of the burst
     std::size_t filed;   // bytes that reached the dump file
@@ -161,21 +144,23 @@ TEST_P(BurstStop, AnswersTheBytesNotMovedAndTracesWhy) {
               row.total - row.done);
     EXPECT_EQ(done, row.done);
     EXPECT_EQ(Log().size(), row.sent);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{row.trace});
+    EXPECT_EQ(Traces(), std::vector<std::string>{row.trace});
     if (row.status != nullptr) {
-        EXPECT_EQ(window.Control(ids::kStatusText).text, row.status);
+        EXPECT_EQ(sinks.StatusText(), row.status);
     }
     EXPECT_EQ(image, flash);
-    EXPECT_EQ(burst.file, Slice(flash, row.address, row.filed));
+    EXPECT_EQ(file.bytes, Slice(flash, row.address, row.filed));
 }
 
-void FailSecondReport(sim::SimulatedDevice& s, BurstHost&) { s.FailTransfer(2); }
-void CorruptSecondChunk(sim::SimulatedDevice& s, BurstHost&) { s.CorruptReadChunk(2, 5); }
-void ShortAnswers(sim::SimulatedDevice& s, BurstHost&) { s.SetInputTruncation(kChunk - 1); }  // not zeros
-void FileTakesAChunkAndABit(sim::SimulatedDevice&, BurstHost& h) { h.room = kChunk + 100; }
-void ZeroReadLength(sim::SimulatedDevice&, BurstHost& h) { h.flashReadLength = 0; }
-void ReadLengthOverBuffer(sim::SimulatedDevice&, BurstHost& h) { h.flashReadLength = h.flashBufferLength + 1; }
-void NoWriteDataBytes(sim::SimulatedDevice&, BurstHost& h) { h.flashBufferLength = 4; }
+using Fixture = FlashBurstTest;
+void FailSecondReport(sim::SimulatedDevice& s, Fixture&) { s.FailTransfer(2); }
+void CorruptSecondChunk(sim::SimulatedDevice& s, Fixture&) { s.CorruptReadChunk(2, 5); }
+void CorruptLastByteOfFirstChunk(sim::SimulatedDevice& s, Fixture&) { s.CorruptReadChunk(1, kChunk - 1); }
+void ShortAnswers(sim::SimulatedDevice& s, Fixture&) { s.SetInputTruncation(kChunk - 1); }  // not zeros
+void FileTakesAChunkAndABit(sim::SimulatedDevice&, Fixture& f) { f.file.room = kChunk + 100; }
+void ZeroReadLength(sim::SimulatedDevice&, Fixture& f) { f.host.flashReadLength = 0; }
+void ReadLengthOverBuffer(sim::SimulatedDevice&, Fixture& f) { f.host.flashReadLength = f.host.flashBuffer.length + 1; }
+void NoWriteDataBytes(sim::SimulatedDevice&, Fixture& f) { f.host.flashBuffer.length = 4; }
 const char* const kWrite = "Status: Write";
 const char* const kCompare = "Status: Compare";
 
@@ -186,6 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                 kChunk, 2, 0, kBurstWriteFailed, kWrite},
         StopRow{"CompareStopsWithTheChunksFlashRange", AP_FLASH_READ, 0x200, 600, 0x1000, 0x200, CorruptSecondChunk,
                 kChunk, 2, 0, "FlashWrite -- Compare data fail, data(0x00000300~0x00000400) \n", kCompare},
+        StopRow{"CompareSeesTheLastByteOfAChunk", AP_FLASH_READ, 0x200, 600, 0x1000, 0x200,
+                CorruptLastByteOfFirstChunk, 0, 1, 0, "FlashWrite -- Compare data fail, data(0x00000200~0x00000300) \n",
+                kCompare},
         StopRow{"CompareOfAShortLastChunk", AP_FLASH_READ, 0x200, 300, 0x1000, 0x200, CorruptSecondChunk, kChunk, 2, 0,
                 "FlashWrite -- Compare data fail, data(0x00000300~0x0000032c) \n", kCompare},
         // The range names the flash, not the place in the image.
@@ -209,21 +197,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FlashBurstTest, SingleReportsReadBackAndRefuseWhatTheirBufferCannotHold) {
     std::vector<std::uint8_t> block = Pattern(kChunk, 3), back(kChunk, 0xEE), small(8, 0x22);
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk, block), 1);
-    ASSERT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, kChunk, back), 1);
+    ASSERT_EQ(protocol.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk, block), 1);
+    ASSERT_EQ(protocol.FlashAccess(AP_FLASH_READ, 2, 0x70000, kChunk, back), 1);
     EXPECT_EQ(back, block);
     sim->ClearLog();
     block.push_back(0);
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, 9, small), 0);
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk + 1, block), 0);  // beyond one report
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, 9, small), 0);
+    EXPECT_EQ(protocol.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, 9, small), 0);
+    EXPECT_EQ(protocol.FlashAccess(AP_FLASH_WRITE, 2, 0x70000, kChunk + 1, block), 0);  // beyond one report
+    EXPECT_EQ(protocol.FlashAccess(AP_FLASH_READ, 2, 0x70000, 9, small), 0);
     EXPECT_TRUE(Log().empty());
     sim->SetInputTruncation(7);  // a short answer is a failed read, not zeros
-    EXPECT_EQ(burst.FlashAccess(AP_FLASH_READ, 2, 0x70000, 8, small), 0);
+    EXPECT_EQ(protocol.FlashAccess(AP_FLASH_READ, 2, 0x70000, 8, small), 0);
     EXPECT_EQ(small, std::vector<std::uint8_t>(8, 0x22));
     const std::string write = "Unknown error: Couldn't execute REPORT_FLASH_WRITE function\n",
                       read = "Unknown error: Couldn't execute REPORT_FLASH_READ function\n";
-    EXPECT_EQ(window.Traces(), (std::vector<std::string>{write, write, read, read}));
+    EXPECT_EQ(Traces(), (std::vector<std::string>{write, write, read, read}));
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ protected:
 
 TEST_F(Peripheral, RegisterWriteSendsOneReportAndReadAsksWithTheCommandInTheLength) {
     ULONG value = 0xCAFEF00D;
-    ASSERT_EQ(host.RegisterCommand(0, 0xD8000004u, value), 1);
+    ASSERT_EQ(protocol.RegisterCommand(0, 0xD8000004u, value), 1);
     EXPECT_EQ(Log().at(0).bytes.size(), 64u);
     EXPECT_EQ(Wire(), "> 02 0a 00 04 00 00 d8 0d f0 fe ca");
     EXPECT_EQ(sim->Register(0xD8000004u), 0xCAFEF00Du);
     sim->ClearLog();
     sim->SetRegister(0x1234, 0x89ABCDEF);
-    ASSERT_EQ(host.RegisterCommand(1, 0x1234, value), 1);
+    ASSERT_EQ(protocol.RegisterCommand(1, 0x1234, value), 1);
     EXPECT_EQ(value, 0x89ABCDEFu);
     EXPECT_EQ(Wire(), "> 02 06 01 34 12 | < 2 0x240");
 }
@@ -34,26 +34,26 @@ TEST_F(Peripheral, RegisterWriteSendsOneReportAndReadAsksWithTheCommandInTheLeng
 TEST_F(Peripheral, OperationsWithoutStepsSendNothing) {
     ULONG value = 5;
     std::uint8_t data[4] = {};
-    EXPECT_EQ(host.RegisterCommand(2, 0, value), 1);
-    EXPECT_EQ(host.RegisterCommand(-1, 0, value), 1);
-    EXPECT_EQ(host.IicCommand(0, 0x90, 1, data, 1), 1);
-    EXPECT_EQ(host.IicCommand(4, 0x90, 1, data, 1), 1);
+    EXPECT_EQ(protocol.RegisterCommand(2, 0, value), 1);
+    EXPECT_EQ(protocol.RegisterCommand(-1, 0, value), 1);
+    EXPECT_EQ(protocol.IicCommand(0, 0x90, 1, data, 1), 1);
+    EXPECT_EQ(protocol.IicCommand(4, 0x90, 1, data, 1), 1);
     EXPECT_TRUE(Log().empty());
     EXPECT_EQ(value, 5u);
 }
 
 TEST_F(Peripheral, IicWriteAndReadCarryTheirLengthsAndReturnTheCode) {
     std::uint8_t data[2] = {0x10, 0x5A};  // register offset, then the data byte
-    ASSERT_EQ(host.IicCommand(2, 0x90, 2, data, 0), 1);
+    ASSERT_EQ(protocol.IicCommand(2, 0x90, 2, data, 0), 1);
     EXPECT_EQ(Wire(), "> 03 06 06 90 02 10 5a | < 3 0x640");
     // The code replaces byte 0; nothing else of the data changes.
     EXPECT_EQ(std::tuple(data[0], data[1], (*sim->IicMemory(0x90))[0x10]), std::tuple(sim::kIicAck, 0x5A, 0x5A));
     sim->ClearLog();
     std::uint8_t read[2] = {0x10, 0xEE};
-    ASSERT_EQ(host.IicCommand(3, 0x90, 1, read, 1), 1);
+    ASSERT_EQ(protocol.IicCommand(3, 0x90, 1, read, 1), 1);
     EXPECT_EQ(Wire(), "> 03 06 07 90 01 10 01 | < 3 0x740");
     EXPECT_EQ(std::tuple(read[0], read[1]), std::tuple(sim::kIicAck, 0x5A));
-    ASSERT_EQ(host.IicCommand(2, 0x42, 2, data, 0), 1);  // no device at 0x42
+    ASSERT_EQ(protocol.IicCommand(2, 0x42, 2, data, 0), 1);  // no device at 0x42
     EXPECT_EQ(data[0], sim::kIicAddressNak);
 }
 
@@ -70,10 +70,10 @@ class IicRefused : public Peripheral, public ::testing::WithParamInterface<IicRe
 TEST_P(IicRefused, BeforeAnythingIsSent) {
     const IicRefusal& c = GetParam();
     std::vector<std::uint8_t> data(c.dataSize, 0xA5), before = data;
-    EXPECT_EQ(host.IicCommand(c.op, 0x90, c.count, data, c.readCount), 0) << c.what;
+    EXPECT_EQ(protocol.IicCommand(c.op, 0x90, c.count, data, c.readCount), 0) << c.what;
     EXPECT_TRUE(Log().empty());
     EXPECT_EQ(data, before);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{Failed(c.op == 2 ? "REPORT_IIC_WRITE(OUTPUT)" : "REPORT_IIC_READ(OUTPUT)")});
+    EXPECT_EQ(Traces(), std::vector<std::string>{Failed(c.op == 2 ? "REPORT_IIC_WRITE(OUTPUT)" : "REPORT_IIC_READ(OUTPUT)")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, IicRefused,
@@ -86,15 +86,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, IicRefused,
 
 TEST_F(Peripheral, GpioFramesAndReadsWithNoParameterOfAnEarlierCommandLingering) {
     ULONG value = 0xFFFFFFFF;
-    ASSERT_EQ(host.RegisterCommand(0, 0xFFFFFFFF, value), 1);
+    ASSERT_EQ(protocol.RegisterCommand(0, 0xFFFFFFFF, value), 1);
     std::uint8_t direction = 1, level = 1, low = 0, read = 0xEE, other = 0xEE;
-    ASSERT_EQ(host.GpioCommand(4, 2, direction), 1);
-    ASSERT_EQ(host.GpioCommand(5, 2, level), 1);
-    ASSERT_EQ(host.GpioCommand(6, 2, read), 1);
+    ASSERT_EQ(protocol.GpioCommand(4, 2, direction), 1);
+    ASSERT_EQ(protocol.GpioCommand(5, 2, level), 1);
+    ASSERT_EQ(protocol.GpioCommand(6, 2, read), 1);
     EXPECT_EQ(read, 1);  // an output pin reads its driven level
-    ASSERT_EQ(host.GpioCommand(5, 1, low), 1);
+    ASSERT_EQ(protocol.GpioCommand(5, 1, low), 1);
     sim->SetGpioExternalLevel(3, 1);
-    ASSERT_EQ(host.GpioCommand(99, 3, other), 1);  // any other op reads
+    ASSERT_EQ(protocol.GpioCommand(99, 3, other), 1);  // any other op reads
     EXPECT_EQ(other, 1);
     EXPECT_EQ(Wire(),
               "> 02 0a 00 ff ff ff ff ff ff ff ff | > 02 04 08 02 01 | > 02 04 09 02 01 | > 02 03 0a 02 | < 2 0xa40"
@@ -112,24 +112,24 @@ TEST_F(Peripheral, EachFailedStepHasItsOwnLineAndLeavesTheCallersData) {
     ULONG value = 0xDEADBEEF;
     sim->SetRegister(0x40, 0x11223344);
     const std::vector<Case> cases = {
-        {[&] { return host.RegisterCommand(1, 0x40, value); }, 1, "REPORT_REG_WRITE_ADDR"},
-        {[&] { return host.RegisterCommand(1, 0x40, value); }, 2, "REPORT_REG_READ"},
-        {[&] { return host.RegisterCommand(0, 4, value); }, 1, "REPORT_REG_WRITE"},
-        {[&] { return host.IicCommand(2, 0x90, 2, data, 0); }, 1, "REPORT_IIC_WRITE(OUTPUT)"},
-        {[&] { return host.IicCommand(2, 0x90, 2, data, 0); }, 2, "REPORT_IIC_WRITE(INPUT)"},
-        {[&] { return host.IicCommand(3, 0x90, 1, data, 1); }, 1, "REPORT_IIC_READ(OUTPUT)"},
-        {[&] { return host.IicCommand(3, 0x90, 1, data, 1); }, 2, "REPORT_IIC_READ(INPUT)"},
-        {[&] { return host.GpioCommand(4, 0, gpio); }, 1, "REPORT_GPIO_SET"},
-        {[&] { return host.GpioCommand(5, 0, gpio); }, 1, "REPORT_GPIO_WRITE"},
-        {[&] { return host.GpioCommand(6, 0, gpio); }, 1, "REPORT_GPIO_READ(OUTPUT)"},
-        {[&] { return host.GpioCommand(6, 0, gpio); }, 2, "REPORT_GPIO_READ(INPUT)"},
+        {[&] { return protocol.RegisterCommand(1, 0x40, value); }, 1, "REPORT_REG_WRITE_ADDR"},
+        {[&] { return protocol.RegisterCommand(1, 0x40, value); }, 2, "REPORT_REG_READ"},
+        {[&] { return protocol.RegisterCommand(0, 4, value); }, 1, "REPORT_REG_WRITE"},
+        {[&] { return protocol.IicCommand(2, 0x90, 2, data, 0); }, 1, "REPORT_IIC_WRITE(OUTPUT)"},
+        {[&] { return protocol.IicCommand(2, 0x90, 2, data, 0); }, 2, "REPORT_IIC_WRITE(INPUT)"},
+        {[&] { return protocol.IicCommand(3, 0x90, 1, data, 1); }, 1, "REPORT_IIC_READ(OUTPUT)"},
+        {[&] { return protocol.IicCommand(3, 0x90, 1, data, 1); }, 2, "REPORT_IIC_READ(INPUT)"},
+        {[&] { return protocol.GpioCommand(4, 0, gpio); }, 1, "REPORT_GPIO_SET"},
+        {[&] { return protocol.GpioCommand(5, 0, gpio); }, 1, "REPORT_GPIO_WRITE"},
+        {[&] { return protocol.GpioCommand(6, 0, gpio); }, 1, "REPORT_GPIO_READ(OUTPUT)"},
+        {[&] { return protocol.GpioCommand(6, 0, gpio); }, 2, "REPORT_GPIO_READ(INPUT)"},
     };
     for (const Case& c : cases) {
-        window.ClearCalls();
+        sinks.Clear();
         sim->ClearLog();
         sim->FailTransfer(c.failing);
         EXPECT_EQ(c.command(), 0) << c.report;
-        EXPECT_EQ(window.Traces(), std::vector<std::string>{Failed(c.report)});
+        EXPECT_EQ(Traces(), std::vector<std::string>{Failed(c.report)});
         // No step after the failed one, and the caller's data as it was.
         EXPECT_EQ(std::tuple(Log().size(), value, data[0], data[1], gpio), std::tuple(c.failing, 0xDEADBEEFu, 1, 2, 0))
             << c.report;
@@ -142,17 +142,16 @@ TEST_F(Peripheral, EachFailedStepHasItsOwnLineAndLeavesTheCallersData) {
 TEST_F(Peripheral, AControlReportShorterThanTheFrameFailsTheCommandBeforeAnythingIsWritten) {
     sim::Config config;
     config.output[static_cast<std::size_t>(sim::ReportKind::Control)].count = 3;
-    testsupport::ProtocolUnderTest small(window);
+    testsupport::RecordingSinks smallSinks;
+    HidDeviceHost smallHost(smallSinks);
+    CommandProtocol small(smallHost, smallSinks, smallSinks);
     std::string error;
     auto device = sim::SimulatedDevice::Create(config, error);
     ASSERT_TRUE(device) << error;
     vhid::DeviceInfo info = device->Info();
     info.path = vhid::MakePath("short-control");
     auto published = vhid::Publish(std::move(info), device);
-    window.TypeText(ui::ids::kPid, "0001");
-    small.OnOpenDevice();
-    ASSERT_EQ(small.IsDeviceOpen(), 1);
-    window.ClearCalls();
+    ASSERT_EQ(smallHost.OpenDevice({config.vendorId, config.productId, {}}).kind, OpenOutcome::Kind::Opened);
     ULONG value = 7;
     std::uint8_t level = 1;
     EXPECT_EQ(small.RegisterCommand(OP_REG_WRITE, 0x40, value), 0);  // 11-byte frame
@@ -160,7 +159,7 @@ TEST_F(Peripheral, AControlReportShorterThanTheFrameFailsTheCommandBeforeAnythin
     EXPECT_EQ(small.FlashAccess(AP_FLASH_BURST_LATER, 1, 0, 16, {}), 0);  // 8
     EXPECT_EQ(small.GpioCommand(OP_GPIO_WRITE, 1, level), 0);  // 5
     EXPECT_TRUE(device->Log().empty());
-    EXPECT_EQ(window.Traces(), (std::vector<std::string>{Failed("REPORT_REG_WRITE"), Failed("REPORT_REG_WRITE_ADDR"),
+    EXPECT_EQ(smallSinks.Traces(), (std::vector<std::string>{Failed("REPORT_REG_WRITE"), Failed("REPORT_REG_WRITE_ADDR"),
                                                          Failed("REPORT_FLASH_ACCESS_MODE"), Failed("REPORT_GPIO_WRITE")}));
     EXPECT_EQ(std::tuple(value, level), std::tuple(7u, 1));
     EXPECT_EQ(small.GpioCommand(OP_GPIO_READ, 1, level), 1);  // 4 bytes: the pin fits
@@ -171,14 +170,14 @@ TEST_F(Peripheral, AShortAnswerIsAFailedStepNotAValueAndAnUnplugFailsTheFirstSte
     sim->SetRegister(0x80, 0x01020304);
     sim->SetInputTruncation(2);
     ULONG value = 7;
-    EXPECT_EQ(host.RegisterCommand(1, 0x80, value), 0);
+    EXPECT_EQ(protocol.RegisterCommand(1, 0x80, value), 0);
     EXPECT_EQ(value, 7u);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{Failed("REPORT_REG_READ")});
+    EXPECT_EQ(Traces(), std::vector<std::string>{Failed("REPORT_REG_READ")});
     sim->ClearFaults();
-    window.ClearCalls();
+    sinks.Clear();
     sim->UnplugAfter(0);
-    EXPECT_EQ(host.RegisterCommand(1, 0x54, value), 0);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{Failed("REPORT_REG_WRITE_ADDR")});
+    EXPECT_EQ(protocol.RegisterCommand(1, 0x54, value), 0);
+    EXPECT_EQ(Traces(), std::vector<std::string>{Failed("REPORT_REG_WRITE_ADDR")});
 }
 
 TEST_F(Peripheral, CommandsFromTwoThreadsNeverInterleaveTheirTransfers) {
@@ -188,7 +187,7 @@ TEST_F(Peripheral, CommandsFromTwoThreadsNeverInterleaveTheirTransfers) {
         for (int round = 0; round < 50; ++round)
             for (ULONG i = first; i < 8; i += 2) {
                 ULONG value = 0;
-                if (host.RegisterCommand(1, 0x100 + 4 * i, value) != 1 || value != 0xA0000000u + i) ++wrong;
+                if (protocol.RegisterCommand(1, 0x100 + 4 * i, value) != 1 || value != 0xA0000000u + i) ++wrong;
             }
     };
     std::thread a(reader, 0), b(reader, 1);

@@ -24,6 +24,7 @@ public:
     void Post(std::uint32_t done) override {
         std::lock_guard guard(lock_);
         done_ = done;
+        posts_.push_back(done);
     }
     void Flush() override {}
     void Position(std::uint32_t done) override {
@@ -39,6 +40,7 @@ public:
     std::vector<core::Box> Boxes() const { return Get(boxes_); }
     std::uint32_t Total() const { return Get(total_); }
     std::uint32_t Done() const { return Get(done_); }
+    std::vector<std::uint32_t> Posts() const { return Get(posts_); }
     std::uint32_t BarPosition() const { return Get(position_); }
     std::string StatusText() const { return Get(status_); }
     int Bursts() const { return Get(bursts_); }
@@ -46,6 +48,7 @@ public:
         std::lock_guard guard(lock_);
         traces_.clear();
         boxes_.clear();
+        posts_.clear();
     }
 
 private:
@@ -63,6 +66,7 @@ private:
     mutable std::mutex lock_;
     std::vector<std::string> traces_;
     std::vector<core::Box> boxes_;
+    std::vector<std::uint32_t> posts_;
     std::uint32_t total_ = 0, done_ = 0, position_ = 0;
     std::string status_;
     int bursts_ = 0;

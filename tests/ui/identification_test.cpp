@@ -1,10 +1,9 @@
-// Get ID and the status queries against the simulated device.
+// Get ID and the status handlers of the dialog against the simulated device.
 #include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "support/sim_fixture.h"
-#include "ui/main_dialog.h"
+#include "support/dialog_sim_fixture.h"
 
 namespace ids = ui::ids;
 
@@ -16,13 +15,9 @@ struct PartTexts {
     ULONG sectorBytes, totalBytes;
 };
 
-class GetId : public testsupport::SimFixture {
+class GetId : public testsupport::DialogSimFixture {
 protected:
-    void SetUp() override {
-        IdentifiedPartIndex = kNoIdentifiedPart;
-        IdentifiedPart = FlashPart{};
-        Start();
-    }
+    void SetUp() override { Start(); }
     std::string Texts() {
         std::string out;
         for (int id : {ids::kDeviceName, ids::kPageSize, ids::kSectorSize, ids::kTotalBlock, ids::kDeviceId,
@@ -37,11 +32,11 @@ class GetIdOfPart : public GetId, public ::testing::WithParamInterface<PartTexts
 TEST_P(GetIdOfPart, ShowsTheEightTextsAndKeepsTheGeometry) {
     const PartTexts& p = GetParam();
     sim->SetGetIdAnswer(p.row);
-    host.OnGetId();
+    dialog.OnGetId();
     EXPECT_EQ(Wire(), "< 2 0x440");  // one input request, no output report before it
     EXPECT_EQ(Texts(), p.texts);
     EXPECT_EQ(window.Traces(), std::vector<std::string>{"Device ID: " + std::to_string(p.row) + "\n"});
-    EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize(), host.FlashTotalSize()),
+    EXPECT_EQ(std::tuple(protocol.IdentifiedPartIndex(), protocol.FlashSectorSize(), protocol.FlashTotalSize()),
               std::tuple(ULONG{p.row}, p.sectorBytes, p.totalBytes));
 }
 
@@ -57,26 +52,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(GetId, AnAnswerAboveTheTableNamesNoPart) {
     for (std::uint16_t answer : {std::uint16_t{46}, std::uint16_t{0xFFFF}, std::uint16_t{300}}) {
         sim->SetGetIdAnswer(22);
-        host.OnGetId();
-        ASSERT_EQ(IdentifiedPartIndex, 22u);
+        dialog.OnGetId();
+        ASSERT_EQ(protocol.IdentifiedPartIndex(), 22u);
         sim->SetGetIdAnswer(answer);
-        host.OnGetId();
+        dialog.OnGetId();
         EXPECT_EQ(Texts(), "Unknown||||" + std::to_string(answer) + "|||");
-        EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize(), host.FlashTotalSize()),
+        EXPECT_EQ(std::tuple(protocol.IdentifiedPartIndex(), protocol.FlashSectorSize(), protocol.FlashTotalSize()),
                   std::tuple(kNoIdentifiedPart, 0u, 0u)) << answer;
     }
 }
 
 TEST_F(GetId, AFailedRequestKeepsThePreviousIdentification) {
     sim->SetGetIdAnswer(32);
-    host.OnGetId();
+    dialog.OnGetId();
     auto before = Texts();
     window.ClearCalls();
     sim->FailTransfer(1);
-    host.OnGetId();
+    dialog.OnGetId();
     EXPECT_EQ(window.Traces(), std::vector<std::string>{"Unknown error: Couldn't execute REPORT_FLASH_GET_ID function\n"});
     EXPECT_EQ(Texts(), before);
-    EXPECT_EQ(std::tuple(IdentifiedPartIndex, host.FlashSectorSize()), std::tuple(32u, 4096u));
+    EXPECT_EQ(std::tuple(protocol.IdentifiedPartIndex(), protocol.FlashSectorSize()), std::tuple(32u, 4096u));
 }
 
 TEST(Tables, FlashPartsReportRowsAndSimulatorIdsAreConsistent) {
@@ -111,13 +106,13 @@ TEST(Tables, FlashPartsReportRowsAndSimulatorIdsAreConsistent) {
     EXPECT_EQ(sim::kDefaultIds.productId, DefaultProductId);
 }
 
-class Status : public testsupport::SimFixture {};
+class Status : public testsupport::DialogSimFixture {};
 
 TEST_F(Status, FirmwareVersionTakesTheLowByteOfFourRegistersAndAFailureShowsNoPartialText) {
     sim::Config config;
     config.firmwareVersion = {0x01, 0x02, 0xAB, 0x10};
     Start(config);
-    host.OnGetFwVersion();
+    dialog.OnGetFwVersion();
     EXPECT_EQ(window.Control(ids::kFirmwareVersion).text, "01.02.ab.10");
     auto log = Log();
     ASSERT_EQ(log.size(), 8u);
@@ -125,61 +120,61 @@ TEST_F(Status, FirmwareVersionTakesTheLowByteOfFourRegistersAndAFailureShowsNoPa
     sim->ClearLog();
     window.SetControlText(ids::kFirmwareVersion, "previous");
     sim->FailTransfer(6);  // the third register's value
-    host.OnGetFwVersion();
+    dialog.OnGetFwVersion();
     EXPECT_EQ(window.Control(ids::kFirmwareVersion).text, "previous");
     EXPECT_EQ(Log().size(), 6u);
 }
 
 TEST_F(Status, HdmiInformationIsTwentyFourBytesInHexOrWhatAShortAnswerCarries) {
     Start();
-    host.OnGetHdmiInfo();
+    dialog.OnGetHdmiInfo();
     std::string text = window.Control(ids::kHdmiInfo).text;
     ASSERT_EQ(text.size(), 71u);
     EXPECT_EQ(text.substr(0, 9) + "|" + text.substr(68), "00 0a ff | 10");
     EXPECT_EQ(Wire(), "< 3 0xb40");
     sim->SetInputTruncation(3);
-    host.OnGetHdmiInfo();
+    dialog.OnGetHdmiInfo();
     EXPECT_EQ(window.Control(ids::kHdmiInfo).text, "00 0a ff");
     sim->ClearFaults();
     sim->FailTransfer(1);  // the field is kept
-    host.OnGetHdmiInfo();
+    dialog.OnGetHdmiInfo();
     EXPECT_EQ(window.Control(ids::kHdmiInfo).text, "00 0a ff");
     EXPECT_EQ(window.Traces().back(), "Unknown error: Couldn't execute REPORT_HDMI_INFO function\n");
 }
 
 TEST_F(Status, TestSendsOneUsbInformationRequestAndChangesNoControl) {
     Start();
-    host.OnTest();
+    dialog.OnTest();
     EXPECT_EQ(Wire(), "< 3 0xd40");
     EXPECT_TRUE(window.CallsOf("SetText").empty());
     sim->FailTransfer(1);
-    host.OnTest();
+    dialog.OnTest();
     EXPECT_EQ(window.Traces(), std::vector<std::string>{"Unknown error: Couldn't execute REPORT_USB_INFO function\n"});
 }
 
 TEST_F(Status, HdcpRadiosWriteTheKeySwitchEachTimeTheyArePressedAndAFailureIsTracedTwice) {
     Start();
     window.SetCheck(ids::kDisableHdcpKey, 1);
-    host.OnBnClickedRdoDHdcpKey();
+    dialog.OnBnClickedRdoDHdcpKey();
     EXPECT_FALSE(sim->HdcpEnabled());
-    host.OnBnClickedRdoDHdcpKey();  // pressed again: the same write again
-    host.OnBnClickedRdoEHdcpKey();  // its own radio is not checked: nothing
+    dialog.OnBnClickedRdoDHdcpKey();  // pressed again: the same write again
+    dialog.OnBnClickedRdoEHdcpKey();  // its own radio is not checked: nothing
     EXPECT_EQ(Log().size(), 2u);
     window.SetCheck(ids::kDisableHdcpKey, 0);
     window.SetCheck(ids::kEnableHdcpKey, 1);
     sim->ClearLog();
-    host.OnBnClickedRdoEHdcpKey();
+    dialog.OnBnClickedRdoEHdcpKey();
     EXPECT_TRUE(sim->HdcpEnabled());
     EXPECT_EQ(Wire(), "> 02 0a 00 00 00 ff 03 01 00 00 f9");
     sim->FailTransfer(1);
-    host.OnBnClickedRdoEHdcpKey();
+    dialog.OnBnClickedRdoEHdcpKey();
     EXPECT_EQ(window.Traces(), (std::vector<std::string>{"Unknown error: Couldn't execute REPORT_REG_WRITE function\n",
                                                          "OnBnClickedRdoEHdcpKey fail -- return code is 0x0\n"}));
 }
 
 TEST_F(Status, HandlersThatCheckForADeviceRefuseWithoutOne) {
     ui::RecordingWindow otherWindow;
-    testsupport::ProtocolUnderTest closed{otherWindow};
+    Cuvc_hid_quendaDlg closed{otherWindow};
     closed.OnGetId();
     closed.OnTest();
     closed.OnBnClickedRdoDHdcpKey();
