@@ -76,9 +76,9 @@ TEST_F(CliBusy, TheDialogClaimsPerCommandAndRefusesABurnWhileAnotherHolds) {
     window.TypeText(ids::kVid, "1209");
     window.TypeText(ids::kPid, "5A5B");
     dialog.OnOpenDevice();
-    ASSERT_EQ(dialog.IsDeviceOpen(), 1);
+    ASSERT_EQ(dialog.Host().IsDeviceOpen(), 1);
     dialog.OnGetId();  // the claim is the command's alone: another program may take it after
-    ASSERT_NE(IdentifiedPartIndex, kNoIdentifiedPart);
+    ASSERT_NE(dialog.Protocol().IdentifiedPartIndex(), kNoIdentifiedPart);
     {
         Holder holder(paths_[0]);
         device->ClearLog();

@@ -62,11 +62,13 @@ TEST_F(CliFiles, OneFileInTwoRolesIsRefusedBeforeAnythingIsTouched) {
     for (const char* name : {"out.bin", "later.bin"}) EXPECT_FALSE(fs::exists(File(name))) << name;
 }
 
-// Forwards every transfer to the simulated device; `first` runs before the first of them.
+// Forwards every transfer to the simulated device; `first` runs before the first of them
+// (the first after Arm).
 class FirstTransferHook final : public vhid::DeviceHandler {
 public:
     FirstTransferHook(std::shared_ptr<sim::SimulatedDevice> device, std::function<void()> first)
         : device_(std::move(device)), first_(std::move(first)) {}
+    void Arm(std::function<void()> first) { first_ = std::move(first); }
     DWORD OnOutputReport(std::span<const std::uint8_t> report) override { return Once().OnOutputReport(report); }
     DWORD OnInputRequest(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
         return Once().OnInputRequest(id, length, answer);
@@ -98,6 +100,31 @@ TEST_F(CliFiles, ABurnWritesTheImageItReadNotTheFileAsItIsLater) {
     sha.Update(image);
     EXPECT_EQ(r.doc["sha256"], sha.HexDigest());
     EXPECT_EQ(r.doc["verification"], "passed");
+}
+
+// A folder removed after the checks (here at Get ID): the dump says why with the system's words.
+TEST_F(CliFiles, AFolderGoneBeforeTheDumpIsNamedWithTheSystemsReason) {
+    Write(File("img.bin"), Pattern(0x20000, 51));
+    std::shared_ptr<FirstTransferHook> hook;
+    auto device = Publish("cli-gone", 34, [&](auto simulated) {
+        return hook = std::make_shared<FirstTransferHook>(simulated, nullptr);
+    });
+    const auto before = device->FlashContents();
+    const std::pair<const char*, const char*> rows[] = {
+        {"dump @/gone/d.bin", "cannot create the dump file beside @/gone/d.bin: No such file or directory"},
+        {"burn @/img.bin --backup @/gone/b.bin",
+         "the backup dump failed, nothing was burned: cannot create the dump file beside @/gone/b.bin: No such file or "
+         "directory"},
+    };
+    for (const auto& [line, error] : rows) {
+        fs::create_directory(File("gone"));
+        hook->Arm([&] { fs::remove_all(File("gone")); });
+        RunResult r = Run(Line(line));
+        EXPECT_EQ(r.code, cli::kExitFileError) << line << ": " << r.text;
+        EXPECT_EQ(r.doc["error"], Line(error)) << line;
+    }
+    EXPECT_EQ(device->FlashContents(), before);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 // A dump or backup stopped midway keeps the old file and no temporary; one that completes replaces it.
@@ -171,7 +198,7 @@ TEST_F(CliFiles, ALogThatCannotBeWrittenIsAFileErrorReportedOnce) {
     }
 }
 
-// Pipes, folders, sockets and device nodes are refused at once, before the device is opened.
+// Pipes, folders, sockets, device nodes and overlong paths are refused at once, before the device is opened.
 TEST_F(CliFiles, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
     auto device = Publish("cli-paths");
     Write(File("img.bin"), Pattern(0x20000, 31));
@@ -194,7 +221,14 @@ TEST_F(CliFiles, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
         {"burn @/img.bin --backup @/missing/x.bin", "cannot write @/missing/x.bin: no folder @/missing (No such file or directory)"},
         {"dump @/img.bin/x.bin", "cannot write @/img.bin/x.bin: Not a directory"},
     };
-    for (const auto& [line, error] : rows) {
+    // Paths longer than the file slot holds.
+    const std::string tooLong = dir_ + "/" + std::string(250, 'n');
+    const std::string longer = "the path is too long (" + std::to_string(tooLong.size()) + " characters, at most 259)";
+    std::vector<std::pair<std::string, std::string>> lines(std::begin(rows), std::end(rows));
+    lines.emplace_back("dump " + tooLong, "cannot write " + tooLong + ": " + longer);
+    lines.emplace_back("burn @/img.bin --backup " + tooLong, "cannot write " + tooLong + ": " + longer);
+    lines.emplace_back("burn " + tooLong, "cannot read " + tooLong + ": " + longer);
+    for (const auto& [line, error] : lines) {
         auto start = std::chrono::steady_clock::now();
         RunResult r = Run(Line(line));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << line;

@@ -13,7 +13,7 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
-#include "ui/services/stop_request.h"
+#include "core/stop_request.h"
 
 extern char** environ;
 
@@ -27,9 +27,9 @@ const std::string kWriteFinished = "interrupted: the write in progress was finis
 class Interrupt : public CliFixture {
 protected:
     struct StopState {
-        StopState() { ui::ResetStopRequests(); }
-        ~StopState() { ui::ResetStopRequests(); }
-        ui::StopSignals handlers{""};
+        StopState() { core::ResetStopRequests(); }
+        ~StopState() { core::ResetStopRequests(); }
+        core::StopSignals handlers{""};
     } stops;
 };
 
@@ -166,7 +166,7 @@ TEST_F(InterruptProgram, ASignalMidWriteIsAnnouncedAndDeferred) {
     EXPECT_NE(WaitFor(File("err"), R"("status": "Write")").find("Write"), std::string::npos) << "no write progress";
     kill(burn, SIGINT);
     EXPECT_EQ(Wait(burn), cli::InterruptedExit(SIGINT)) << Text(File("err"));
-    EXPECT_NE(Text(File("err")).find(cli::JsonObject().Add("trace", ui::kStopDeferredNotice).Text() + "\n"),
+    EXPECT_NE(Text(File("err")).find(cli::JsonObject().Add("trace", core::kStopDeferredNotice).Text() + "\n"),
               std::string::npos);
     Json doc;
     ASSERT_TRUE(doc.Parse(Text(File("out")))) << Text(File("out"));

@@ -3,7 +3,7 @@
 #include "platform/win/text.h"
 #include "tests/cli/cli_fixture.h"
 #include "tools/cli/exit_codes.h"
-#include "ui/services/window_services.h"
+#include "core/format.h"
 
 namespace clitest {
 namespace {
@@ -92,7 +92,7 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     RunResult diff = expect("verify " + File("image.bin"), cli::kExitCompare, "1 of 131072 bytes differ");
     EXPECT_EQ(diff.doc["first_difference.address"] + " " + diff.doc["first_difference.expected"] + " " +
                   diff.doc["first_difference.found"],
-              ui::Format("000003e8 %02x %02x", image[1000], flash[1000]));
+              core::Format("000003e8 %02x %02x", image[1000], flash[1000]));
     device->CorruptReadChunk(2, 7);  // the compare's second chunk comes back with a flipped byte
     RunResult burn = expect("burn " + File("image.bin"), cli::kExitCompare, "Compare data fail");
     EXPECT_EQ(burn.doc["verification"], "failed");

@@ -5,7 +5,7 @@
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
-#include "ui/services/window_services.h"
+#include "core/format.h"
 
 namespace cli {
 namespace {
@@ -62,7 +62,7 @@ TEST(FlashPlan, RangesOrRefusalOfEachChoice) {
     for (const auto& row : rows) {
         std::vector<FlashRange> ranges;
         std::string refusal = PlanFlashRanges(row.image, row.choice, row.sectorSize, row.flashSize, ranges), plan;
-        for (const FlashRange& r : ranges) plan += ui::Format(" %x+%x", r.address, r.length) + (r.comparedByBurn ? "=" : "");
+        for (const FlashRange& r : ranges) plan += core::Format(" %x+%x", r.address, r.length) + (r.comparedByBurn ? "=" : "");
         EXPECT_EQ(refusal.empty() ? plan.erase(0, 1) : refusal, row.plan);
     }
 }
@@ -73,7 +73,7 @@ TEST(FlashPlan, CompareCountsAndKeepsTheFirstDifference) {
     found[31] = 0x02;
     Difference d;
     CompareRange(FlashRange{16, 32, "entire", true}, image, found, d);
-    EXPECT_EQ(ui::Format("%u at %x: %x, found %x", d.count, d.firstAddress, d.expected, d.found), "2 at 15: aa, found 1");
+    EXPECT_EQ(core::Format("%u at %x: %x, found %x", d.count, d.firstAddress, d.expected, d.found), "2 at 15: aa, found 1");
 }
 
 TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {

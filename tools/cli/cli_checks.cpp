@@ -10,7 +10,9 @@
 #include <optional>
 
 #include "flash/flash_programmer.h"
-#include "tools/cli/console_window.h"
+#include "platform/win/text.h"
+#include "platform/win/win_error.h"
+#include "tools/cli/console_reporter.h"
 
 namespace cli {
 
@@ -64,6 +66,17 @@ struct Identity {
     }
 };
 
+// The file slot of the flash programmer holds paths of fewer than 260 UTF-16 characters.
+constexpr std::size_t kSlotPathChars = 259;
+
+// A path the file slot cannot hold is refused before the device is opened.
+std::string CheckSlotPath(const std::string& path, const char* verb) {
+    const std::size_t length = Utf8ToUtf16(path).size();
+    if (length <= kSlotPathChars) return {};
+    return std::string("cannot ") + verb + " " + path + ": the path is too long (" + std::to_string(length) +
+           " characters, at most " + std::to_string(kSlotPathChars) + ")";
+}
+
 Identity IdentityOf(const std::string& path) {
     Identity id;
     struct stat st {};
@@ -81,6 +94,18 @@ Identity IdentityOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
+    std::string error;
+    if (o.command == Command::Burn) error = CheckSlotPath(o.file, "read");
+    if (error.empty() && (o.command == Command::Burn || o.command == Command::Verify))
+        error = ReadRegularFile(o.file, image);
+    if (o.command == Command::Dump) error = CheckSlotPath(o.file, "write");
+    if (error.empty() && o.command == Command::Dump) error = CheckOutputFile(o.file, true);
+    if (error.empty() && !o.backup.empty()) error = CheckSlotPath(o.backup, "write");
+    if (error.empty() && !o.backup.empty()) error = CheckOutputFile(o.backup, true);
+    return error;
+}
 
 std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     struct stat st {};
@@ -148,7 +173,7 @@ std::FILE* OpenLog(const std::string& path, std::string& error) {
     return log;
 }
 
-bool AcceptImageLength(ConsoleWindow& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force) {
+bool AcceptImageLength(ConsoleReporter& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force) {
     const std::string size = "the image (" + std::to_string(imageSize) + " bytes)";
     if (imageSize < sectorSize && !force) {
         console.Fail(kExitRefused, size + " is shorter than one sector of the flash (" + std::to_string(sectorSize) +
@@ -159,6 +184,20 @@ bool AcceptImageLength(ConsoleWindow& console, std::size_t imageSize, ULONG sect
         console.Warn(size + " is less than half the flash (" + std::to_string(flashSize) +
                      " bytes); an Entire Flash burn writes only the image's bytes from address 0");
     return true;
+}
+
+std::string FileErrorText(DWORD error) {
+    // The errno each Win32 error stands for, as the platform layer maps them.
+    static constexpr std::pair<DWORD, int> kErrnoOf[] = {
+        {ERROR_FILE_NOT_FOUND, ENOENT},    {ERROR_PATH_NOT_FOUND, ENOTDIR},       {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+        {ERROR_ACCESS_DENIED, EACCES},     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},     {ERROR_WRITE_PROTECT, EROFS},
+        {ERROR_BUSY, EBUSY},               {ERROR_ALREADY_EXISTS, EEXIST},        {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_INVALID_PARAMETER, EINVAL}, {ERROR_DISK_FULL, ENOSPC},             {ERROR_FILE_TOO_LARGE, EFBIG},
+        {ERROR_IO_DEVICE, EIO},            {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+    };
+    for (const auto& [win32, err] : kErrnoOf)
+        if (win32 == error) return Reason(err);
+    return "system error " + std::to_string(error);
 }
 
 }  // namespace cli

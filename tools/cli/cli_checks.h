@@ -14,7 +14,12 @@
 
 namespace cli {
 
-class ConsoleWindow;
+class ConsoleReporter;
+
+// The files of `o`, checked before the device is opened: the image of burn and verify read
+// whole into `image`, and the dump file and the backup checked as outputs. Empty when all
+// can serve, else why not.
+std::string PrepareFiles(const Options& o, std::vector<std::uint8_t>& image);
 
 // The whole of a regular file. Empty on success, else why not, with the OS error.
 std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes);
@@ -38,6 +43,9 @@ std::FILE* OpenLog(const std::string& path, std::string& error);
 // An Entire Flash image of `imageSize` bytes on a flash of `flashSize` bytes: refused
 // (status 6) when shorter than one sector unless `force`; a warning when shorter than half
 // the flash. Answers whether the burn may go on.
-bool AcceptImageLength(ConsoleWindow& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force);
+bool AcceptImageLength(ConsoleReporter& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force);
+
+// The system's words for a Win32 error the file services set ("No such file or directory").
+std::string FileErrorText(DWORD error);
 
 }  // namespace cli

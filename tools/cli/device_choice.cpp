@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "hid/device_host.h"
 #include "platform/hid/hidpi.h"
 #include "platform/hid/hidsdi.h"
-#include "platform/hid/setupapi.h"
 #include "platform/hid/transport_socket.h"
 #include "platform/win/file_api.h"
 #include "platform/win/text.h"
@@ -69,31 +69,16 @@ void ReadInterface(const std::u16string& path, InterfaceEntry& entry) {
 
 std::vector<InterfaceEntry> ListHidInterfaces() {
     std::vector<InterfaceEntry> entries;
-    GUID hidGuid{};
-    HidD_GetHidGuid(&hidGuid);
-    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_DEVINFO_HANDLE) return entries;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA data{};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &data)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
-            continue;
-        }
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
-        std::vector<std::uint8_t> buffer(std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)));
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, static_cast<DWORD>(buffer.size()), nullptr, nullptr))
-            continue;
-        std::u16string path(detail->DevicePath, WideLength(detail->DevicePath));
+    // The walk Open Device takes, so both see the same interfaces in the same order.
+    WalkHidInterfaces([&](ULONG, const WCHAR* path) {
+        if (path == nullptr) return true;  // an interface whose details could not be read
+        std::u16string wide(path, WideLength(path));
         InterfaceEntry entry;
-        entry.path = Utf16ToUtf8(path);
-        ReadInterface(path, entry);
+        entry.path = Utf16ToUtf8(wide);
+        ReadInterface(wide, entry);
         entries.push_back(std::move(entry));
-    }
-    SetupDiDestroyDeviceInfoList(set);
+        return true;
+    });
     return entries;
 }
 

@@ -1,4 +1,4 @@
-// uvc-hid: the tool's command line. One command per run over the dialog's own handlers.
+// uvc-hid: the tool's command line. One command per run over the services the dialog uses.
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,15 +9,15 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/json.h"
 #include "tools/cli/runner.h"
-#include "ui/services/stop_request.h"
+#include "core/stop_request.h"
 
 namespace {
 
 // The announcement of a deferred stop, in the form standard error has in this run; on a
 // terminal it starts a line of its own after the progress bar.
 std::string DeferredStopNotice(bool json) {
-    if (json) return cli::JsonObject().Add("trace", ui::kStopDeferredNotice).Text() + "\n";
-    return std::string(isatty(STDERR_FILENO) ? "\n" : "") + ui::kStopDeferredNotice + "\n";
+    if (json) return cli::JsonObject().Add("trace", core::kStopDeferredNotice).Text() + "\n";
+    return std::string(isatty(STDERR_FILENO) ? "\n" : "") + core::kStopDeferredNotice + "\n";
 }
 
 }  // namespace
@@ -47,6 +47,6 @@ int main(int argc, char** argv) {
     }
     // From here on a signal asks the run to stop where it safely can, and a closed pipe
     // is an output error instead of the end of a burn.
-    ui::StopSignals stopSignals(DeferredStopNotice(options.json));
+    core::StopSignals stopSignals(DeferredStopNotice(options.json));
     return cli::RunCommandLine(options, stdout);
 }

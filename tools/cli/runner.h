@@ -1,5 +1,5 @@
-// Runs one command line against the device: the dialog's logic under the console window
-// services, its handlers pressed in the order a user would press them.
+// Runs one command line: checks its files, opens and claims the device, runs the command
+// on the services and reports the result.
 #pragma once
 
 #include <cstdio>

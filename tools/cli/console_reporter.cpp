@@ -1,15 +1,13 @@
-#include "tools/cli/console_window.h"
+#include "tools/cli/console_reporter.h"
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "tools/cli/json.h"
-#include "ui/services/control_ids.h"
 
 namespace cli {
-
-namespace ids = ui::ids;
 
 namespace {
 
@@ -50,9 +48,9 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
-int ClassifyBox(ui::BoxOwner owner, std::string_view text, ui::Icon icon) {
-    if (icon == ui::Icon::Information || icon == ui::Icon::None) return kExitOk;
-    if (icon == ui::Icon::Warning) return kExitFileError;  // the full disk under a dump
+int ClassifyBox(core::BoxOwner owner, std::string_view text, core::Icon icon) {
+    if (icon == core::Icon::Information || icon == core::Icon::None) return kExitOk;
+    if (icon == core::Icon::Warning) return kExitFileError;  // the full disk under a dump
     if (text == "HID Device no found !") return kExitNoDevice;
     // A device this user may not open is no device to work with; the text says how to get access.
     if (text.find("is present, but this user may not open it") != std::string_view::npos) return kExitNoDevice;
@@ -60,8 +58,8 @@ int ClassifyBox(ui::BoxOwner owner, std::string_view text, ui::Icon icon) {
     if (text.starts_with("Please select the") || text == "The file path is too long !") return kExitFileError;
     if (text == "Please execute Get ID function !") return kExitDeviceError;
     if (text == "- Compare NG, Firmware update failed !") return kExitCompare;
-    // The handlers' own refusals before a run are owned by the dialog; a worker's are not.
-    return owner == ui::BoxOwner::Dialog ? kExitRefused : kExitDeviceError;
+    // The refusals before a run are owned by the dialog; a run's verdicts are not.
+    return owner == core::BoxOwner::Dialog ? kExitRefused : kExitDeviceError;
 }
 
 int ClassifyTrace(std::string_view line) {
@@ -73,16 +71,20 @@ int ClassifyTrace(std::string_view line) {
     return kExitOk;
 }
 
-ConsoleWindow::ConsoleWindow(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err)
+ConsoleReporter::ConsoleReporter(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err)
     : json_(json), progress_(progress), log_(log), err_(err) {}
 
-void ConsoleWindow::Trace(std::string_view line) {
+void ConsoleReporter::EndBarLine() {
+    if (barOpen_) std::fputc('\n', err_);
+    barOpen_ = false;
+}
+
+void ConsoleReporter::Trace(std::string_view line) {
     std::lock_guard guard(lock_);
     if (json_) {
         std::fprintf(err_, "%s\n", JsonObject().Add("trace", WithoutNewline(line)).Text().c_str());
     } else {
-        if (barOpen_) std::fputc('\n', err_);
-        barOpen_ = false;
+        EndBarLine();
         std::fprintf(err_, "%s\n", OneLine(line).c_str());
     }
     WriteLog(OneLine(line));
@@ -90,153 +92,65 @@ void ConsoleWindow::Trace(std::string_view line) {
         outcome_ = {code, std::string(WithoutNewline(line))};
 }
 
-void ConsoleWindow::MessageBox(ui::BoxOwner owner, std::string_view text, std::string_view caption, ui::Icon icon) {
+void ConsoleReporter::Show(const core::Box& box) {
     std::lock_guard guard(lock_);
-    boxes_.push_back({std::string(caption), std::string(text)});
+    boxes_.push_back({box.caption, box.text});
     if (!json_) {
-        if (barOpen_) std::fputc('\n', err_);
-        barOpen_ = false;
-        std::fprintf(err_, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
-                     static_cast<int>(text.size()), text.data());
+        EndBarLine();
+        std::fprintf(err_, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
     }
-    WriteLog("[" + OneLine(caption) + "] " + OneLine(text));
-    if (icon == ui::Icon::Information) {
-        ++infoBoxes_;
-        lastInfo_ = std::string(text);
-    }
-    if (int code = ClassifyBox(owner, text, icon); code != kExitOk && outcome_.code == kExitOk)
-        outcome_ = {code, std::string(text)};
+    WriteLog("[" + OneLine(box.caption) + "] " + OneLine(box.text));
+    if (int code = ClassifyBox(box.owner, box.text, box.icon); code != kExitOk && outcome_.code == kExitOk)
+        outcome_ = {code, box.text};
 }
 
-std::string ConsoleWindow::GetControlText(int id, int maxCount) {
-    std::lock_guard guard(lock_);
-    std::string text = texts_[id];
-    if (maxCount <= 0) return {};
-    if (text.size() >= static_cast<std::size_t>(maxCount)) text.resize(static_cast<std::size_t>(maxCount - 1));
-    return text;
-}
-
-void ConsoleWindow::SetControlText(int id, std::string_view text) {
-    std::lock_guard guard(lock_);
-    texts_[id] = std::string(text);
-    // A burst ends by setting "Status: Wait"; its last progress still names what it did.
-    if (id == ids::kStatusText && text.starts_with("Status: ") && text != "Status: Wait")
-        transferStatus_ = std::string(text.substr(8));
-}
-
-void ConsoleWindow::EnableControl(int id, bool enable) {
-    std::lock_guard guard(lock_);
-    enabled_[id] = enable;
-}
-
-bool ConsoleWindow::IsControlEnabled(int id) {
-    std::lock_guard guard(lock_);
-    auto it = enabled_.find(id);
-    return it == enabled_.end() || it->second;
-}
-
-int ConsoleWindow::GetCheck(int id) {
-    std::lock_guard guard(lock_);
-    return checks_[id];
-}
-
-void ConsoleWindow::SetCheck(int id, int state) {
-    std::lock_guard guard(lock_);
-    checks_[id] = state;
-}
-
-void ConsoleWindow::SelectListItem(int id, int index) {
-    std::lock_guard guard(lock_);
-    selections_[id] = index;
-}
-
-int ConsoleWindow::GetListSelection(int id) {
-    std::lock_guard guard(lock_);
-    auto it = selections_.find(id);
-    return it == selections_.end() ? -1 : it->second;
-}
-
-void ConsoleWindow::RequestClose() {
-    std::lock_guard guard(lock_);
-    closeRequested_ = true;
-}
-
-bool ConsoleWindow::OpenFileDialog(ui::BoxOwner, const ui::OpenFileRequest&, std::string& path) {
-    std::lock_guard guard(lock_);
-    if (!nextPick_) return false;
-    path = *nextPick_;
-    nextPick_.reset();
-    return true;
-}
-
-void ConsoleWindow::AnswerNextPick(std::string path) {
-    std::lock_guard guard(lock_);
-    nextPick_ = std::move(path);
-}
-
-void ConsoleWindow::Fail(int code, std::string text) {
+void ConsoleReporter::Fail(int code, std::string text) {
     std::lock_guard guard(lock_);
     if (outcome_.code == kExitOk) outcome_ = {code, std::move(text)};
 }
 
-Outcome ConsoleWindow::TakeOutcome() {
+Outcome ConsoleReporter::TakeOutcome() {
     std::lock_guard guard(lock_);
     return std::exchange(outcome_, Outcome{});
 }
 
-Outcome ConsoleWindow::CurrentOutcome() {
+Outcome ConsoleReporter::CurrentOutcome() {
     std::lock_guard guard(lock_);
     return outcome_;
 }
 
-std::vector<ShownBox> ConsoleWindow::Boxes() {
+std::vector<ShownBox> ConsoleReporter::Boxes() {
     std::lock_guard guard(lock_);
     return boxes_;
 }
 
-int ConsoleWindow::InfoBoxes() {
-    std::lock_guard guard(lock_);
-    return infoBoxes_;
-}
-
-std::string ConsoleWindow::LastInfoText() {
-    std::lock_guard guard(lock_);
-    return lastInfo_;
-}
-
-bool ConsoleWindow::CloseRequested() {
-    std::lock_guard guard(lock_);
-    return closeRequested_;
-}
-
-void ConsoleWindow::LogLine(std::string_view line) {
+void ConsoleReporter::LogLine(std::string_view line) {
     std::lock_guard guard(lock_);
     WriteLog(OneLine(line));
 }
 
-void ConsoleWindow::Warn(std::string text) {
+void ConsoleReporter::Warn(std::string text) {
     std::lock_guard guard(lock_);
-    if (barOpen_) std::fputc('\n', err_);
-    barOpen_ = false;
+    EndBarLine();
     if (json_) std::fprintf(err_, "%s\n", JsonObject().Add("warning", text).Text().c_str());
     else std::fprintf(err_, "uvc-hid: warning: %s\n", text.c_str());
     WriteLog("warning: " + OneLine(text));
     warnings_.push_back(std::move(text));
 }
 
-std::vector<std::string> ConsoleWindow::Warnings() {
+std::vector<std::string> ConsoleReporter::Warnings() {
     std::lock_guard guard(lock_);
     return warnings_;
 }
 
-std::string ConsoleWindow::LogError() {
+std::string ConsoleReporter::LogError() {
     std::lock_guard guard(lock_);
     return logError_;
 }
 
 // One whole line per write, checked; after the first failure the log gets nothing more,
 // so it never holds lines with a gap before them.
-void ConsoleWindow::WriteLog(const std::string& line) {
+void ConsoleReporter::WriteLog(const std::string& line) {
     if (log_ == nullptr || !logError_.empty()) return;
     std::string stamped = TimeStamp() + " " + line + "\n";
     errno = 0;
@@ -244,35 +158,49 @@ void ConsoleWindow::WriteLog(const std::string& line) {
         logError_ = errno != 0 ? std::strerror(errno) : "write error";
 }
 
+// The burst's name for its progress: "Status: Write" names it "Write"; the "Status: Wait"
+// that ends a burst does not replace it, so the last progress still names what was done.
+void ConsoleReporter::TakeStatus(std::string_view text) {
+    if (text.starts_with("Status: ") && text != "Status: Wait") transferStatus_ = std::string(text.substr(8));
+}
+
 // A new burst: its progress starts from nothing.
-void ConsoleWindow::SetProgressRange(int, std::uint32_t total) {
+void ConsoleReporter::Start(std::uint32_t total, std::string_view status) {
     std::lock_guard guard(lock_);
+    TakeStatus(status);
     total_ = total;
     done_ = 0;
     shownPercent_ = 0;
+    flushed_ = false;
     start_ = std::chrono::steady_clock::now();
     lastDraw_ = {};
+    ShowProgress(0, false);
 }
 
-void ConsoleWindow::SetProgressPosition(int, std::uint32_t position) {
+void ConsoleReporter::Post(std::uint32_t done) {
     std::lock_guard guard(lock_);
-    ShowProgress(position, false);
-}
-
-void ConsoleWindow::PostProgress(int doneId, int, std::uint32_t done) {
-    std::lock_guard guard(lock_);
-    texts_[doneId] = std::to_string(done);
     ShowProgress(done, false);
 }
 
-void ConsoleWindow::FlushProgress() {
+void ConsoleReporter::Position(std::uint32_t done) {
     std::lock_guard guard(lock_);
-    ShowProgress(done_, true);
-    if (barOpen_) std::fputc('\n', err_);
-    barOpen_ = false;
+    ShowProgress(done, false);
 }
 
-void ConsoleWindow::ShowProgress(std::uint32_t done, bool final) {
+void ConsoleReporter::Status(std::string_view text) {
+    std::lock_guard guard(lock_);
+    TakeStatus(text);
+}
+
+// The final state of the burst, once however often it is asked for.
+void ConsoleReporter::Flush() {
+    std::lock_guard guard(lock_);
+    if (!flushed_) ShowProgress(done_, true);
+    flushed_ = true;
+    EndBarLine();
+}
+
+void ConsoleReporter::ShowProgress(std::uint32_t done, bool final) {
     done_ = done;
     if (total_ == 0) return;
     if (progress_ == ProgressStyle::JsonLines) {
@@ -293,7 +221,7 @@ void ConsoleWindow::ShowProgress(std::uint32_t done, bool final) {
 }
 
 // "Write [#######-----]  65536/262144 bytes  120.4 KiB/s  0:02 left"
-void ConsoleWindow::DrawBar(std::uint32_t done) {
+void ConsoleReporter::DrawBar(std::uint32_t done) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     double rate = seconds > 0 ? done / seconds : 0;
     auto filled = static_cast<int>(std::uint64_t{done} * kBarWidth / total_);
