@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <string>
@@ -15,6 +16,18 @@
 namespace {
 
 std::mutex openerLock;
+std::atomic<int> flushFailCountdown{-1};
+std::atomic<DWORD> flushFailError{ERROR_SUCCESS};
+
+// The injected failure of FailFlushAfter, when this flush is the one.
+bool FlushFailsNow() {
+    int countdown = flushFailCountdown.load();
+    while (countdown >= 0) {
+        if (flushFailCountdown.compare_exchange_weak(countdown, countdown - 1)) return countdown == 0;
+    }
+    return false;
+}
+
 DeviceOpener& Opener() {
     static DeviceOpener opener;
     return opener;
@@ -196,7 +209,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
 BOOL FlushFileBuffers(HANDLE file) {
     auto object = LookupFile(file);
     if (!object) return FALSE;
-    DWORD error = object->Flush();
+    DWORD error = FlushFailsNow() ? flushFailError.load() : object->Flush();
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
@@ -227,4 +240,9 @@ DWORD GetFileSize(HANDLE file, LPDWORD high) {
     if (high != nullptr) *high = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+void file_testing::FailFlushAfter(int skip, DWORD error) {
+    flushFailError.store(error);
+    flushFailCountdown.store(skip);
 }

@@ -43,3 +43,9 @@ BOOL FlushFileBuffers(HANDLE file);
 // pieces is handed on this way after each one, and flushed for good once at its end.
 BOOL FileExt_StartWriteback(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+
+namespace file_testing {
+// Makes the FlushFileBuffers that follows the next `skip` ones fail (once) with `error`,
+// as a disk that cannot take the data would; -1 disarms.
+void FailFlushAfter(int skip, DWORD error);
+}
