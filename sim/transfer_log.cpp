@@ -34,4 +34,10 @@ std::string FormatRecord(const TransferRecord& record) {
     return line;
 }
 
+void TransferLog::Add(TransferRecord record) {
+    if (limit_ == 0) return;
+    while (records_.size() >= limit_) records_.pop_front();
+    records_.push_back(std::move(record));
+}
+
 }  // namespace sim

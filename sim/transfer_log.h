@@ -1,7 +1,10 @@
-// One record per transfer the simulated device saw, accepted or refused.
+// The simulated device's transfer log: one record per transfer it saw, accepted or
+// refused, the newest kept up to a limit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -25,5 +28,19 @@ const char* DirectionName(Direction direction);
 
 // One line: sequence, direction, report ID, length, result, note, then the bytes in hex.
 std::string FormatRecord(const TransferRecord& record);
+
+// The last `limit` records (the oldest dropped first; a limit of 0 keeps none). Not
+// thread-safe: the device that owns it serialises.
+class TransferLog {
+public:
+    explicit TransferLog(std::size_t limit) : limit_(limit) {}
+    void Add(TransferRecord record);
+    std::vector<TransferRecord> Records() const { return {records_.begin(), records_.end()}; }
+    void Clear() { records_.clear(); }
+
+private:
+    std::size_t limit_;
+    std::deque<TransferRecord> records_;
+};
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -26,46 +27,6 @@
 #endif
 
 namespace {
-
-constexpr const char* kUsage = R"(usage: uvc_hid_sim [options]
-Publishes a simulated UVC HID bridge device on a Unix socket in
-$XDG_RUNTIME_DIR/uvc-hid-sim/ (or /tmp/uvc-hid-sim-<uid>/) and serves it until SIGINT or
-SIGTERM. Numbers are hexadecimal where marked HEX, decimal otherwise.
-
-Device:
-  --vid HEX  --pid HEX  --version HEX     USB ids (default 1209 / 0001 / 0100)
-  --part-row N                            flash part table row (default 29, 8 MiB)
-  --report KIND=ID:COUNT                  report ID (HEX) and report count of a report;
-                                          KIND: flash-out control-out iic-out
-                                                flash-in control-in iic-in
-  --omit-report KIND                      leave a report out of the descriptor
-  --fw-version HEX.HEX.HEX.HEX            firmware version bytes (default 01.00.1a.05)
-  --hdmi HEX                              the 24 HDMI information bytes (48 digits)
-  --hdcp on|off                           HDCP key use at start (default on)
-  --iic-devices HEX,HEX,...               IIC device addresses ("" for none; default 90)
-  --gpio-in PIN=LEVEL                     level an input pin reads (default 0)
-  --lax-padding                           accept nonzero bytes after a frame
-  --image FILE                            flash contents at start (the rest erased)
-  --log-limit N                           transfer records kept (default 65536)
-Program:
-  --name NAME                             socket file name (default sim-<pid>.sock)
-  --save-flash FILE                       write the flash contents here at exit
-  --save-log FILE                         write the transfer log here at exit
-USB (instead of the Unix socket publication):
-  --usbredir SOCKET                       serve the device as a USB HID device to a
-                                          usbredir peer (QEMU's usb-redir) on SOCKET
-  --interrupt-out                         give the interface an interrupt OUT endpoint
-  --save-setup-log FILE                   write each control request's setup fields here
-Faults:
-  --fail-transfer N                       the Nth transfer fails
-  --unplug-after N                        every transfer after the Nth fails as unplugged
-  --corrupt-read K:I                      flip byte I of the Kth flash read chunk
-  --delay-ms N                            delay every transfer by N ms
-  --get-id-answer N                       Get ID answers N (0..65535)
-  --truncate-input K                      cut every input answer to K bytes
-  --append-junk M                         append M junk bytes to every input answer
-  --help                                  this text
-)";
 
 struct Options {
     sim::Config config;
@@ -116,74 +77,186 @@ bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t count) 
     return true;
 }
 
-// One option with its value; false with a message for anything it does not understand.
-bool ApplyOption(Options& o, std::string_view option, std::string_view value, std::string& error) {
-    sim::Config& c = o.config;
-    std::string_view a, b;
+// One command-line option: its name; its argument as the usage names it (none for a flag);
+// its help text, whose later lines continue in the help column (an empty text puts the
+// option on the line of the next one, as --vid, --pid and --version share one); what it
+// sets, false for a value it does not take (none for --help); and the usage section it
+// opens. The usage text and the parsing both come from these rows.
+struct OptionRow {
+    const char* name;
+    const char* argument;
+    std::string help;
+    bool (*set)(Options& o, std::string_view value);
+    const char* section = nullptr;
+};
+
+std::string DefaultIdsHelp() {
+    char text[64];
+    std::snprintf(text, sizeof text, "USB ids (default %04x / %04x / %04x)", sim::kDefaultIds.vendorId,
+                  sim::kDefaultIds.productId, sim::Config{}.versionNumber);
+    return text;
+}
+
+bool ParseReport(Options& o, std::string_view value) {
+    std::string_view kind, rest, id, count;
+    sim::ReportConfig* report = nullptr;
+    return Split(value, '=', kind, rest) && (report = ReportByKind(o.config, kind)) != nullptr &&
+           Split(rest, ':', id, count) && Number(id, report->id, 16) && Number(count, report->count);
+}
+
+bool ParseFirmwareVersion(Options& o, std::string_view value) {
     bool ok = true;
-    if (option == "--vid") ok = Number(value, c.vendorId, 16);
-    else if (option == "--pid") ok = Number(value, c.productId, 16);
-    else if (option == "--version") ok = Number(value, c.versionNumber, 16);
-    else if (option == "--part-row") ok = Number(value, c.partRow);
-    else if (option == "--report") {
-        std::string_view id, count;
-        sim::ReportConfig* report = nullptr;
-        ok = Split(value, '=', a, b) && (report = ReportByKind(c, a)) != nullptr && Split(b, ':', id, count) &&
-             Number(id, report->id, 16) && Number(count, report->count);
-    } else if (option == "--omit-report") {
-        sim::ReportConfig* report = ReportByKind(c, value);
-        ok = report != nullptr;
-        if (ok) report->declared = false;
-    } else if (option == "--fw-version") {
-        std::string text(value);
-        std::string_view rest = text;
-        for (std::size_t i = 0; i < 4 && ok; ++i) {
-            std::string_view part = rest;
-            if (i < 3) ok = Split(rest, '.', part, rest);
-            ok = ok && Number(part, c.firmwareVersion[i], 16);
-        }
-    } else if (option == "--hdmi") ok = ParseHexBytes(value, c.hdmiInfo.data(), c.hdmiInfo.size());
-    else if (option == "--hdcp") {
-        ok = value == "on" || value == "off";
-        c.hdcpEnabled = value == "on";
-    } else if (option == "--iic-devices") {
-        c.iicDevices.clear();
-        std::string_view rest = value;
-        while (ok && !rest.empty()) {
-            std::string_view part = rest;
-            if (!Split(rest, ',', part, rest)) rest = {};
-            sim::IicDeviceConfig device;
-            ok = Number(part, device.address, 16);
-            c.iicDevices.push_back(device);
-        }
-    } else if (option == "--gpio-in") {
-        std::uint8_t pin = 0, level = 0;
-        ok = Split(value, '=', a, b) && Number(a, pin) && Number(b, level) && pin < sim::kGpioPins && level <= 1;
-        if (ok) c.gpioExternalLevels[pin] = level;
-    } else if (option == "--image") ok = !(o.image = value).empty();
-    else if (option == "--log-limit") ok = Number(value, c.logLimit);
-    else if (option == "--name") {
-        ok = simsocket::IsValidSocketName(value);
-        o.name = value;
-    } else if (option == "--save-flash") ok = !(o.saveFlash = value).empty();
-    else if (option == "--save-log") ok = !(o.saveLog = value).empty();
-    else if (option == "--usbredir") ok = !(o.usbredir = value).empty();
-    else if (option == "--save-setup-log") ok = !(o.saveSetupLog = value).empty();
-    else if (option == "--fail-transfer") ok = Number(value, o.failTransfer.emplace()) && *o.failTransfer > 0;
-    else if (option == "--unplug-after") ok = Number(value, o.unplugAfter.emplace());
-    else if (option == "--corrupt-read") {
-        auto& fault = o.corruptRead.emplace();
-        ok = Split(value, ':', a, b) && Number(a, fault.first) && Number(b, fault.second) && fault.first > 0;
-    } else if (option == "--delay-ms") ok = Number(value, o.delayMs) && o.delayMs <= 60000;
-    else if (option == "--get-id-answer") ok = Number(value, o.getIdAnswer.emplace());
-    else if (option == "--truncate-input") ok = Number(value, o.truncateInput.emplace());
-    else if (option == "--append-junk") ok = Number(value, o.appendJunk) && o.appendJunk <= 4096;
-    else {
-        error = "unknown option " + std::string(option);
-        return false;
+    std::string_view rest = value;
+    for (std::size_t i = 0; i < 4 && ok; ++i) {
+        std::string_view part = rest;
+        if (i < 3) ok = Split(rest, '.', part, rest);
+        ok = ok && Number(part, o.config.firmwareVersion[i], 16);
     }
-    if (!ok) error = "bad value for " + std::string(option) + ": " + std::string(value);
     return ok;
+}
+
+bool ParseIicDevices(Options& o, std::string_view value) {
+    bool ok = true;
+    o.config.iicDevices.clear();
+    std::string_view rest = value;
+    while (ok && !rest.empty()) {
+        std::string_view part = rest;
+        if (!Split(rest, ',', part, rest)) rest = {};
+        sim::IicDeviceConfig device;
+        ok = Number(part, device.address, 16);
+        o.config.iicDevices.push_back(device);
+    }
+    return ok;
+}
+
+bool ParseGpioIn(Options& o, std::string_view value) {
+    std::string_view a, b;
+    std::uint8_t pin = 0, level = 0;
+    bool ok = Split(value, '=', a, b) && Number(a, pin) && Number(b, level) && pin < sim::kGpioPins && level <= 1;
+    if (ok) o.config.gpioExternalLevels[pin] = level;
+    return ok;
+}
+
+bool ParseCorruptRead(Options& o, std::string_view value) {
+    std::string_view a, b;
+    auto& fault = o.corruptRead.emplace();
+    return Split(value, ':', a, b) && Number(a, fault.first) && Number(b, fault.second) && fault.first > 0;
+}
+
+// A path option: any text but the empty one.
+template <std::string Options::*kPath>
+bool SetPath(Options& o, std::string_view value) {
+    return !(o.*kPath = value).empty();
+}
+
+const std::vector<OptionRow>& OptionTable() {
+    static const std::vector<OptionRow> rows = {
+        {"--vid", "HEX", "", [](Options& o, std::string_view v) { return Number(v, o.config.vendorId, 16); },
+         "Device:"},
+        {"--pid", "HEX", "", [](Options& o, std::string_view v) { return Number(v, o.config.productId, 16); }},
+        {"--version", "HEX", DefaultIdsHelp(),
+         [](Options& o, std::string_view v) { return Number(v, o.config.versionNumber, 16); }},
+        {"--part-row", "N", "flash part table row (default 29, 8 MiB)",
+         [](Options& o, std::string_view v) { return Number(v, o.config.partRow); }},
+        {"--report", "KIND=ID:COUNT",
+         "report ID (HEX) and report count of a report;\n"
+         "KIND: flash-out control-out iic-out\n"
+         "      flash-in control-in iic-in",
+         ParseReport},
+        {"--omit-report", "KIND", "leave a report out of the descriptor",
+         [](Options& o, std::string_view v) {
+             sim::ReportConfig* report = ReportByKind(o.config, v);
+             if (report) report->declared = false;
+             return report != nullptr;
+         }},
+        {"--fw-version", "HEX.HEX.HEX.HEX", "firmware version bytes (default 01.00.1a.05)", ParseFirmwareVersion},
+        {"--hdmi", "HEX", "the 24 HDMI information bytes (48 digits)",
+         [](Options& o, std::string_view v) {
+             return ParseHexBytes(v, o.config.hdmiInfo.data(), o.config.hdmiInfo.size());
+         }},
+        {"--hdcp", "on|off", "HDCP key use at start (default on)",
+         [](Options& o, std::string_view v) {
+             o.config.hdcpEnabled = v == "on";
+             return v == "on" || v == "off";
+         }},
+        {"--iic-devices", "HEX,HEX,...", "IIC device addresses (\"\" for none; default 90)", ParseIicDevices},
+        {"--gpio-in", "PIN=LEVEL", "level an input pin reads (default 0)", ParseGpioIn},
+        {"--lax-padding", nullptr, "accept nonzero bytes after a frame",
+         [](Options& o, std::string_view) {
+             o.config.strictPadding = false;
+             return true;
+         }},
+        {"--image", "FILE", "flash contents at start (the rest erased)", SetPath<&Options::image>},
+        {"--log-limit", "N", "transfer records kept (default 65536)",
+         [](Options& o, std::string_view v) { return Number(v, o.config.logLimit); }},
+        {"--name", "NAME", "socket file name (default sim-<pid>.sock)",
+         [](Options& o, std::string_view v) {
+             o.name = v;
+             return simsocket::IsValidSocketName(v);
+         },
+         "Program:"},
+        {"--save-flash", "FILE", "write the flash contents here at exit", SetPath<&Options::saveFlash>},
+        {"--save-log", "FILE", "write the transfer log here at exit", SetPath<&Options::saveLog>},
+        {"--usbredir", "SOCKET",
+         "serve the device as a USB HID device to a\n"
+         "usbredir peer (QEMU's usb-redir) on SOCKET",
+         SetPath<&Options::usbredir>, "USB (instead of the Unix socket publication):"},
+        {"--interrupt-out", nullptr, "give the interface an interrupt OUT endpoint",
+         [](Options& o, std::string_view) {
+             o.interruptOut = true;
+             return true;
+         }},
+        {"--save-setup-log", "FILE", "write each control request's setup fields here", SetPath<&Options::saveSetupLog>},
+        {"--fail-transfer", "N", "the Nth transfer fails",
+         [](Options& o, std::string_view v) { return Number(v, o.failTransfer.emplace()) && *o.failTransfer > 0; },
+         "Faults:"},
+        {"--unplug-after", "N", "every transfer after the Nth fails as unplugged",
+         [](Options& o, std::string_view v) { return Number(v, o.unplugAfter.emplace()); }},
+        {"--corrupt-read", "K:I", "flip byte I of the Kth flash read chunk", ParseCorruptRead},
+        {"--delay-ms", "N", "delay every transfer by N ms",
+         [](Options& o, std::string_view v) { return Number(v, o.delayMs) && o.delayMs <= 60000; }},
+        {"--get-id-answer", "N", "Get ID answers N (0..65535)",
+         [](Options& o, std::string_view v) { return Number(v, o.getIdAnswer.emplace()); }},
+        {"--truncate-input", "K", "cut every input answer to K bytes",
+         [](Options& o, std::string_view v) { return Number(v, o.truncateInput.emplace()); }},
+        {"--append-junk", "M", "append M junk bytes to every input answer",
+         [](Options& o, std::string_view v) { return Number(v, o.appendJunk) && o.appendJunk <= 4096; }},
+        {"--help", nullptr, "this text", nullptr},
+    };
+    return rows;
+}
+
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : OptionTable())
+        if (name == row.name) return &row;
+    return nullptr;
+}
+
+constexpr const char* kUsageHead = R"(usage: uvc_hid_sim [options]
+Publishes a simulated UVC HID bridge device on a Unix socket in
+$XDG_RUNTIME_DIR/uvc-hid-sim/ (or /tmp/uvc-hid-sim-<uid>/) and serves it until SIGINT or
+SIGTERM. Numbers are hexadecimal where marked HEX, decimal otherwise.
+
+)";
+
+std::string Usage() {
+    constexpr std::size_t kHelpColumn = 42;
+    std::string text = kUsageHead, line;
+    for (const OptionRow& row : OptionTable()) {
+        if (row.section) text += std::string(row.section) + '\n';
+        line += "  " + std::string(row.name) + (row.argument ? " " + std::string(row.argument) : "");
+        if (row.help.empty()) continue;
+        line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+        std::string_view help = row.help;
+        for (std::string_view rest; !help.empty(); help = rest) {
+            std::string_view first = help;
+            if (!Split(help, '\n', first, rest)) rest = {};
+            text += line + std::string(first) + '\n';
+            line.assign(kHelpColumn, ' ');
+        }
+        line.clear();
+    }
+    return text;
 }
 
 std::string Reason(int error) { return std::strerror(error); }
@@ -403,26 +476,27 @@ void ApplyFaults(const Options& o, sim::SimulatedDevice& device) {
 int Run(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
-        std::string_view option = argv[i];
-        if (option == "--help") {
-            std::fputs(kUsage, stdout);
+        const char* name = argv[i];
+        const OptionRow* row = FindOption(name);
+        if (row && !row->set) {
+            std::fputs(Usage().c_str(), stdout);
             return 0;
         }
-        if (option == "--lax-padding") {
-            options.config.strictPadding = false;
-            continue;
+        // Every option but a flag takes a value; an unknown one is taken to have one too.
+        std::string_view value;
+        if (!row || row->argument) {
+            if (++i >= argc) {
+                std::fprintf(stderr, "uvc_hid_sim: %s needs a value (see --help)\n", name);
+                return 2;
+            }
+            value = argv[i];
         }
-        if (option == "--interrupt-out") {
-            options.interruptOut = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "uvc_hid_sim: %s needs a value (see --help)\n", argv[i]);
+        if (!row) {
+            std::fprintf(stderr, "uvc_hid_sim: unknown option %s (see --help)\n", name);
             return 2;
         }
-        std::string error;
-        if (!ApplyOption(options, option, argv[++i], error)) {
-            std::fprintf(stderr, "uvc_hid_sim: %s (see --help)\n", error.c_str());
+        if (!row->set(options, value)) {
+            std::fprintf(stderr, "uvc_hid_sim: bad value for %s: %s (see --help)\n", name, argv[i]);
             return 2;
         }
     }
