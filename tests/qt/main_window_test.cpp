@@ -63,6 +63,7 @@ TEST_F(MainWindow, SavedBurnAreaAndTheWaysOut) {
     }
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(Profile().fileName().startsWith(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))));
+    EXPECT_FALSE(dialog->windowIcon().isNull()) << "the icon resource did not load";
 }
 
 // A right click on the background offers the About item, whose command opens the box

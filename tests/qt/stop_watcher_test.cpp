@@ -6,11 +6,11 @@
 #include <csignal>
 #include <fstream>
 
+#include "core/stop_request.h"
 #include "tests/qt/dialog_fixture.h"
 #include "tests/support/signaling_sim.h"
 #include "ui/qt/stop_watcher.h"
 #include "ui/services/control_ids.h"
-#include "ui/services/stop_request.h"
 
 namespace {
 
@@ -18,16 +18,16 @@ namespace ids = ui::ids;
 
 class StopWatch : public qttest::DialogFixture {
 protected:
-    void SetUp() override { ui::ResetStopRequests(); }
+    void SetUp() override { core::ResetStopRequests(); }
     void TearDown() override {
-        ui::ResetStopRequests();
+        core::ResetStopRequests();
         DialogFixture::TearDown();
     }
     bool Closes() {
         return QTest::qWaitFor([this] { return !dialog->isVisible(); }, 30000);
     }
 
-    ui::StopSignals handlers{""};  // as the program installs them
+    core::StopSignals handlers{""};  // as the program installs them
 };
 
 TEST_F(StopWatch, WithNoRunTheDialogClosesAsCancel) {
@@ -68,7 +68,7 @@ TEST_F(StopWatch, DuringABurnTheDialogClosesOnceTheWriteAndCompareFinished) {
 
     EXPECT_EQ(dialog->result(), ids::kCancel);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text;
-    EXPECT_EQ(dialog->Logic().Interruption(),
+    EXPECT_EQ(dialog->Logic().LastRun().interruption,
               "interrupted: the write in progress was finished; nothing further was done");
     const std::vector<std::uint8_t> flash = published.sim->device->FlashBytes(0, static_cast<std::uint32_t>(bytes.size()));
     EXPECT_TRUE(std::vector<char>(flash.begin(), flash.end()) == bytes);

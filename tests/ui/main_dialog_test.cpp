@@ -31,7 +31,7 @@ protected:
         dialog.OnInitDialog();
         window.TypeText(ids::kPid, "D1A1");
         dialog.OnOpenDevice();
-        ASSERT_EQ(dialog.IsDeviceOpen(), 1);
+        ASSERT_EQ(dialog.Host().IsDeviceOpen(), 1);
         window.ClearCalls();
     }
 
@@ -62,8 +62,8 @@ TEST_F(DialogTest, InitialisationShowsTheDefaultsAndFollowsTheSavedBurnAreaLowBy
             EXPECT_EQ(w.Control(box).enabled, !row.entire) << box;
         EXPECT_EQ(w.Control(ids::kFirmwareBox).check, row.entire ? 0 : 1);
         EXPECT_EQ(w.Control(ids::kPrivateBox).check, 0);
-        EXPECT_EQ(w.Control(ids::kVid).text, "1209");
-        EXPECT_EQ(w.Control(ids::kPid).text, "0001");
+        EXPECT_EQ(w.Control(ids::kVid).text, ui::Format("%04X", DefaultVendorId));  // the build's ids
+        EXPECT_EQ(w.Control(ids::kPid).text, ui::Format("%04X", DefaultProductId));
         for (int id : {ids::kVid, ids::kPid}) EXPECT_EQ(w.Control(id).textLimit, 4) << id;
         for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kBurn, ids::kDump, ids::kGetFwVersion,
                        ids::kGetHdmiInfo})
