@@ -1,5 +1,8 @@
 // uvc-hid against in-process simulators: each command's JSON document (checked against the
 // schema by Run), what it answers, and the exit status of every failure kind.
+#include <cerrno>
+
+#include "platform/hid/transport_hidraw.h"
 #include "platform/win/text.h"
 #include "tests/cli/cli_fixture.h"
 #include "tools/cli/exit_codes.h"
@@ -97,6 +100,37 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     RunResult burn = expect("burn " + File("image.bin"), cli::kExitCompare, "Compare data fail");
     EXPECT_EQ(burn.doc["verification"], "failed");
     EXPECT_TRUE(std::regex_match(burn.doc["sha256"], std::regex("[0-9a-f]{64}"))) << burn.doc["sha256"];
+}
+
+// A device that is there but closed to this user (a fake hidraw node whose open is refused):
+// no device to work with, and the error says how to get access; list says so too.
+TEST_F(CliRun, ADeviceThisUserMayNotOpenIsNoDeviceAndTheErrorSaysWhy) {
+    namespace fs = std::filesystem;
+    const std::string root = File("fake"), node = root + "/dev/hidraw3";
+    auto write = [](const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << text;
+    };
+    write(root + "/sys/devices/HID.3/uevent", "HID_ID=0003:00001209:00005A5B\n");
+    write(root + "/sys/class/hidraw/hidraw3/uevent", "DEVNAME=hidraw3\n");
+    write(node, "");
+    fs::create_directory_symlink(root + "/sys/devices/HID.3", root + "/sys/class/hidraw/hidraw3/device");
+    auto refuse = [](const std::string&) {
+        errno = EACCES;
+        return -1;
+    };
+    hidtransport::ProviderOverride fakeTree(
+        hidtransport::kRankHidraw,
+        hidraw::MakeHidrawProvider({.roots = {root + "/sys/class/hidraw", root + "/dev"}, .openNode = refuse}));
+
+    RunResult r = Run("id");
+    EXPECT_EQ(r.code, cli::kExitNoDevice) << r.text;
+    EXPECT_NE(r.doc["error"].find("(VID 0x1209, PID 0x5A5B) is present, but this user may not open it (" + node + ")"),
+              std::string::npos)
+        << r.doc["error"];
+    EXPECT_NE(r.doc["error"].find("70-uvc-hid-tool.rules"), std::string::npos) << r.doc["error"];
+    RunResult list = Run("list");
+    EXPECT_EQ(list.doc["interfaces.0.path"] + "|" + list.doc["interfaces.0.problem"], node + "|no access") << list.text;
 }
 
 TEST_F(CliRun, DevicePathServesOneOfTwoDevicesWithTheSameIds) {
