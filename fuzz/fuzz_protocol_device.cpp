@@ -1,9 +1,10 @@
 // libFuzzer target: the vendor command protocol against a hostile device. An in-process
 // virtual device answers every output report and input request with the status, the
-// answer length and the answer bytes the input gives; the dialog's own path opens it
-// (Open Device: enumeration, opening, capability tables, command buffers) and runs the
-// commands the input picks: Get ID, the firmware version and HDMI queries, register, IIC
-// and GPIO commands, the HDCP switches, and single flash accesses and short bursts.
+// answer length and the answer bytes the input gives; the device host opens it as Open
+// Device does (enumeration, opening, capability tables, command buffers) and the protocol
+// runs the commands the input picks: Get ID, the firmware version, HDMI and USB queries,
+// register, IIC and GPIO commands, the HDCP switch, and single flash accesses and short
+// bursts.
 //
 // Beyond ASan and UBSan, every command is held to what it promises: a command that
 // answers success had every transfer succeed and an answer long enough for what it
@@ -32,26 +33,25 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 #pragma clang attribute pop
 
 // The code under test, its inline parts included, keeps its coverage.
+#include "core/stop_request.h"
 #include "platform/hid/transport_hidraw.h"
 #include "platform/hid/virtual_device.h"
 #include "platform/win/handles.h"
 #include "protocol/command_protocol.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/recording_window.h"
-#include "ui/services/stop_request.h"
 
 #pragma clang attribute push(__attribute__((no_sanitize("coverage"))), apply_to = function)
 #include "tests/support/vendor_descriptor.h"
 
 namespace {
 
-namespace ids = ui::ids;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr USHORT kVendorId = 0x1209;
@@ -111,22 +111,27 @@ private:
     Bytes lastAnswer_;
 };
 
-// The dialog's protocol share, with an in-memory dump file of limited room.
-class Host final : public CommandProtocol {
+// Trace lines and boxes go nowhere: the checks look at answers and outputs.
+class Quiet final : public core::Reporter {
 public:
-    using CommandProtocol::CommandProtocol;
-    using CommandProtocol::flashBufferLength;
-    using CommandProtocol::flashReadLength;
-    ~Host() override {
-        ReleaseHidDevice(device);
-        ReleaseCommandBuffers();
+    void Trace(std::string_view) override {}
+    void Show(const core::Box&) override {}
+};
+
+// The device host and the protocol over it, with an in-memory dump file of limited room.
+struct Host {
+    Host() {
+        protocol.SetFileWriter([this](const std::uint8_t* buffer, ULONG count) {
+            const ULONG n = std::min(count, room);
+            file.insert(file.end(), buffer, buffer + n);
+            room -= n;
+            return n;
+        });
     }
-    ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count) override {
-        const ULONG n = std::min(count, room);
-        file.insert(file.end(), buffer, buffer + n);
-        room -= n;
-        return n;
-    }
+    Quiet quiet;
+    core::NoProgress progress;
+    HidDeviceHost device{quiet};
+    CommandProtocol protocol{device, quiet, progress};
     Bytes file;
     ULONG room = 0;
 };
@@ -170,52 +175,61 @@ Bytes PickDescriptor(FuzzedDataProvider& input) {
 }
 
 // Runs one command the input picks and checks what it promises.
-void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui::RecordingWindow& window) {
-    const HidDevice& opened = host.OpenedDevice();
-    device.StartCommand(opened.caps.InputReportByteLength);
+void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device) {
+    CommandProtocol& protocol = host.protocol;
+    device.StartCommand(host.device.OpenedDevice().caps.InputReportByteLength);
     switch (input.ConsumeIntegralInRange<int>(0, 11)) {
     case 0: {
         // An answer of two bytes or more names a flash table row; anything less, or a
         // failed transfer, identifies nothing and leaves the last identification.
-        const ULONG partBefore = IdentifiedPartIndex, totalBefore = host.FlashTotalSize();
-        host.OnGetId();
+        const ULONG partBefore = protocol.IdentifiedPartIndex(), totalBefore = protocol.FlashTotalSize();
+        const std::optional<ULONG> answered = protocol.GetId();
         const Bytes& answer = device.LastAnswer();
         if (device.TransferFailed() || answer.size() < 2) {
-            Require(IdentifiedPartIndex == partBefore && host.FlashTotalSize() == totalBefore,
+            Require(!answered, "Get ID answered a row over a failed or short answer");
+            Require(protocol.IdentifiedPartIndex() == partBefore && protocol.FlashTotalSize() == totalBefore,
                     "a failed Get ID changed the identification");
             break;
         }
         const ULONG row = static_cast<ULONG>(answer[0]) | static_cast<ULONG>(answer[1]) << 8;
-        Require(window.Control(ids::kDeviceId).text == std::to_string(row), "Get ID shows another row than the answer");
+        Require(answered == row, "Get ID answered another row than the device");
         const bool known = row < static_cast<ULONG>(kFlashPartCount);
-        Require(IdentifiedPartIndex == (known ? row : kNoIdentifiedPart) &&
-                    host.FlashTotalSize() == (known ? FlashPartTotalSize(FlashPartTable[row]) : 0),
+        Require(protocol.IdentifiedPartIndex() == (known ? row : kNoIdentifiedPart) &&
+                    protocol.FlashTotalSize() == (known ? FlashPartTotalSize(FlashPartTable[row]) : 0),
                 "Get ID kept another flash geometry than the answer's row");
         break;
     }
-    case 1: host.OnGetFwVersion(); break;
+    case 1: {
+        const std::optional<std::string> version = protocol.GetFwVersion();
+        if (version) {
+            Require(!device.TransferFailed(), "a firmware version was read over a failed transfer");
+            Require(version->size() == 11, "a firmware version is not \"xx.xx.xx.xx\"");
+        }
+        break;
+    }
     case 2: {
-        // The field shows the answer's first 24 bytes at most, in hex; a failed request
-        // leaves it as it was.
-        const std::string before = window.Control(ids::kHdmiInfo).text;
-        host.OnGetHdmiInfo();
+        // The answer's first 24 bytes at most, in hex.
+        const std::optional<std::string> info = protocol.GetHdmiInfo();
+        if (!info) break;
+        Require(!device.TransferFailed(), "HDMI information was read over a failed transfer");
         std::string expected;
         for (std::size_t i = 0; i < std::min<std::size_t>(device.LastAnswer().size(), 24); ++i) {
             char hex[4];
             std::snprintf(hex, sizeof hex, i > 0 ? " %02x" : "%02x", device.LastAnswer()[i]);
             expected += hex;
         }
-        Require(window.Control(ids::kHdmiInfo).text == (device.TransferFailed() ? before : expected),
-                "the HDMI field shows other than the answer");
+        Require(*info == expected, "the HDMI information is other than the answer");
         break;
     }
-    case 3: host.OnTest(); break;
+    case 3:
+        if (protocol.GetUsbInfo()) Require(!device.TransferFailed(), "a USB query succeeded over a failed transfer");
+        break;
     case 4: {
         const auto mode = input.ConsumeIntegralInRange<int>(0, 2);  // write, read, no step
         const auto address = input.ConsumeIntegral<ULONG>();
         const auto before = input.ConsumeIntegral<ULONG>();
         ULONG value = before;
-        const int result = host.RegisterCommand(mode, address, value);
+        const int result = protocol.RegisterCommand(mode, address, value);
         Require(result == 0 || result == 1, "RegisterCommand answered neither 0 nor 1");
         if (result == 1) Require(!device.TransferFailed(), "a register command succeeded over a failed transfer");
         if (mode == OP_REG_READ && result == 1) {
@@ -234,7 +248,7 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
         Guarded data(input.ConsumeIntegralInRange<std::size_t>(0, 300), 0x5A);
         const Bytes before = data.Copy();
         const int result =
-            host.IicCommand(write ? OP_IIC_WRITE : OP_IIC_READ, address, count, data.Span(), readCount);
+            protocol.IicCommand(write ? OP_IIC_WRITE : OP_IIC_READ, address, count, data.Span(), readCount);
         data.CheckGuards();
         Require(result == 0 || result == 1, "IicCommand answered neither 0 nor 1");
         if (result == 0) {
@@ -254,7 +268,7 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
         const auto pin = input.ConsumeIntegral<std::uint8_t>();
         const auto before = input.ConsumeIntegral<std::uint8_t>();
         std::uint8_t value = before;
-        const int result = host.GpioCommand(op, pin, value);
+        const int result = protocol.GpioCommand(op, pin, value);
         Require(result == 0 || result == 1, "GpioCommand answered neither 0 nor 1");
         if (result == 1) Require(!device.TransferFailed(), "a GPIO command succeeded over a failed transfer");
         if (op == OP_GPIO_READ && result == 1) {
@@ -267,13 +281,9 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
     }
     case 7:
     case 8: {
-        const bool disable = input.ConsumeBool();
-        const int radio = disable ? ids::kDisableHdcpKey : ids::kEnableHdcpKey;
-        window.SetCheck(radio, input.ConsumeBool() ? 1 : 0);
-        if (disable)
-            host.OnBnClickedRdoDHdcpKey();
-        else
-            host.OnBnClickedRdoEHdcpKey();
+        const int result = protocol.SwitchHdcpKey(input.ConsumeBool());
+        Require(result == 0 || result == 1, "SwitchHdcpKey answered neither 0 nor 1");
+        if (result == 1) Require(!device.TransferFailed(), "an HDCP switch succeeded over a failed transfer");
         break;
     }
     case 9: {
@@ -284,7 +294,7 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
         const auto length = input.ConsumeIntegralInRange<ULONG>(0, 600);
         Guarded buffer(input.ConsumeIntegralInRange<std::size_t>(0, 600), 0x3C);
         const Bytes before = buffer.Copy();
-        const int result = host.FlashAccess(op, mode, address, length, buffer.Span());
+        const int result = protocol.FlashAccess(op, mode, address, length, buffer.Span());
         buffer.CheckGuards();
         Require(result == 0 || result == 1, "FlashAccess answered neither 0 nor 1");
         if (result == 1) Require(!device.TransferFailed(), "a flash access succeeded over a failed transfer");
@@ -303,7 +313,8 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
                                        AP_FLASH_BURST_READ_TO_MEMORY, AP_FLASH_BURST_LATER};
         const int op = kOps[input.ConsumeIntegralInRange<std::size_t>(0, std::size(kOps) - 1)];
         // A few reports' worth, so that a burst of one-byte chunks stays short.
-        const ULONG chunk = std::max<ULONG>(1, op == AP_FLASH_WRITE ? host.flashBufferLength : host.flashReadLength);
+        const ULONG chunk =
+            std::max<ULONG>(1, op == AP_FLASH_WRITE ? host.device.flashBuffer.length : host.device.flashReadLength);
         const ULONG total = input.ConsumeIntegralInRange<ULONG>(0, 4 * chunk + 3);
         Guarded image(input.ConsumeIntegralInRange<std::size_t>(0, total + 8), 0x96);
         const auto offset = input.ConsumeIntegralInRange<ULONG>(0, 8);
@@ -312,7 +323,7 @@ void RunCommand(FuzzedDataProvider& input, Host& host, FuzzedDevice& device, ui:
         const ULONG room = host.room;
         const Bytes before = image.Copy();
         ULONG done = 0xFFFFFFFFu;
-        const ULONG remaining = host.FlashBurst(op, total, image.Span(), offset, done);
+        const ULONG remaining = protocol.FlashBurst(op, total, image.Span(), offset, done);
         image.CheckGuards();
         Require(remaining <= total && done == total - remaining, "a burst lost count of its bytes");
         if (remaining == 0 && total > 0) Require(!device.TransferFailed(), "a burst succeeded over a failed transfer");
@@ -359,9 +370,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     const std::size_t handlesBefore = LiveHandleCount();
-    IdentifiedPartIndex = kNoIdentifiedPart;
-    IdentifiedPart = FlashPart{};
-    ui::ResetStopRequests();
+    core::ResetStopRequests();
     {
         auto device = std::make_shared<FuzzedDevice>(input);
         vhid::DeviceInfo info;
@@ -371,16 +380,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // always gets the right one).
         info.productId = input.ConsumeIntegralInRange<int>(0, 15) == 15 ? static_cast<USHORT>(kProductId + 1) : kProductId;
         info.reportDescriptor = PickDescriptor(input);
-        DeviceSearchPath = info.path;
+        const DeviceQuery query{kVendorId, kProductId, info.path};
         auto publication = vhid::Publish(std::move(info), device);
 
-        ui::RecordingWindow window;
-        Host host(window);
-        window.TypeText(ids::kVid, "1209");
-        window.TypeText(ids::kPid, "F022");
-        host.OnOpenDevice();
-        if (host.IsDeviceOpen() == 1) {
-            for (int i = 0; i < kMaxCommands && input.remaining_bytes() > 0; ++i) RunCommand(input, host, *device, window);
+        Host host;
+        // A device that cannot serve the commands stays open: every command must fail on it.
+        if (host.device.OpenDevice(query).IsOpen()) {
+            for (int i = 0; i < kMaxCommands && input.remaining_bytes() > 0; ++i) RunCommand(input, host, *device);
         }
     }
     Require(LiveHandleCount() == handlesBefore, "an iteration left a handle open");
