@@ -110,7 +110,8 @@ public:
         qobject_cast<QLineEdit*>(window_.Control(ids::kPid))->setText(QStringLiteral("BE0C"));
         Logic().OnOpenDevice();
         Logic().OnGetId();
-        ok_ = Logic().IsDeviceOpen() == 1 && Logic().FlashTotalSize() == FlashPartTotalSize(FlashPartTable[partRow]);
+        ok_ = Logic().Host().IsDeviceOpen() == 1 &&
+              Logic().Protocol().FlashTotalSize() == FlashPartTotalSize(FlashPartTable[partRow]);
     }
     ~Bench() { window_.reject(); }
 
@@ -149,8 +150,8 @@ public:
         RunOffDialogThread([&] {
             ULONG done = 0;
             auto start = Clock::now();
-            Logic().FlashAccess(AP_FLASH_BURST_LATER, 1, 0, total, {});
-            Logic().FlashBurst(AP_FLASH_BURST_READ_TO_MEMORY, total, into, 0, done);
+            Logic().Protocol().FlashAccess(AP_FLASH_BURST_LATER, 1, 0, total, {});
+            Logic().Protocol().FlashBurst(AP_FLASH_BURST_READ_TO_MEMORY, total, into, 0, done);
             seconds = Seconds(Clock::now() - start);
         });
         return seconds;
@@ -158,14 +159,14 @@ public:
 
     // The same burst as bare transport calls: the device's and the platform's share.
     double ReadBurstRaw(ULONG total, ULONG chunk) {
-        const HidDevice& hid = Logic().OpenedDevice();
+        const HidDevice& hid = Logic().Host().OpenedDevice();
         std::vector<std::uint8_t> report(hid.caps.InputReportByteLength);
         double seconds = 0;
         RunOffDialogThread([&] {
             auto start = Clock::now();
-            Logic().FlashAccess(AP_FLASH_BURST_LATER, 1, 0, total, {});
+            Logic().Protocol().FlashAccess(AP_FLASH_BURST_LATER, 1, 0, total, {});
             for (ULONG at = 0; at < total; at += chunk) {
-                report[0] = hid.inputValueCaps[0].ReportID;
+                report[0] = hid.Tables(HidP_Input).valueCaps[0].ReportID;
                 HidD_GetInputReport(hid.handle, report.data(), static_cast<ULONG>(report.size()));
             }
             seconds = Seconds(Clock::now() - start);
@@ -230,7 +231,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the simulated device did not open\n");
             return 1;
         }
-        const ULONG size = bench.Logic().FlashTotalSize();
+        const ULONG size = bench.Logic().Protocol().FlashTotalSize();
         std::vector<std::uint8_t> image(size);
         for (ULONG i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 131u + (i >> 12)) & 0xFF);
         const fs::path imageFile = dir / "image.bin", dumpFile = dir / "dump.bin";
@@ -253,7 +254,7 @@ int main(int argc, char** argv) {
         }
 
         // Host cost per chunk: the whole burst path minus the bare transport calls.
-        const ULONG chunk = bench.Logic().OpenedDevice().inputValueCaps[0].ReportCount;
+        const ULONG chunk = bench.Logic().Host().OpenedDevice().Tables(HidP_Input).valueCaps[0].ReportCount;
         const ULONG total = 4u << 20;
         std::vector<std::uint8_t> read;
         double full = Best(runs, [&] { return bench.ReadBurst(total, read); });
@@ -285,7 +286,7 @@ int main(int argc, char** argv) {
         long before = ProcStatusKiB("VmRSS:");
         bench.Dump(dumpFile);
         long growth = ProcStatusKiB("VmHWM:") - before;
-        double flashMiB = bench.Logic().FlashTotalSize() / 1048576.0;
+        double flashMiB = bench.Logic().Protocol().FlashTotalSize() / 1048576.0;
         figures.push_back({"peak memory growth of a dump, " + std::to_string(static_cast<int>(flashMiB)) + " MiB flash",
                            static_cast<double>(growth) / 1024.0, "MiB", "flat in flash size", growth < 1024});
     }
