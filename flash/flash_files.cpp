@@ -105,34 +105,50 @@ std::filesystem::path FollowSymlinks(const std::filesystem::path& path) {
     return target;
 }
 
-bool FlashProgrammer::SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> given) {
-    if (!FitsSlot(reporter, path)) return false;
+namespace {
+
+core::Error TooLong() { return {ERROR_FILENAME_EXCED_RANGE, "The file path is too long !"}; }
+
+}  // namespace
+
+core::Status FlashProgrammer::SelectBurnFile(const std::string& path,
+                                             std::optional<std::span<const std::uint8_t>> given) {
+    if (!FitsSlot(reporter, path)) return TooLong();
     flashFile.path = path;
     ReleaseFlashFile();
     // A failed open leaves the slot closed; Burn then refuses for want of a file.
-    if (OpenFlashFile(true) != 0 || !flashFile.IsOpen()) return true;
+    if (OpenFlashFile(true) != 0 || !flashFile.IsOpen()) {
+        DWORD error = GetLastError();
+        return core::Error{error, "cannot open the image " + path + ": " + Win32ErrorText(error)};
+    }
     if (!given) {
         LoadBurnImage(*this, flashFile.handle, burnImage, reporter);
-        return true;
+    } else {
+        try {
+            burnImage.bytes.reserve(given->size() + 1);
+            burnImage.bytes.assign(given->begin(), given->end());
+            burnImage.bytes.push_back(0);
+            burnImage.length = static_cast<ULONG>(given->size());
+        } catch (const std::bad_alloc&) {
+            burnImage = {};
+            reporter.Trace("Error allocating memory\n");
+        }
     }
-    try {
-        burnImage.bytes.reserve(given->size() + 1);
-        burnImage.bytes.assign(given->begin(), given->end());
-        burnImage.bytes.push_back(0);
-        burnImage.length = static_cast<ULONG>(given->size());
-    } catch (const std::bad_alloc&) {
-        burnImage = {};
-        reporter.Trace("Error allocating memory\n");
-    }
-    return true;
+    if (given && burnImage.length != given->size())
+        return core::Error{ERROR_NOT_ENOUGH_MEMORY, "cannot hold the image " + path + " in memory"};
+    return core::Ok();
 }
 
-bool FlashProgrammer::SelectDumpFile(const std::string& path) {
-    if (!FitsSlot(reporter, path)) return false;
+core::Status FlashProgrammer::SelectDumpFile(const std::string& path) {
+    if (!FitsSlot(reporter, path)) return TooLong();
     flashFile.path = path;
     ReleaseFlashFile();
-    OpenFlashFile(false);  // creates the temporary file now, the target untouched; Dump refuses if this failed
-    return true;
+    // Creates the temporary file now, the target untouched; Dump refuses if this failed.
+    if (OpenFlashFile(false) != 0 || !flashFile.IsOpen()) {
+        DWORD error = GetLastError();
+        return core::Error{error, "cannot create the dump file beside " + path + ": " + Win32ErrorText(error)};
+    }
+    return core::Ok();
 }
 
 // For reading, the file itself; for a dump, a new temporary file beside the target, which
@@ -149,8 +165,9 @@ HRESULT FlashProgrammer::OpenFlashFile(bool forRead) {
         return HRESULT_FROM_WIN32(static_cast<LONG>(refused));
     }
     std::string pending;
+    // An image that is gone is not created anew (empty) in its place.
     HANDLE handle = forRead ? CreateFileW(Utf8ToUtf16(flashFile.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_ALWAYS, 0, nullptr)
+                                          OPEN_EXISTING, 0, nullptr)
                             : CreateTemporaryFile(target, pending);
     if (handle == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
     flashFile.handle = handle;

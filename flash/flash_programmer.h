@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/report.h"
+#include "core/result.h"
 #include "flash/flash_layout.h"
 #include "platform/win/handles.h"
 #include "protocol/command_protocol.h"
@@ -80,12 +81,14 @@ public:
 
     // The burn pick of `path`: the slot opens it for reading and the image is read from
     // it, or (with `bytes`) is those bytes, already read by the caller, so what it checked
-    // is what the burn writes. False, with a box, when the path is too long for the slot;
-    // a file that cannot be opened leaves the slot closed and Burn refuses.
-    bool SelectBurnFile(const std::string& path, std::optional<std::span<const std::uint8_t>> bytes = std::nullopt);
+    // is what the burn writes. A path too long for the slot is refused with a box (error
+    // ERROR_FILENAME_EXCED_RANGE) and changes nothing; a file that cannot be opened or
+    // read leaves the slot closed, and Burn refuses; the error says why, with the OS's words.
+    core::Status SelectBurnFile(const std::string& path,
+                                std::optional<std::span<const std::uint8_t>> bytes = std::nullopt);
     // The dump pick of `path`: the slot creates the temporary file beside it now, the
-    // target untouched. False, with a box, when the path is too long for the slot.
-    bool SelectDumpFile(const std::string& path);
+    // target untouched. Refusals and errors as SelectBurnFile's.
+    core::Status SelectDumpFile(const std::string& path);
 
     HRESULT OpenFlashFile(bool forRead);
     ULONG ReadFlashFile(std::uint8_t* buffer, ULONG count);

@@ -60,6 +60,10 @@ struct OpenOutcome {
     bool IsOpen() const { return kind == Kind::Opened || kind == Kind::CannotServe; }
 };
 
+// The box a search that opened nothing shows: "HID Device no found !", or for an interface
+// this user may not open, what grants access.
+core::Box OpenFailureBox(const OpenOutcome& outcome, const DeviceQuery& query);
+
 // Visits the present HID interfaces in the system's order: `visit(index, path)` with a
 // null path for an index whose details could not be read; a false answer ends the walk.
 // FALSE when the system gave no interface list.

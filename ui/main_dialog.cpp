@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "platform/win/text.h"
+#include "platform/win/win_error.h"
 #include "ui/services/control_ids.h"
 #include "ui/services/hex_text.h"
 
@@ -22,17 +22,6 @@ constexpr int kGuardedControls[] = {
     ids::kDump,          ids::kEntireFlash,    ids::kOtherArea,      ids::kFirmwareBox,
     ids::kPrivateBox,    ids::kCustomizedBox,  ids::kOpenDevice,
 };
-
-std::string NoAccessText(USHORT vid, USHORT pid, const std::u16string& path) {
-    return ui::Format(
-        "The HID device (VID 0x%04X, PID 0x%04X) is present, but this user may not open it (%s).\r\n\r\n"
-        "To grant access, install the uvc-hid-tool package: its udev rule 70-uvc-hid-tool.rules (in "
-        "/usr/lib/udev/rules.d) lets the user logged in at the desktop open the device. Then unplug the device "
-        "and plug it in again. A user without a desktop session (ssh, a production-line account) joins the "
-        "group plugdev instead (adduser USER plugdev) and logs in again. Ids other than the tool's defaults need "
-        "a copy of the rule with those ids in /etc/udev/rules.d/.",
-        vid, pid, Utf16ToUtf8(path).c_str());
-}
 
 // Asks the user for a path: an image to burn (an open dialog) or a file to dump into (a
 // save dialog that asks before an existing file is chosen). False when cancelled.
@@ -128,11 +117,7 @@ void Cuvc_hid_quendaDlg::OnOpenDevice() {
         if (outcome.kind == OpenOutcome::Kind::Opened) windows.EnableControl(ids::kOpenDevice, false);
         return;
     }
-    if (outcome.kind == OpenOutcome::Kind::NoAccess)
-        windows.MessageBox(ui::BoxOwner::Dialog, NoAccessText(query.vendorId, query.productId, outcome.deniedPath),
-                           "Error", ui::Icon::Error);
-    else
-        windows.MessageBox(ui::BoxOwner::Dialog, "HID Device no found !", "Error", ui::Icon::Error);
+    sinks.Show(OpenFailureBox(outcome, query));
     windows.RequestClose();
 }
 
@@ -291,9 +276,13 @@ void Cuvc_hid_quendaDlg::OnBnClickedRdoEHdcpKey() {
 
 // ---- Files, Burn Area, Burn and Dump
 
+// A path too long for the slot changes nothing; a file that cannot be opened still shows
+// as picked, and Burn then refuses for want of a file.
+static bool PathTooLong(const core::Status& picked) { return !picked && picked.error().code == ERROR_FILENAME_EXCED_RANGE; }
+
 void Cuvc_hid_quendaDlg::OnBrowseBurnFile() {
     std::string path;
-    if (!PickPath(windows, true, path) || !programmer.SelectBurnFile(path)) return;
+    if (!PickPath(windows, true, path) || PathTooLong(programmer.SelectBurnFile(path))) return;
     windows.SetControlText(ids::kBurnFilePath, path);
     windows.EnableControl(ids::kBurn, true);
     windows.EnableControl(ids::kDump, false);
@@ -302,7 +291,7 @@ void Cuvc_hid_quendaDlg::OnBrowseBurnFile() {
 
 void Cuvc_hid_quendaDlg::OnBrowseDumpFile() {
     std::string path;
-    if (!PickPath(windows, false, path) || !programmer.SelectDumpFile(path)) return;
+    if (!PickPath(windows, false, path) || PathTooLong(programmer.SelectDumpFile(path))) return;
     windows.SetControlText(ids::kDumpFilePath, path);
     windows.EnableControl(ids::kDump, true);
     windows.EnableControl(ids::kBurn, false);

@@ -1,6 +1,8 @@
 // Win32 last-error numbers and the one place where errno values become them.
 #pragma once
 
+#include <string>
+
 #include "platform/win/win_types.h"
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
@@ -46,6 +48,10 @@ void SetLastError(DWORD error);
 // Maps an errno value to the Win32 error Windows gives for the same condition.
 // Unknown values map to ERROR_GEN_FAILURE.
 DWORD Win32ErrorFromErrno(int err);
+
+// The system's words for a Win32 error the file services set ("No such file or directory");
+// "system error N" for one with no errno behind it.
+std::string Win32ErrorText(DWORD error);
 
 // Sets the last error from errno and returns FALSE, for the common failure path.
 BOOL FailWithErrno(int err);

@@ -191,11 +191,11 @@ TEST_F(FlashRun, ADumpPickKeepsTheFileAndTheNextPickReleasesIt) {
 // (a folder, a pipe, a device) empties the slot without waiting for a pipe's other end.
 TEST_F(FlashRun, PicksTheSlotCannotHoldOrOpen) {
     const std::string dump = folder.Write("dump.bin", {});
-    ASSERT_TRUE(programmer.SelectDumpFile(dump));
+    ASSERT_TRUE(programmer.SelectDumpFile(dump).ok());
     const HANDLE handle = programmer.File().handle;
     const std::string tooLong = (folder.Path() / std::string(260, 'x')).string();
-    EXPECT_FALSE(programmer.SelectBurnFile(tooLong));
-    EXPECT_FALSE(programmer.SelectDumpFile(tooLong));
+    EXPECT_EQ(programmer.SelectBurnFile(tooLong).error().code, ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(programmer.SelectDumpFile(tooLong).error().code, ERROR_FILENAME_EXCED_RANGE);
     EXPECT_EQ(programmer.File().handle, handle);
     EXPECT_EQ(programmer.File().path, dump);
     EXPECT_EQ(BoxTexts(sinks.Boxes()), "Error: The file path is too long ! | Error: The file path is too long !");
@@ -204,8 +204,11 @@ TEST_F(FlashRun, PicksTheSlotCannotHoldOrOpen) {
     const std::string fifo = (folder.Path() / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const auto& [path, forDump] : {std::pair{folder.Path().string(), false}, {fifo, false}, {fifo, true},
-                                        {std::string("/dev/null"), true}, {std::string("/dev/zero"), false}}) {
-        EXPECT_TRUE(forDump ? programmer.SelectDumpFile(path) : programmer.SelectBurnFile(path));
+                                        {std::string("/dev/null"), true}, {std::string("/dev/zero"), false},
+                                        {(folder.Path() / "gone.bin").string(), false}}) {  // not created empty
+        core::Status picked = forDump ? programmer.SelectDumpFile(path) : programmer.SelectBurnFile(path);
+        ASSERT_FALSE(picked) << path;  // the error names the path and the system's reason
+        EXPECT_NE(picked.error().message.find(path + ": "), std::string::npos) << picked.error().message;
         EXPECT_FALSE(programmer.File().IsOpen()) << path;
         EXPECT_FALSE(programmer.Image().IsLoaded()) << path;
     }
@@ -341,7 +344,8 @@ TEST_P(Refusal, NamesWhyAndSendsNothing) {
     const std::optional<core::Box> refusal = row.dump ? programmer.DumpRefusal() : programmer.BurnRefusal(Choice(row.choice));
     ASSERT_TRUE(refusal.has_value());
     EXPECT_EQ(BoxTexts({*refusal}), std::string("Error: ") + row.box);
-    EXPECT_EQ(*refusal, core::ErrorBox(row.box));  // owned by the dialog, an error icon
+    EXPECT_EQ(refusal->owner, core::BoxOwner::Dialog);
+    EXPECT_EQ(refusal->icon, core::Icon::Error);
     EXPECT_TRUE(sinks.Traces().empty());
     EXPECT_TRUE(sim->Log().empty());
     EXPECT_EQ(programmer.Image().IsLoaded(), row.imageSize != 0);

@@ -186,18 +186,5 @@ bool AcceptImageLength(ConsoleReporter& console, std::size_t imageSize, ULONG se
     return true;
 }
 
-std::string FileErrorText(DWORD error) {
-    // The errno each Win32 error stands for, as the platform layer maps them.
-    static constexpr std::pair<DWORD, int> kErrnoOf[] = {
-        {ERROR_FILE_NOT_FOUND, ENOENT},    {ERROR_PATH_NOT_FOUND, ENOTDIR},       {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
-        {ERROR_ACCESS_DENIED, EACCES},     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},     {ERROR_WRITE_PROTECT, EROFS},
-        {ERROR_BUSY, EBUSY},               {ERROR_ALREADY_EXISTS, EEXIST},        {ERROR_FILE_EXISTS, EEXIST},
-        {ERROR_INVALID_PARAMETER, EINVAL}, {ERROR_DISK_FULL, ENOSPC},             {ERROR_FILE_TOO_LARGE, EFBIG},
-        {ERROR_IO_DEVICE, EIO},            {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-    };
-    for (const auto& [win32, err] : kErrnoOf)
-        if (win32 == error) return Reason(err);
-    return "system error " + std::to_string(error);
-}
 
 }  // namespace cli

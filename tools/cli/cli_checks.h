@@ -45,7 +45,4 @@ std::FILE* OpenLog(const std::string& path, std::string& error);
 // the flash. Answers whether the burn may go on.
 bool AcceptImageLength(ConsoleReporter& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force);
 
-// The system's words for a Win32 error the file services set ("No such file or directory").
-std::string FileErrorText(DWORD error);
-
 }  // namespace cli

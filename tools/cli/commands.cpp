@@ -193,12 +193,10 @@ void Commands::FinishRun(const RunOutcome& run, const char* unfinished) {
 // The whole flash into `path`, through the file slot: a temporary file beside it that
 // replaces it only when complete.
 bool Commands::DumpInto(const std::string& path) {
-    if (!programmer.SelectDumpFile(path)) {
-        console.Fail(kExitFileError, "cannot write " + path + ": the path is too long");
-        return false;
-    }
-    if (!programmer.File().IsOpen()) {
-        console.Fail(kExitFileError, "cannot create the dump file beside " + path + ": " + FileErrorText(GetLastError()));
+    if (core::Status picked = programmer.SelectDumpFile(path); !picked) {
+        console.Fail(kExitFileError, picked.error().code == ERROR_FILENAME_EXCED_RANGE
+                                         ? "cannot write " + path + ": the path is too long"
+                                         : picked.error().message);
         return false;
     }
     if (std::optional<core::Box> refusal = programmer.DumpRefusal()) {
@@ -216,16 +214,10 @@ RunOutcome Commands::BurnImage() {
     BurnRequest request;
     request.otherArea = !o.areas.entire;
     request.areas = o.areas.boxes;
-    if (!programmer.SelectBurnFile(o.file, image)) {
-        console.Fail(kExitFileError, "cannot read " + o.file + ": the path is too long");
-        return {};
-    }
-    if (!programmer.File().IsOpen()) {
-        console.Fail(kExitFileError, "cannot open the image " + o.file + ": " + FileErrorText(GetLastError()));
-        return {};
-    }
-    if (programmer.Image().length != image.size()) {
-        console.Fail(kExitFileError, "cannot hold the image " + o.file + " in memory");
+    if (core::Status picked = programmer.SelectBurnFile(o.file, image); !picked) {
+        console.Fail(kExitFileError, picked.error().code == ERROR_FILENAME_EXCED_RANGE
+                                         ? "cannot read " + o.file + ": the path is too long"
+                                         : picked.error().message);
         return {};
     }
     if (std::optional<core::Box> refusal = programmer.BurnRefusal(request)) {

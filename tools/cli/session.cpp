@@ -7,23 +7,6 @@
 
 namespace cli {
 
-namespace {
-
-// The dialog's box for a device that is there but closed to this user, word for word: the
-// exit status is judged from its text.
-std::string NoAccessText(USHORT vid, USHORT pid, const std::u16string& path) {
-    return core::Format(
-        "The HID device (VID 0x%04X, PID 0x%04X) is present, but this user may not open it (%s).\r\n\r\n"
-        "To grant access, install the uvc-hid-tool package: its udev rule 70-uvc-hid-tool.rules (in "
-        "/usr/lib/udev/rules.d) lets the user logged in at the desktop open the device. Then unplug the device "
-        "and plug it in again. A user without a desktop session (ssh, a production-line account) joins the "
-        "group plugdev instead (adduser USER plugdev) and logs in again. Ids other than the tool's defaults need "
-        "a copy of the rule with those ids in /etc/udev/rules.d/.",
-        vid, pid, Utf16ToUtf8(path).c_str());
-}
-
-}  // namespace
-
 Session::Session(ConsoleReporter& reporter)
     : console(reporter), host(reporter), protocol(host, reporter, reporter), programmer(protocol, reporter) {}
 
@@ -65,9 +48,7 @@ bool Session::Open(const Options& o) {
 
     const OpenOutcome outcome = host.OpenDevice(query);
     if (!outcome.IsOpen()) {
-        console.Show(core::ErrorBox(outcome.kind == OpenOutcome::Kind::NoAccess
-                                        ? NoAccessText(query.vendorId, query.productId, outcome.deniedPath)
-                                        : "HID Device no found !"));
+        console.Show(OpenFailureBox(outcome, query));
         console.Fail(kExitNoDevice, "HID Device no found !");
         return false;
     }
