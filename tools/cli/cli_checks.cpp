@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 
 std::string Reason(int error) { return std::strerror(error); }
 
+// A refusal the message alone tells.
+core::Error Refused(std::string message) { return {0, std::move(message)}; }
+
 // What a path that is not a regular file is, for the refusal.
 std::string KindOf(mode_t mode) {
     if (S_ISDIR(mode)) return "it is a directory";
@@ -35,23 +38,23 @@ std::string KindOf(mode_t mode) {
 fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
 // Reads an open regular file to its end.
-std::string ReadAll(int fd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+core::Status ReadAll(int fd, const std::string& path, std::vector<std::uint8_t>& bytes) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return "cannot read " + path + ": " + Reason(errno);
-    if (!S_ISREG(st.st_mode)) return "cannot read " + path + ": " + KindOf(st.st_mode);
-    if (static_cast<std::uint64_t>(st.st_size) >= 0xFFFFFFFFu) return path + " is larger than 4 GiB";
+    if (::fstat(fd, &st) != 0) return Refused("cannot read " + path + ": " + Reason(errno));
+    if (!S_ISREG(st.st_mode)) return Refused("cannot read " + path + ": " + KindOf(st.st_mode));
+    if (static_cast<std::uint64_t>(st.st_size) >= 0xFFFFFFFFu) return Refused(path + " is larger than 4 GiB");
     bytes.clear();
     bytes.reserve(static_cast<std::size_t>(st.st_size));
     std::uint8_t chunk[65536];
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return "cannot read " + path + ": " + Reason(errno);
+        if (n < 0) return Refused("cannot read " + path + ": " + Reason(errno));
         if (n == 0) break;
         bytes.insert(bytes.end(), chunk, chunk + n);
-        if (bytes.size() >= 0xFFFFFFFFu) return path + " is larger than 4 GiB";  // it grew while read
+        if (bytes.size() >= 0xFFFFFFFFu) return Refused(path + " is larger than 4 GiB");  // it grew while read
     }
-    return {};
+    return core::Ok();
 }
 
 // Who a file is: device and inode when it exists; else its resolved folder and name.
@@ -70,11 +73,11 @@ struct Identity {
 constexpr std::size_t kSlotPathChars = 259;
 
 // A path the file slot cannot hold is refused before the device is opened.
-std::string CheckSlotPath(const std::string& path, const char* verb) {
+core::Status CheckSlotPath(const std::string& path, const char* verb) {
     const std::size_t length = Utf8ToUtf16(path).size();
-    if (length <= kSlotPathChars) return {};
-    return std::string("cannot ") + verb + " " + path + ": the path is too long (" + std::to_string(length) +
-           " characters, at most " + std::to_string(kSlotPathChars) + ")";
+    if (length <= kSlotPathChars) return core::Ok();
+    return Refused(std::string("cannot ") + verb + " " + path + ": the path is too long (" + std::to_string(length) +
+           " characters, at most " + std::to_string(kSlotPathChars) + ")");
 }
 
 Identity IdentityOf(const std::string& path) {
@@ -95,49 +98,60 @@ Identity IdentityOf(const std::string& path) {
 
 }  // namespace
 
-std::string PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
-    std::string error;
-    if (o.command == Command::Burn) error = CheckSlotPath(o.file, "read");
-    if (error.empty() && (o.command == Command::Burn || o.command == Command::Verify))
-        error = ReadRegularFile(o.file, image);
-    if (o.command == Command::Dump) error = CheckSlotPath(o.file, "write");
-    if (error.empty() && o.command == Command::Dump) error = CheckOutputFile(o.file, true);
-    if (error.empty() && !o.backup.empty()) error = CheckSlotPath(o.backup, "write");
-    if (error.empty() && !o.backup.empty()) error = CheckOutputFile(o.backup, true);
-    return error;
+core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
+    if (o.command == Command::Burn)
+        if (core::Status checked = CheckSlotPath(o.file, "read"); !checked) return checked;
+    if (o.command == Command::Burn || o.command == Command::Verify) {
+        core::Result<std::vector<std::uint8_t>> read = ReadRegularFile(o.file);
+        if (!read) return read.error();
+        image = std::move(read.value());
+    }
+    if (o.command == Command::Dump) {
+        if (core::Status checked = CheckSlotPath(o.file, "write"); !checked) return checked;
+        if (core::Status checked = CheckOutputFile(o.file, true); !checked) return checked;
+    }
+    if (!o.backup.empty()) {
+        if (core::Status checked = CheckSlotPath(o.backup, "write"); !checked) return checked;
+        if (core::Status checked = CheckOutputFile(o.backup, true); !checked) return checked;
+    }
+    return core::Ok();
 }
 
-std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "cannot read " + path + ": " + Reason(errno);
-    if (!S_ISREG(st.st_mode)) return "cannot read " + path + ": " + KindOf(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0) return Refused("cannot read " + path + ": " + Reason(errno));
+    if (!S_ISREG(st.st_mode)) return Refused("cannot read " + path + ": " + KindOf(st.st_mode));
     // Non-blocking, in case another file took its name since: the open of a FIFO returns at once.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return "cannot read " + path + ": " + Reason(errno);
-    std::string error = ReadAll(fd, path, bytes);
+    if (fd < 0) return Refused("cannot read " + path + ": " + Reason(errno));
+    std::vector<std::uint8_t> bytes;
+    core::Status read = ReadAll(fd, path, bytes);
     ::close(fd);
-    return error;
+    if (!read) return read.error();
+    return bytes;
 }
 
-std::string CheckOutputFile(const std::string& path, bool replaced) {
+core::Status CheckOutputFile(const std::string& path, bool replaced) {
     const std::string prefix = "cannot write " + path + ": ";
     const fs::path target = FollowSymlinks(path);
     const fs::path folder = FolderOf(target);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return prefix + KindOf(st.st_mode);
-        if (::access(target.c_str(), W_OK) != 0) return prefix + Reason(errno);
-        if (replaced && ::access(folder.c_str(), W_OK) != 0) return prefix + "folder " + folder.string() + ": " + Reason(errno);
-        return {};
+        if (!S_ISREG(st.st_mode)) return Refused(prefix + KindOf(st.st_mode));
+        if (::access(target.c_str(), W_OK) != 0) return Refused(prefix + Reason(errno));
+        if (replaced && ::access(folder.c_str(), W_OK) != 0)
+            return Refused(prefix + "folder " + folder.string() + ": " + Reason(errno));
+        return core::Ok();
     }
-    if (errno != ENOENT) return prefix + Reason(errno);
-    if (::stat(folder.c_str(), &st) != 0) return prefix + "no folder " + folder.string() + " (" + Reason(errno) + ")";
-    if (!S_ISDIR(st.st_mode)) return prefix + folder.string() + " is not a folder";
-    if (::access(folder.c_str(), W_OK) != 0) return prefix + "folder " + folder.string() + ": " + Reason(errno);
-    return {};
+    if (errno != ENOENT) return Refused(prefix + Reason(errno));
+    if (::stat(folder.c_str(), &st) != 0)
+        return Refused(prefix + "no folder " + folder.string() + " (" + Reason(errno) + ")");
+    if (!S_ISDIR(st.st_mode)) return Refused(prefix + folder.string() + " is not a folder");
+    if (::access(folder.c_str(), W_OK) != 0) return Refused(prefix + "folder " + folder.string() + ": " + Reason(errno));
+    return core::Ok();
 }
 
-std::string SameFileInTwoRoles(const Options& o) {
+core::Status SameFileInTwoRoles(const Options& o) {
     std::vector<std::pair<std::string, std::string>> roles;  // role, path
     if (o.command == Command::Burn || o.command == Command::Verify) roles.emplace_back("the image", o.file);
     if (o.command == Command::Dump) roles.emplace_back("the dump file", o.file);
@@ -148,29 +162,28 @@ std::string SameFileInTwoRoles(const Options& o) {
     for (std::size_t i = 0; i < roles.size(); ++i)
         for (std::size_t j = i + 1; j < roles.size(); ++j)
             if (ids[i] == ids[j])
-                return roles[i].first + " " + roles[i].second + " and " + roles[j].first + " " + roles[j].second +
-                       " are the same file; each needs a file of its own";
-    return {};
+                return Refused(roles[i].first + " " + roles[i].second + " and " + roles[j].first + " " +
+                               roles[j].second + " are the same file; each needs a file of its own");
+    return core::Ok();
 }
 
-std::FILE* OpenLog(const std::string& path, std::string& error) {
-    error = CheckOutputFile(path, false);
-    if (!error.empty()) return nullptr;
+core::Result<std::FILE*> OpenLog(const std::string& path) {
+    if (core::Status checked = CheckOutputFile(path, false); !checked) return checked.error();
+    const std::string prefix = "cannot append to " + path + ": ";
     // Non-blocking, so that a FIFO put in its place since the check fails instead of waiting.
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "cannot append to " + path + ": " + Reason(errno);
-        return nullptr;
-    }
+    if (fd < 0) return Refused(prefix + Reason(errno));
     struct stat st {};
     std::FILE* log = nullptr;
-    if (::fstat(fd, &st) != 0) error = "cannot append to " + path + ": " + Reason(errno);
-    else if (!S_ISREG(st.st_mode)) error = "cannot append to " + path + ": " + KindOf(st.st_mode);
+    std::string error;
+    if (::fstat(fd, &st) != 0) error = prefix + Reason(errno);
+    else if (!S_ISREG(st.st_mode)) error = prefix + KindOf(st.st_mode);
     else if (int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
                                                 (log = ::fdopen(fd, "a")) == nullptr)
-        error = "cannot append to " + path + ": " + Reason(errno);
-    if (log == nullptr) ::close(fd);
-    return log;
+        error = prefix + Reason(errno);
+    if (log != nullptr) return log;
+    ::close(fd);
+    return Refused(error);
 }
 
 bool AcceptImageLength(ConsoleReporter& console, std::size_t imageSize, ULONG sectorSize, ULONG flashSize, bool force) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/result.h"
 #include "platform/win/win_types.h"
 #include "tools/cli/cli_options.h"
 
@@ -17,28 +18,27 @@ namespace cli {
 class ConsoleReporter;
 
 // The files of `o`, checked before the device is opened: the image of burn and verify read
-// whole into `image`, and the dump file and the backup checked as outputs. Empty when all
-// can serve, else why not.
-std::string PrepareFiles(const Options& o, std::vector<std::uint8_t>& image);
+// whole into `image`, and the dump file and the backup checked as outputs. An error says
+// why one cannot serve.
+core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image);
 
-// The whole of a regular file. Empty on success, else why not, with the OS error.
-std::string ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+// The whole of a regular file, or why not, with the OS error.
+core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path);
 
 // A file the command writes: an existing regular file the user may write, or a name not
 // taken yet in a folder the user may write. `replaced`: the file is written beside and
-// renamed over (a dump, a backup), so its folder must be writable too. Empty when it can
-// be written, else why not.
-std::string CheckOutputFile(const std::string& path, bool replaced);
+// renamed over (a dump, a backup), so its folder must be writable too. An error says why
+// it cannot be written.
+core::Status CheckOutputFile(const std::string& path, bool replaced);
 
 // The image, backup, dump file and log of `o`, pairwise: one file when they are the same
 // existing file (device and inode: hard links, symbolic links and other spellings of it),
-// or the same name in the same resolved folder for those not created yet. Empty when all
-// differ, else the usage error naming both roles.
-std::string SameFileInTwoRoles(const Options& o);
+// or the same name in the same resolved folder for those not created yet. An error names
+// both roles.
+core::Status SameFileInTwoRoles(const Options& o);
 
-// Opens the log for appending, checked as an output first. Null, with `error`, when it
-// cannot be.
-std::FILE* OpenLog(const std::string& path, std::string& error);
+// Opens the log for appending, checked as an output first, or says why it cannot be.
+core::Result<std::FILE*> OpenLog(const std::string& path);
 
 // An Entire Flash image of `imageSize` bytes on a flash of `flashSize` bytes: refused
 // (status 6) when shorter than one sector unless `force`; a warning when shorter than half

@@ -277,12 +277,12 @@ void Commands::Burn() {
 
 void Commands::Dump() {
     if (!Identify() || !DumpInto(o.file)) return;
-    std::vector<std::uint8_t> dumped;
-    if (std::string error = ReadRegularFile(o.file, dumped); !error.empty()) {
-        console.Fail(kExitFileError, error);
+    core::Result<std::vector<std::uint8_t>> dumped = ReadRegularFile(o.file);
+    if (!dumped) {
+        console.Fail(kExitFileError, dumped.error().message);
         return;
     }
-    ReportDump(report, o.file, dumped.size(), Sha256Of(dumped));
+    ReportDump(report, o.file, dumped.value().size(), Sha256Of(dumped.value()));
 }
 
 void Commands::Verify() {

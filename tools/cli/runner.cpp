@@ -38,9 +38,19 @@ int RunCommandLine(const Options& o, std::FILE* out) {
     std::clearerr(stderr);  // a failed write to it is judged per run
     std::FILE* log = nullptr;
     // One file in two roles would be read back with another role's bytes in it: refused first.
-    std::string refusal = SameFileInTwoRoles(o);
+    std::string refusal;
     int refusalCode = kExitUsage;
-    if (refusal.empty() && !o.log.empty() && (log = OpenLog(o.log, refusal)) == nullptr) refusalCode = kExitFileError;
+    if (core::Status distinct = SameFileInTwoRoles(o); !distinct) {
+        refusal = distinct.error().message;
+    } else if (!o.log.empty()) {
+        core::Result<std::FILE*> opened = OpenLog(o.log);
+        if (opened) {
+            log = opened.value();
+        } else {
+            refusal = opened.error().message;
+            refusalCode = kExitFileError;
+        }
+    }
     if (!refusal.empty()) {
         ConsoleReporter console(o.json, ProgressStyle::None, nullptr);
         console.Fail(refusalCode, refusal);
@@ -56,8 +66,8 @@ int RunCommandLine(const Options& o, std::FILE* out) {
     std::vector<std::uint8_t> image;
     if (o.command == Command::List) {
         ReportInterfaces(report, ListHidInterfaces());
-    } else if (std::string error = PrepareFiles(o, image); !error.empty()) {
-        console.Fail(kExitFileError, error);
+    } else if (core::Status prepared = PrepareFiles(o, image); !prepared) {
+        console.Fail(kExitFileError, prepared.error().message);
     } else {
         RunOnDevice(o, image, console, report);
     }
