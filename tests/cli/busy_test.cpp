@@ -1,4 +1,4 @@
-// A held device: every command and the dialog refuse with the holder's pid (exit 7), nothing
+// A held device: every command refuses with the holder's pid (exit 7), nothing
 // reaches the device, and it works again once the holder lets go.
 #include <unistd.h>
 
@@ -8,14 +8,9 @@
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/vendor_descriptor.h"
 #include "tools/cli/exit_codes.h"
-#include "ui/main_dialog.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/recording_window.h"
 
 namespace clitest {
 namespace {
-
-namespace ids = ui::ids;
 
 // Another program's hold on a device, through a handle of its own.
 class Holder {
@@ -65,42 +60,6 @@ TEST_F(CliBusy, EveryCommandRefusesAHeldDeviceAndSendsItNothing) {
     EXPECT_EQ(read.code, cli::kExitOk) << read.text;
     EXPECT_NE(read.doc["value"], "cafe0001");
     EXPECT_EQ(Run("list").doc.Kind("interfaces.0.busy_pid"), '\0');
-}
-
-TEST_F(CliBusy, TheDialogClaimsPerCommandAndRefusesABurnWhileAnotherHolds) {
-    auto device = Publish("dialog-busy");
-    Write(File("image.bin"), Pattern(0x10000, 5));
-    ui::RecordingWindow window;
-    Cuvc_hid_quendaDlg dialog(window);
-    dialog.OnInitDialog();
-    window.TypeText(ids::kVid, "1209");
-    window.TypeText(ids::kPid, "5A5B");
-    dialog.OnOpenDevice();
-    ASSERT_EQ(dialog.Host().IsDeviceOpen(), 1);
-    dialog.OnGetId();  // the claim is the command's alone: another program may take it after
-    ASSERT_NE(dialog.Protocol().IdentifiedPartIndex(), kNoIdentifiedPart);
-    {
-        Holder holder(paths_[0]);
-        device->ClearLog();
-        window.ClearCalls();
-        dialog.OnGetId();
-        window.QueueOpenFileResult(File("image.bin"));
-        dialog.OnBrowseBurnFile();
-        dialog.OnBurn();
-        EXPECT_FALSE(dialog.IsRunning()) << "a burn started on a device another program holds";
-        auto boxes = window.MessageBoxes();
-        ASSERT_EQ(boxes.size(), 2u);
-        for (const auto& box : boxes) EXPECT_EQ(box.text + "|" + box.caption, BusyText() + "|Error");
-        EXPECT_TRUE(device->Log().empty());
-    }
-    // The slot kept the image: Burn works as soon as the device is free.
-    window.ClearCalls();
-    dialog.OnBurn();
-    dialog.JoinWorkers();
-    auto boxes = window.MessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "The entire flash has updated, please replug-in device!");
-    dialog.OnBnClickedCancel();
 }
 
 // A device that never answers; only its descriptor and strings matter to `list`.
