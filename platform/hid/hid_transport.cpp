@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 namespace hidtransport {
 namespace {
@@ -19,6 +20,27 @@ Registry& TheRegistry() {
 }
 
 }  // namespace
+
+bool IsUsbPortPath(std::u16string_view text) {
+    // One number: 1 to 3 digits, no leading zero. Answers the rest after it, or nothing.
+    auto number = [](std::u16string_view rest) -> std::optional<std::u16string_view> {
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= u'0' && rest[digits] <= u'9') ++digits;
+        if (digits == 0 || digits > 3 || (digits > 1 && rest[0] == u'0')) return std::nullopt;
+        return rest.substr(digits);
+    };
+    auto rest = number(text);
+    if (!rest || rest->empty() || rest->front() != u'-') return false;
+    rest = rest->substr(1);
+    for (int ports = 1; ports <= 7; ++ports) {
+        rest = number(*rest);
+        if (!rest) return false;
+        if (rest->empty()) return true;
+        if (rest->front() != u'.') return false;
+        rest = rest->substr(1);
+    }
+    return false;
+}
 
 void RegisterProvider(int rank, std::shared_ptr<Provider> provider) {
     Registry& registry = TheRegistry();

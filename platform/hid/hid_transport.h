@@ -20,7 +20,17 @@ struct InterfaceInfo {
     USHORT vendorId = 0;
     USHORT productId = 0;
     USHORT versionNumber = 0;
+    // The USB serial number string; empty when the device has none.
+    std::u16string serialNumber;
+    // Where the device is plugged in, as Linux names the USB device: bus, '-', then the
+    // port on each hub from the root down, '.'-separated ("1-2.3"). Empty when there is
+    // none (not a USB device, or a simulator started without one).
+    std::u16string portPath;
 };
+
+// Whether `text` has the form of a USB port path: a bus number, '-', then 1 to 7 port
+// numbers separated by '.', each number 1 to 3 digits without a leading zero ("1-2.3").
+bool IsUsbPortPath(std::u16string_view text);
 
 enum class StringKind { Manufacturer, Product, SerialNumber, Indexed };
 
@@ -65,6 +75,9 @@ public:
 // Providers in enumeration order: hidraw, virtual, socket. `rank` orders them.
 void RegisterProvider(int rank, std::shared_ptr<Provider> provider);
 std::vector<std::shared_ptr<Provider>> Providers();
+// Every interface present now, from every provider in order (the built-in providers are
+// registered first).
+std::vector<InterfaceInfo> EnumerateInterfaces();
 
 // While it lives, `provider` stands in for every provider registered at `rank`, before or
 // after it was made; the newest override of a rank wins. Tests use it to point a

@@ -13,3 +13,10 @@ void RegisterBuiltInProviders() {
 }
 
 }  // namespace hidlibrary
+
+std::vector<hidtransport::InterfaceInfo> hidtransport::EnumerateInterfaces() {
+    hidlibrary::EnsureRegistered();
+    std::vector<InterfaceInfo> out;
+    for (const auto& provider : Providers()) provider->Enumerate(out);
+    return out;
+}

@@ -38,6 +38,9 @@ struct DeviceInfo {
     std::u16string product;
     std::u16string serialNumber;
     std::vector<std::u16string> indexedStrings;  // string descriptor i at index i
+    // The USB port path the device pretends to sit at ("1-2.3"; empty: none). Enumeration
+    // and GetAttributes report it as the interface's port path.
+    std::u16string portPath;
 };
 
 // Withdraws the device when destroyed: its open handles then fail as after an unplug
