@@ -44,6 +44,9 @@ struct Config {
     std::u16string manufacturer = u"Simulated Devices";
     std::u16string product = u"UVC HID bridge (simulated)";
     std::u16string serialNumber = u"SIM0001";
+    // The USB port path the simulator pretends to sit at ("1-2.3"), so that devices can be
+    // told apart by where they are plugged; empty: none.
+    std::u16string portPath;
 
     // Indexed by ReportKind.
     std::array<ReportConfig, kReportKinds> output{{{1, 259}, {2, 63}, {3, 63}}};
@@ -72,9 +75,13 @@ struct Config {
     std::size_t logLimit = 65536;
 };
 
+// The longest device string a USB string descriptor holds.
+inline constexpr std::size_t kMaxStringLength = 126;
+
 // Empty when the configuration can be built, else why not. Refused: a report ID of 0 or
 // two reports of one direction with the same ID, a part row without a flash geometry
-// here, an IIC address listed twice.
+// here, an IIC address listed twice, a device string longer than kMaxStringLength, a port
+// path not of the USB form.
 std::string Validate(const Config& config);
 
 }  // namespace sim

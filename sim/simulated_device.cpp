@@ -27,6 +27,7 @@ vhid::DeviceInfo SimulatedDevice::Info() const {
     info.manufacturer = config.manufacturer;
     info.product = config.product;
     info.serialNumber = config.serialNumber;
+    info.portPath = config.portPath;
     return info;
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -54,6 +55,39 @@ bool LiveSocketAt(const std::string& path, const sockaddr_un& address) {
     close(probe);
     if (connected == 0 || err != ECONNREFUSED) return true;
     unlink(path.c_str());
+    return false;
+}
+
+// Binds and listens under a hidden name beside socketPath, then gives the socket its name.
+// A client that sees the name appear (the change notifier wakes it at once) must never
+// find it bound but not yet listening: its connect would be refused, and a refused socket
+// is taken for a dead simulator and removed. The name is linked, not renamed, so that a
+// simulator that took the name meanwhile is not replaced.
+bool ListenAt(int fd, const std::string& socketPath, const sockaddr_un& address, std::string& error) {
+    static std::atomic<unsigned> counter{0};
+    const auto slash = socketPath.rfind('/');
+    const std::string hidden = socketPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".bind-" +
+                               std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    sockaddr_un hiddenAddress;
+    // A name too long for the hidden one is bound directly (the window stays open then).
+    const bool direct = !MakeAddress(hidden, hiddenAddress);
+    const std::string& bound = direct ? socketPath : hidden;
+    const sockaddr_un& at = direct ? address : hiddenAddress;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || chmod(bound.c_str(), 0600) != 0 ||
+        listen(fd, SOMAXCONN) != 0) {
+        error = "cannot listen at " + socketPath + ": " + std::strerror(errno);
+        if (!direct) unlink(hidden.c_str());
+        return false;
+    }
+    if (direct) return true;
+    int linked = link(hidden.c_str(), socketPath.c_str());
+    // A file system without hard links: the rename replaces what came meanwhile.
+    if (linked != 0 && errno != EEXIST) linked = rename(hidden.c_str(), socketPath.c_str());
+    const int err = errno;
+    unlink(hidden.c_str());
+    if (linked == 0) return true;
+    error = err == EEXIST ? "another simulator (or another file) is at " + socketPath
+                          : "cannot listen at " + socketPath + ": " + std::strerror(err);
     return false;
 }
 
@@ -207,9 +241,7 @@ std::unique_ptr<SocketServer> SocketServer::Start(std::shared_ptr<vhid::DeviceHa
         error = std::string("socket: ") + std::strerror(errno);
         return nullptr;
     }
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || chmod(socketPath.c_str(), 0600) != 0 ||
-        listen(fd, SOMAXCONN) != 0) {
-        error = "cannot listen at " + socketPath + ": " + std::strerror(errno);
+    if (!ListenAt(fd, socketPath, address, error)) {
         close(fd);
         return nullptr;
     }

@@ -48,7 +48,9 @@ public:
     // Consumes every waiting event. True when any of them may have changed the list of
     // interfaces (events of no interest, such as a simulator's temporary file, answer false).
     bool Drain();
-    // Waits up to timeoutMs (-1: without limit) for Fd() to become readable; true if it did.
+    // Waits up to timeoutMs (-1: without limit) for Fd() to become readable; true if it did,
+    // false on the timeout and when a signal interrupted the wait (so the caller can look
+    // at its stop requests).
     bool Wait(int timeoutMs) const;
 
     // What the notifier listens to, for messages and tests.

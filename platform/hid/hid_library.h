@@ -20,4 +20,9 @@ std::shared_ptr<hidtransport::Provider> MakeVirtualProvider();
 // answers ERROR_INVALID_PARAMETER, as a device without that string does. Shared by the
 // in-process and the socket transports, which both carry a DeviceInfo.
 DWORD LookupString(const DeviceInfo& info, hidtransport::StringKind kind, ULONG index, std::u16string& text);
+
+// `eventFd` (an eventfd, non-blocking) is written after every publication and every
+// withdrawal, until it is unwatched; the change notifier's source for virtual devices.
+void WatchPublications(int eventFd);
+void UnwatchPublications(int eventFd);
 }

@@ -19,8 +19,20 @@ namespace fs = std::filesystem;
 
 std::string Parent(const std::string& dir) { return fs::path(dir).parent_path().string(); }
 
-// Fills the USB part of a node below a USB interface: the interface is the HID device's
-// parent, the USB device its grandparent.
+void ReadUsbDevice(NodeInfo& node, const std::string& usbDeviceDir) {
+    node.usbDeviceDir = usbDeviceDir;
+    // A USB device's directory is named by its port path; anything else names none.
+    std::string name = fs::path(usbDeviceDir).filename().string();
+    node.portPath = hidtransport::IsUsbPortPath(Utf8ToUtf16(name)) ? name : std::string();
+    if (auto bcd = ReadAttribute(usbDeviceDir + "/bcdDevice"))
+        if (auto version = ParseHexAttribute(*bcd, 0xFFFF)) node.version = static_cast<USHORT>(*version);
+    std::u16string serial;
+    if (ReadString(node, hidtransport::StringKind::SerialNumber, 0, serial) == ERROR_SUCCESS)
+        node.serialNumber = std::move(serial);
+}
+
+}  // namespace
+
 void ReadUsbPart(NodeInfo& node) {
     if (node.id.bus != 0x0003) return;
     std::string interfaceDir = Parent(node.hidDir);
@@ -30,23 +42,17 @@ void ReadUsbPart(NodeInfo& node) {
     if (!number) return;
     node.usb = true;
     node.interfaceDir = interfaceDir;
-    node.usbDeviceDir = Parent(interfaceDir);
     node.interfaceNumber = *number;
     node.hasInterruptOut = InterfaceHasInterruptOut(interfaceDir);
-    if (auto bcd = ReadAttribute(node.usbDeviceDir + "/bcdDevice"))
-        if (auto version = ParseHexAttribute(*bcd, 0xFFFF)) node.version = static_cast<USHORT>(*version);
+    ReadUsbDevice(node, Parent(interfaceDir));
 }
 
-// The /dev node must exist (udev creates it a moment after the sysfs node appears) and,
-// when it is a character device, be this node's.
 bool DevNodeMatches(const NodeInfo& node) {
     struct stat st {};
     if (::stat(node.devicePath.c_str(), &st) != 0) return false;
     if (S_ISCHR(st.st_mode) && node.devNumber && st.st_rdev != *node.devNumber) return false;
     return true;
 }
-
-}  // namespace
 
 std::optional<unsigned> NodeNumber(std::string_view name) {
     constexpr std::string_view prefix = "hidraw";

@@ -66,11 +66,21 @@ struct NodeInfo {
     std::string interfaceDir;   // USB only: the interface, hidDir/..
     std::string usbDeviceDir;   // USB only: the device, hidDir/../..
     unsigned interfaceNumber = 0;
+    std::string portPath;       // USB only: the USB device's name, "1-2.3"
+    std::u16string serialNumber;  // USB only: its serial number string, when it has one
     // USB only: output reports (HIDIOCSOUTPUT and write()) go to this endpoint instead of
     // a SET_REPORT(Output) control transfer, unless the usbhid quirk
     // HID_QUIRK_NO_OUTPUT_REPORTS_ON_INTR_EP is set for the device.
     bool hasInterruptOut = false;
 };
+
+// Fills the USB part of a node from its HID device directory: the interface is its parent
+// (which must have bInterfaceNumber), the USB device the interface's parent; its bcdDevice
+// is the version, its directory's name the port path.
+void ReadUsbPart(NodeInfo& node);
+// The /dev node exists (udev creates it a moment after the sysfs node appears) and, when
+// it is a character device, is this node's.
+bool DevNodeMatches(const NodeInfo& node);
 
 // Reads node `name` of the sysfs root; nothing when any part of it is missing (a node
 // that goes away during the scan) or does not parse. `requireDevNode` also asks for the

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "platform/hid/hidraw_io.h"
+#include "platform/hid/hidraw_udev.h"
 #include "platform/win/text.h"
 
 namespace hidraw {
@@ -25,8 +26,7 @@ public:
     }
 
     void Enumerate(std::vector<hidtransport::InterfaceInfo>& out) override {
-        for (const NodeInfo& node : ScanNodes(options_.roots))
-            out.push_back({Utf8ToUtf16(node.devicePath), node.id.vendor, node.id.product, node.version});
+        for (const NodeInfo& node : Scan()) out.push_back(Describe(node, node.id.vendor, node.id.product));
     }
 
     bool Owns(std::u16string_view path) const override {
@@ -37,6 +37,21 @@ public:
                std::unique_ptr<hidtransport::Connection>& out) override;
 
 private:
+    static hidtransport::InterfaceInfo Describe(const NodeInfo& node, USHORT vendor, USHORT product) {
+        return {Utf8ToUtf16(node.devicePath), vendor, product, node.version, node.serialNumber,
+                Utf8ToUtf16(node.portPath)};
+    }
+    std::vector<NodeInfo> Scan() const {
+        if (ListsThroughUdev(options_))
+            if (auto nodes = ScanNodesWithUdev()) return std::move(*nodes);
+        return ScanNodes(options_.roots);
+    }
+    std::optional<NodeInfo> Find(std::u16string_view path) const {
+        const std::string wanted = Utf16ToUtf8(path);
+        for (NodeInfo& node : Scan())
+            if (node.devicePath == wanted) return std::move(node);
+        return std::nullopt;
+    }
     std::optional<NodeInfo> NodeOfFd(int fd, std::u16string_view path) const;
 
     ProviderOptions options_;
@@ -48,11 +63,11 @@ private:
 std::optional<NodeInfo> HidrawProvider::NodeOfFd(int fd, std::u16string_view path) const {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
-        for (NodeInfo& node : ScanNodes(options_.roots))
-            if (node.devNumber && *node.devNumber == st.st_rdev) return node;
+        for (NodeInfo& node : Scan())
+            if (node.devNumber && *node.devNumber == st.st_rdev) return std::move(node);
         return std::nullopt;
     }
-    return FindNode(options_.roots, path);
+    return Find(path);
 }
 
 // Linux cannot open a file for no access, and the report ioctls work on any open fd,
@@ -68,7 +83,7 @@ DWORD HidrawProvider::Open(std::u16string_view path, DWORD, DWORD share,
         int err = errno;
         // A node the user may not open is not an absent one: say what would open it.
         if (err == EACCES || err == EPERM) {
-            auto node = FindNode(options_.roots, path);
+            auto node = Find(path);
             if (node) std::fprintf(stderr, "%s\n", PermissionAdvice(file, node->id.vendor, node->id.product).c_str());
         }
         return Win32ErrorFromErrno(err);
@@ -87,12 +102,21 @@ DWORD HidrawProvider::Open(std::u16string_view path, DWORD, DWORD share,
         return Win32ErrorFromErrno(errno);  // ENOTTY: not a hidraw node
     // vendor and product are signed 16-bit in hidraw_devinfo.
     hidtransport::InterfaceInfo attributes{std::u16string(path), static_cast<USHORT>(info.vendor),
-                                           static_cast<USHORT>(info.product), node ? node->version : USHORT{0}};
+                                           static_cast<USHORT>(info.product)};
+    if (node) {
+        attributes = Describe(*node, attributes.vendorId, attributes.productId);
+        attributes.path = path;
+    }
     out = MakeConnection(fd.release(), std::move(node), std::move(attributes));
     return ERROR_SUCCESS;
 }
 
 }  // namespace
+
+bool ListsThroughUdev(const ProviderOptions& options) {
+    const Roots system;
+    return options.udev && options.roots.sysfs == system.sysfs && options.roots.dev == system.dev;
+}
 
 std::shared_ptr<hidtransport::Provider> MakeHidrawProvider(ProviderOptions options) {
     return std::make_shared<HidrawProvider>(std::move(options));

@@ -199,6 +199,7 @@ std::vector<std::uint8_t> EncodeInfo(const vhid::DeviceInfo& info) {
     const std::size_t strings = std::min<std::size_t>(info.indexedStrings.size(), 255);
     PutLe(out, static_cast<std::uint32_t>(strings), 1);
     for (std::size_t i = 0; i < strings; ++i) PutText(out, info.indexedStrings[i]);
+    PutText(out, info.portPath);
     return out;
 }
 
@@ -217,6 +218,9 @@ bool DecodeInfo(std::span<const std::uint8_t> bytes, vhid::DeviceInfo& info) {
     out.indexedStrings.resize(strings);
     for (auto& text : out.indexedStrings)
         if (!reader.Text(text)) return false;
+    // The port path came later: a body that ends before it describes a device without one.
+    if (!reader.AtEnd() && !reader.Text(out.portPath)) return false;
+    if (!out.portPath.empty() && !hidtransport::IsUsbPortPath(out.portPath)) return false;
     if (!reader.AtEnd()) return false;
     info = std::move(out);
     return true;
@@ -323,7 +327,7 @@ bool Probe(int fd, int timeoutMs, std::uint32_t number, vhid::DeviceInfo& info) 
 bool SameDevice(const vhid::DeviceInfo& a, const vhid::DeviceInfo& b) {
     return a.vendorId == b.vendorId && a.productId == b.productId && a.versionNumber == b.versionNumber &&
            a.reportDescriptor == b.reportDescriptor && a.manufacturer == b.manufacturer && a.product == b.product &&
-           a.serialNumber == b.serialNumber && a.indexedStrings == b.indexedStrings;
+           a.serialNumber == b.serialNumber && a.indexedStrings == b.indexedStrings && a.portPath == b.portPath;
 }
 
 bool OwnedSocket(const std::string& path) {
@@ -350,7 +354,7 @@ public:
     DWORD GetAttributes(hidtransport::InterfaceInfo& info) override {
         std::lock_guard guard(lock_);
         if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
-        info = {path_, info_.vendorId, info_.productId, info_.versionNumber};
+        info = {path_, info_.vendorId, info_.productId, info_.versionNumber, info_.serialNumber, info_.portPath};
         return ERROR_SUCCESS;
     }
     DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
@@ -503,7 +507,8 @@ public:
             }
             vhid::DeviceInfo info;
             if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::ProbeTimeoutMs(), kProbeNumber, info)) continue;
-            out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber});
+            out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber, info.serialNumber,
+                           info.portPath});
         }
     }
     bool Owns(std::u16string_view path) const override { return path.starts_with(simsocket::kPathPrefix); }

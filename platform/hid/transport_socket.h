@@ -11,7 +11,9 @@
 // message type, one byte; request number, 24-bit little-endian) and the payload. The
 // client numbers its requests (incrementing, wrapping at 2^24) and the simulator's Reply
 // carries the number of the request it answers. Requests:
-//   Info        (empty)                       -> vid, pid, version, descriptor, strings
+//   Info        (empty)                       -> vid, pid, version, descriptor, strings,
+//                                                the USB port path it pretends (absent from
+//                                                older simulators: none)
 //   SetOutput   the report, byte 0 its ID     -> status
 //   GetInput    report ID (1), length (LE 4)  -> status, the answer
 //   SetFeature / GetFeature, as the two above; Write (report) / Read (max length LE 4)

@@ -1,6 +1,7 @@
 // In-process virtual devices: a registry of published devices and connections to them.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -25,11 +26,28 @@ struct Device {
 struct Registry {
     std::mutex lock;
     std::vector<std::shared_ptr<Device>> devices;  // publication order
+    std::vector<int> watchers;                     // eventfds told of every change
 };
+
+// Under registry.lock, so that a watcher is never written after it was removed.
+void TellWatchers(const Registry& registry) {
+    const std::uint64_t one = 1;
+    for (int fd : registry.watchers) {
+        ssize_t written = 0;
+        do {
+            written = ::write(fd, &one, sizeof one);
+        } while (written < 0 && errno == EINTR);
+        // EAGAIN: the counter is full, the watcher will wake anyway.
+    }
+}
 
 Registry& TheRegistry() {
     static Registry registry;
     return registry;
+}
+
+hidtransport::InterfaceInfo Describe(const DeviceInfo& info) {
+    return {info.path, info.vendorId, info.productId, info.versionNumber, info.serialNumber, info.portPath};
 }
 
 class VirtualConnection final : public hidtransport::Connection {
@@ -47,7 +65,7 @@ public:
     }
     DWORD GetAttributes(hidtransport::InterfaceInfo& info) override {
         if (!device_->present) return ERROR_DEVICE_NOT_CONNECTED;
-        info = {device_->info.path, device_->info.vendorId, device_->info.productId, device_->info.versionNumber};
+        info = Describe(device_->info);
         return ERROR_SUCCESS;
     }
     DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
@@ -117,7 +135,7 @@ public:
         Registry& registry = TheRegistry();
         std::lock_guard guard(registry.lock);
         for (auto& device : registry.devices)
-            out.push_back({device->info.path, device->info.vendorId, device->info.productId, device->info.versionNumber});
+            out.push_back(Describe(device->info));
     }
     bool Owns(std::u16string_view path) const override { return path.starts_with(u"\\\\?\\vhid#"); }
     DWORD Open(std::u16string_view path, DWORD, DWORD, std::unique_ptr<hidtransport::Connection>& out) override {
@@ -142,6 +160,7 @@ public:
             std::lock_guard guard(registry.lock);
             auto& list = registry.devices;
             list.erase(std::remove(list.begin(), list.end(), device_), list.end());
+            TellWatchers(registry);
         }
         // Wait for a transfer in progress, then mark the device gone.
         std::lock_guard transfer(device_->transfer);
@@ -163,7 +182,20 @@ std::unique_ptr<Publication> Publish(DeviceInfo info, std::shared_ptr<DeviceHand
     Registry& registry = TheRegistry();
     std::lock_guard guard(registry.lock);
     registry.devices.push_back(device);
+    TellWatchers(registry);
     return std::make_unique<PublicationImpl>(device);
+}
+
+void WatchPublications(int eventFd) {
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    registry.watchers.push_back(eventFd);
+}
+
+void UnwatchPublications(int eventFd) {
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    std::erase(registry.watchers, eventFd);
 }
 
 std::u16string MakePath(std::string_view tag) {

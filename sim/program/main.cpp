@@ -19,7 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hid/hid_transport.h"
 #include "platform/hid/transport_socket.h"
+#include "platform/win/text.h"
 #include "sim/simulated_device.h"
 #include "sim/socket_server.h"
 #ifdef UVC_SIM_USBREDIR
@@ -143,6 +145,15 @@ bool ParseCorruptRead(Options& o, std::string_view value) {
     return Split(value, ':', a, b) && Number(a, fault.first) && Number(b, fault.second) && fault.first > 0;
 }
 
+// Printable text that a string descriptor holds: no control characters, valid UTF-8
+// (it must come back from UTF-16 unchanged), at most sim::kMaxStringLength characters.
+bool ParseSerial(Options& o, std::string_view value) {
+    if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return false;
+    o.config.serialNumber = Utf8ToUtf16(value);
+    return o.config.serialNumber.size() <= sim::kMaxStringLength && Utf16ToUtf8(o.config.serialNumber) == value;
+}
+
 // A path option: any text but the empty one.
 template <std::string Options::*kPath>
 bool SetPath(Options& o, std::string_view value) {
@@ -156,6 +167,12 @@ const std::vector<OptionRow>& OptionTable() {
         {"--pid", "HEX", "", [](Options& o, std::string_view v) { return Number(v, o.config.productId, 16); }},
         {"--version", "HEX", DefaultIdsHelp(),
          [](Options& o, std::string_view v) { return Number(v, o.config.versionNumber, 16); }},
+        {"--serial", "TEXT", "USB serial number string (default SIM0001;\n\"\" for none)", ParseSerial},
+        {"--port-path", "BUS-PORT[.PORT...]", "USB port path to present (1-2.3; default\nnone)",
+         [](Options& o, std::string_view v) {
+             o.config.portPath = Utf8ToUtf16(v);
+             return hidtransport::IsUsbPortPath(o.config.portPath);
+         }},
         {"--part-row", "N", "flash part table row (default 29, 8 MiB)",
          [](Options& o, std::string_view v) { return Number(v, o.config.partRow); }},
         {"--report", "KIND=ID:COUNT",

@@ -570,15 +570,26 @@ TEST(SimSocketInfo, DecodeRefusesTruncatedOrPaddedBodies) {
     // Moved in rather than assigned from the literal, which GCC 12 at -O2 flags falsely (-Wrestrict).
     info.product = std::u16string(u"p");
     info.indexedStrings = {u"", u"x"};
+    info.portPath = std::u16string(u"1-2.3");
     auto body = simsocket::EncodeInfo(info);
     vhid::DeviceInfo back;
     ASSERT_TRUE(simsocket::DecodeInfo(body, back));
     EXPECT_EQ(back.reportDescriptor, info.reportDescriptor);
     EXPECT_EQ(back.indexedStrings, info.indexedStrings);
-    for (std::size_t cut = 0; cut < body.size(); ++cut)
-        EXPECT_FALSE(simsocket::DecodeInfo(std::span(body).first(cut), back)) << cut;
+    EXPECT_EQ(back.portPath, info.portPath);
+    // An older simulator's body ends before the port path: a device without one.
+    const std::size_t withoutPort = body.size() - 2 - 2 * info.portPath.size();
+    for (std::size_t cut = 0; cut < body.size(); ++cut) {
+        EXPECT_EQ(simsocket::DecodeInfo(std::span(body).first(cut), back), cut == withoutPort) << cut;
+        if (cut == withoutPort) {
+            EXPECT_EQ(back.portPath, u"") << cut;
+        }
+    }
     body.push_back(0);
     EXPECT_FALSE(simsocket::DecodeInfo(body, back));
+    // A port path that is none is refused with the whole description.
+    info.portPath = std::u16string(u"1-2/../x");
+    EXPECT_FALSE(simsocket::DecodeInfo(simsocket::EncodeInfo(info), back));
 }
 
 // ---- the simulator program
