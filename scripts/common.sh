@@ -20,12 +20,18 @@ ensure_packages() {
 # runtime libraries (libFuzzer, the sanitizers) builds the fuzz targets.
 # Qt SVG renders the application icon, whose one source is an SVG file.
 QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core)
-BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}")
+# scdoc makes the manual pages (every build does); groff, bash-completion, appstream and
+# desktop-file-utils serve the suites' checks of the pages, the completion, the AppStream
+# metadata and the desktop entry.
+CHECK_PACKAGES=(scdoc groff-base bash-completion appstream desktop-file-utils)
+BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}"
+                "${CHECK_PACKAGES[@]}")
 # Running the dialog without a display of one's own: a virtual X server.
 DISPLAY_PACKAGES=(xvfb xauth)
-# Building and checking the Debian package: manual pages from --help, the .deb's library
-# dependencies, its lint, and the desktop entry's check.
-PACKAGING_PACKAGES=(help2man dpkg-dev file lintian desktop-file-utils)
+# Building and checking the Debian packages (debian/control's Build-Depends beyond the
+# above: debhelper, pkgconf and libusbredirparser for the simulator's USB front), linting
+# them, and finding the installed manual pages.
+PACKAGING_PACKAGES=(debhelper dpkg-dev pkgconf libusbredirparser-dev file lintian man-db)
 # The guest run (scripts/guest-e2e): QEMU, a Debian kernel with its modules, a static
 # busybox for the initramfs, and libusbredirparser for the simulator's USB front.
 E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev pkg-config cpio kmod)
