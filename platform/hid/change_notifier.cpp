@@ -1,18 +1,25 @@
-// One epoll descriptor over the notifier's sources: udev's monitor socket, an inotify
-// watch on the simulators' folder and an eventfd the virtual-device registry writes.
+// One epoll descriptor over the notifier's sources: udev's monitor socket (or a netlink
+// socket on the kernel's own events), an inotify watch on the simulators' folder and an
+// eventfd the virtual-device registry writes.
 #include "platform/hid/change_notifier.h"
 
+#ifdef UVC_HAVE_LIBUDEV
 #include <libudev.h>
+#endif
+#include <linux/netlink.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "platform/hid/hid_library.h"
 #include "platform/hid/transport_socket.h"
@@ -21,15 +28,35 @@ namespace hidtransport {
 
 namespace {
 
+#ifdef UVC_HAVE_LIBUDEV
 // udevd's control socket: present while a udev daemon runs (what libudev itself asks).
 constexpr const char* kUdevControl = "/run/udev/control";
+#endif
 
 constexpr std::uint32_t kFolderEvents =
     IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
+// The kernel's uevents go to this multicast group of NETLINK_KOBJECT_UEVENT; udevd's own
+// (sent once it has made the node and set its access) to group 2.
+constexpr unsigned kKernelEventGroup = 1;
+// A uevent is at most a few KiB (the kernel's buffer is 2 KiB of environment).
+constexpr std::size_t kUeventBytes = 8192;
+
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
+}
+
+// Whether a kernel uevent ("ACTION@DEVPATH", then NUL-separated KEY=value) is a hidraw
+// node's.
+bool IsHidrawUevent(std::string_view message) {
+    while (!message.empty()) {
+        const std::size_t end = message.find('\0');
+        if (message.substr(0, end) == "SUBSYSTEM=hidraw") return true;
+        if (end == std::string_view::npos) break;
+        message.remove_prefix(end + 1);
+    }
+    return false;
 }
 
 }  // namespace
@@ -38,8 +65,11 @@ struct ChangeNotifier::State {
     std::mutex drain;  // one Drain at a time; guards everything below but the descriptors' numbers
     int epollFd = -1;
 
+#ifdef UVC_HAVE_LIBUDEV
     udev* context = nullptr;
     udev_monitor* monitor = nullptr;
+#endif
+    int kernelFd = -1;  // the kernel's uevents, where no udev daemon runs
     HidrawEvents hidraw = HidrawEvents::None;
 
     int inotifyFd = -1;
@@ -56,20 +86,33 @@ struct ChangeNotifier::State {
         return epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) == 0;
     }
 
+    // udev's events when a udev daemon runs: they come after it has made the node and set
+    // who may open it, so a consumer woken by one can open the node. Without a daemon
+    // nobody sends them; the kernel's own then tell of nodes coming and going (devtmpfs
+    // has made the node before the event is sent).
     void SetUpHidraw() {
-        context = udev_new();
-        if (context == nullptr) return;
-        // Without a udev daemon nobody sends "udev" events; the kernel's own then tell of
-        // nodes coming and going (devtmpfs makes the node before the event is sent).
-        const bool daemon = ::access(kUdevControl, F_OK) == 0;
-        monitor = udev_monitor_new_from_netlink(context, daemon ? "udev" : "kernel");
-        if (monitor == nullptr || udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) < 0 ||
-            udev_monitor_enable_receiving(monitor) < 0 || !Add(udev_monitor_get_fd(monitor))) {
+#ifdef UVC_HAVE_LIBUDEV
+        if (::access(kUdevControl, F_OK) == 0 && (context = udev_new()) != nullptr) {
+            monitor = udev_monitor_new_from_netlink(context, "udev");
+            if (monitor != nullptr && udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) >= 0 &&
+                udev_monitor_enable_receiving(monitor) >= 0 && Add(udev_monitor_get_fd(monitor))) {
+                hidraw = HidrawEvents::Udev;
+                return;
+            }
             if (monitor) udev_monitor_unref(monitor);
             monitor = nullptr;
+        }
+#endif
+        kernelFd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+        sockaddr_nl address{};
+        address.nl_family = AF_NETLINK;
+        address.nl_groups = kKernelEventGroup;
+        if (kernelFd < 0 || ::bind(kernelFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            !Add(kernelFd)) {
+            CloseFd(kernelFd);
             return;
         }
-        hidraw = daemon ? HidrawEvents::Udev : HidrawEvents::Kernel;
+        hidraw = HidrawEvents::Kernel;
     }
 
     void SetUpFolder(const std::string& given) {
@@ -103,19 +146,44 @@ struct ChangeNotifier::State {
     }
 
     bool DrainMonitor() {
-        if (monitor == nullptr) return false;
         bool changed = false;
-        for (;;) {
+#ifdef UVC_HAVE_LIBUDEV
+        while (monitor != nullptr) {
             errno = 0;
             udev_device* device = udev_monitor_receive_device(monitor);
-            if (device == nullptr) {
-                // Events lost to a full socket buffer: anything may have changed.
-                if (errno == ENOBUFS) changed = true;
-                else break;
+            if (device != nullptr) {
+                udev_device_unref(device);
+                changed = true;
+            } else if (errno == ENOBUFS) {
+                changed = true;  // events lost to a full socket buffer: anything may have changed
+            } else {
+                break;
+            }
+        }
+#endif
+        return DrainKernel() || changed;
+    }
+
+    // Only the kernel's messages count (sender port 0); anyone else's are dropped.
+    bool DrainKernel() {
+        if (kernelFd < 0) return false;
+        bool changed = false;
+        std::string buffer(kUeventBytes, '\0');
+        for (;;) {
+            sockaddr_nl sender{};
+            socklen_t senderBytes = sizeof sender;
+            const ssize_t n = ::recvfrom(kernelFd, buffer.data(), buffer.size(), MSG_TRUNC,
+                                         reinterpret_cast<sockaddr*>(&sender), &senderBytes);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == ENOBUFS) {
+                changed = true;
                 continue;
             }
-            udev_device_unref(device);
-            changed = true;
+            if (n < 0) break;
+            if (sender.nl_pid != 0) continue;
+            // A message cut short still names its subsystem near its start.
+            const std::size_t got = std::min(static_cast<std::size_t>(n), buffer.size());
+            if (IsHidrawUevent(std::string_view(buffer.data(), got))) changed = true;
         }
         return changed;
     }
@@ -158,8 +226,11 @@ struct ChangeNotifier::State {
         if (eventFd >= 0) vhid::UnwatchPublications(eventFd);
         CloseFd(eventFd);
         CloseFd(inotifyFd);
+        CloseFd(kernelFd);
+#ifdef UVC_HAVE_LIBUDEV
         if (monitor) udev_monitor_unref(monitor);
         if (context) udev_unref(context);
+#endif
         CloseFd(epollFd);
     }
 };

@@ -21,8 +21,9 @@
 namespace hidtransport {
 
 struct NotifierOptions {
-    // hidraw nodes, through udev's monitor ("udev" events; the kernel's own events when
-    // /run/udev/control shows no udev daemon).
+    // hidraw nodes: udev's events through libudev's monitor; the kernel's own events (a
+    // netlink socket) when /run/udev/control shows no udev daemon, or in a program built
+    // without libudev.
     bool hidraw = true;
     // The simulators' socket folder; empty: the folder the socket transport looks in (its
     // runtime directory, created if missing), resolved when the notifier is made.

@@ -22,11 +22,12 @@ Registry& TheRegistry() {
 }  // namespace
 
 bool IsUsbPortPath(std::u16string_view text) {
-    // One number: 1 to 3 digits, no leading zero. Answers the rest after it, or nothing.
+    // One number, 1 to 999 without leading zeros (buses and ports count from 1). Answers
+    // the rest after it, or nothing.
     auto number = [](std::u16string_view rest) -> std::optional<std::u16string_view> {
         std::size_t digits = 0;
         while (digits < rest.size() && rest[digits] >= u'0' && rest[digits] <= u'9') ++digits;
-        if (digits == 0 || digits > 3 || (digits > 1 && rest[0] == u'0')) return std::nullopt;
+        if (digits == 0 || digits > 3 || rest[0] == u'0') return std::nullopt;
         return rest.substr(digits);
     };
     auto rest = number(text);

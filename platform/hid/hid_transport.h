@@ -29,7 +29,7 @@ struct InterfaceInfo {
 };
 
 // Whether `text` has the form of a USB port path: a bus number, '-', then 1 to 7 port
-// numbers separated by '.', each number 1 to 3 digits without a leading zero ("1-2.3").
+// numbers separated by '.', each number 1 to 999 without leading zeros ("1-2.3").
 bool IsUsbPortPath(std::u16string_view text);
 
 enum class StringKind { Manufacturer, Product, SerialNumber, Indexed };

@@ -1,5 +1,7 @@
 #include "platform/hid/hidraw_udev.h"
 
+#ifdef UVC_HAVE_LIBUDEV
+
 #include <libudev.h>
 
 #include <algorithm>
@@ -89,3 +91,11 @@ std::optional<std::vector<NodeInfo>> ScanNodesWithUdev() {
 }
 
 }  // namespace hidraw
+
+#else  // built without libudev (a statically linked program): the sysfs walk serves
+
+namespace hidraw {
+std::optional<std::vector<NodeInfo>> ScanNodesWithUdev() { return std::nullopt; }
+}  // namespace hidraw
+
+#endif

@@ -16,7 +16,8 @@
 namespace hidraw {
 
 // Every node whose /dev node is there, in node-number order; nothing when libudev could
-// not enumerate.
+// not enumerate, or the program was built without it (UVC_UDEV=OFF, as a statically
+// linked one is).
 std::optional<std::vector<NodeInfo>> ScanNodesWithUdev();
 
 }  // namespace hidraw

@@ -214,12 +214,22 @@ TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
     EXPECT_TRUE(hidraw::HasInterruptOut(sys.Roots(), sys.Wide(10)));
     EXPECT_FALSE(hidraw::HasInterruptOut(sys.Roots(), sys.Wide(2)));
 
+    // A provider made with a fake tree lists through the sysfs walk (libudev sees only the
+    // system's): serial number and port path come from the USB device's directory.
+    FakeSysfs::Write(fs::path(keyboard).parent_path().parent_path().string() + "/serial", "KB-0042\n");
+    hidraw::ProviderOptions options{.roots = sys.Roots()};
+    EXPECT_FALSE(hidraw::ListsThroughUdev(options));
     std::vector<hidtransport::InterfaceInfo> listed;
-    hidraw::MakeHidrawProvider({.roots = sys.Roots()})->Enumerate(listed);
+    hidraw::MakeHidrawProvider(options)->Enumerate(listed);
     ASSERT_EQ(listed.size(), 3u);
     EXPECT_EQ(listed[2].path, sys.Wide(10));
     EXPECT_EQ(std::tuple(listed[2].vendorId, listed[2].productId, listed[2].versionNumber),
               std::tuple(0x046D, 0xC077, 0x0112));
+    using Identity = std::tuple<std::u16string, std::u16string>;
+    EXPECT_EQ((std::vector<Identity>{{listed[0].serialNumber, listed[0].portPath},
+                                     {listed[1].serialNumber, listed[1].portPath},
+                                     {listed[2].serialNumber, listed[2].portPath}}),
+              (std::vector<Identity>{{u"", u"1-3"}, {u"", u""}, {u"KB-0042", u"1-2"}}));
 }
 
 // The HID library reaches a provider made with a fake tree while it stands in for the

@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/hid/change_notifier.h"
 #include "platform/hid/hid_library.h"
 #include "platform/hid/hidsdi.h"
 #include "platform/hid/setupapi.h"
@@ -781,13 +782,49 @@ TEST_F(SimProgram, KilledSimulatorLeavesAStaleSocketThatEnumerationRemoves) {
     EXPECT_FALSE(std::filesystem::exists(SimDir() + "/k.sock"));
 }
 
+// A simulator started with --serial and --port-path is told apart by them; the change
+// notifier wakes as its socket appears and goes, and an enumeration right after the wake
+// finds it listening.
+TEST_F(SimProgram, SerialAndPortPathAreListedAndItsComingAndGoingWakesTheNotifier) {
+    hidtransport::ChangeNotifier notifier({.hidraw = false, .virtualDevices = false});
+    ASSERT_EQ(notifier.SimulatorFolder(), SimDir()) << "the folder the transport looks in";
+    // As a consumer does: wake, drain, and look again only when something may have changed.
+    auto changed = [&] {
+        for (int wakes = 0; wakes < 10 && notifier.Wait(10000);)
+            if (++wakes, notifier.Drain()) return true;
+        return false;
+    };
+    Program program({"--name", "b.sock", "--serial", "ABC123", "--port-path", "1-2.3"});
+    ASSERT_TRUE(changed());
+    auto listed = Enumerate();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(std::tuple(listed[0].serialNumber, listed[0].portPath), std::tuple(u"ABC123", u"1-2.3"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(SimDir())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"b.sock"}) << "the name it listened under first is gone";
+    HANDLE h = CreateFileW(listed[0].path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    WCHAR serial[16]{};
+    EXPECT_TRUE(HidD_GetSerialNumberString(h, serial, sizeof serial));
+    EXPECT_EQ(std::u16string(serial), u"ABC123");
+    CloseHandle(h);
+
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    ASSERT_TRUE(changed());
+    EXPECT_TRUE(Enumerate().empty());
+    EXPECT_FALSE(notifier.Wait(0));
+}
+
 TEST_F(SimProgram, HelpAndBadOptions) {
     Program help({"--help"});
     EXPECT_NE(help.FirstLine().find("usage: uvc_hid_sim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--frobnicate", "1"}, {"--part-row", "46"},
                                          {"--vid", "xyz"}, {"--report", "flash-in=1"}, {"--name", "../x.sock"},
-                                         {"--part-row"}}) {
+                                         {"--part-row"}, {"--port-path", "1-2/3"}, {"--port-path", "0-1"},
+                                         {"--serial", "AB\tC"}, {"--serial", std::string(127, 'S')},
+                                         {"--serial", "\xC3("}}) {
         Program program(bad);
         EXPECT_EQ(program.Wait(), 2) << bad[0];
     }
