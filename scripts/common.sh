@@ -24,8 +24,12 @@ QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-
 # desktop-file-utils serve the suites' checks of the pages, the completion, the AppStream
 # metadata and the desktop entry.
 CHECK_PACKAGES=(scdoc groff-base bash-completion appstream desktop-file-utils)
+# libudev (through pkg-config) lists the hidraw nodes and reports them coming and going; its
+# runtime library, libudev1, comes with it, and the built packages depend on it by their
+# library dependencies.
+UDEV_PACKAGES=(libudev-dev pkgconf)
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev ccache libgtest-dev libgmock-dev "${QT_PACKAGES[@]}"
-                "${CHECK_PACKAGES[@]}")
+                "${CHECK_PACKAGES[@]}" "${UDEV_PACKAGES[@]}")
 # Running the dialog without a display of one's own: a virtual X server.
 DISPLAY_PACKAGES=(xvfb xauth)
 # Building and checking the Debian packages (debian/control's Build-Depends beyond the
@@ -33,5 +37,6 @@ DISPLAY_PACKAGES=(xvfb xauth)
 # them, and finding the installed manual pages.
 PACKAGING_PACKAGES=(debhelper dpkg-dev pkgconf libusbredirparser-dev file lintian man-db)
 # The guest run (scripts/guest-e2e): QEMU, a Debian kernel with its modules, a static
-# busybox for the initramfs, and libusbredirparser for the simulator's USB front.
-E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev pkg-config cpio kmod)
+# busybox for the initramfs, libusbredirparser for the simulator's USB front, and libudev,
+# which the simulator's build links (the guest's statically linked tool goes without).
+E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev libudev-dev pkg-config cpio kmod)
