@@ -18,6 +18,7 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<const char*>:
 std::atomic<int> requests{0};
 std::atomic<int> firstSignal{0};
 std::atomic<int> deferring{0};  // burns in progress
+std::atomic<int> held{0};       // 1 while a StopHold lives
 std::atomic<const char*> notice{nullptr};
 std::atomic<std::size_t> noticeLength{0};
 std::atomic<int> wakeWrite{-1};
@@ -41,7 +42,12 @@ void Put(int fd, const char* text, std::size_t length) {
 
 }  // namespace
 
-int StopRequests() { return requests.load(std::memory_order_acquire); }
+int StopRequests() {
+    const int seen = requests.load(std::memory_order_acquire) - held.load(std::memory_order_acquire);
+    return seen < 0 ? 0 : seen > 2 ? 2 : seen;
+}
+
+int StopRequestsReceived() { return requests.load(std::memory_order_acquire); }
 
 int StopSignal() { return firstSignal.load(std::memory_order_acquire); }
 
@@ -52,10 +58,11 @@ void RequestStop(int signal) {
     int expected = 0;
     firstSignal.compare_exchange_strong(expected, signal, std::memory_order_acq_rel);
     int before = requests.load(std::memory_order_relaxed);
-    while (before < 2 && !requests.compare_exchange_weak(before, before + 1, std::memory_order_acq_rel)) {
+    while (before < 3 && !requests.compare_exchange_weak(before, before + 1, std::memory_order_acq_rel)) {
     }
+    // Announced when the burns see their first request: after a held one, the second.
     const char* text = notice.load(std::memory_order_acquire);
-    if (before == 0 && text != nullptr && deferring.load(std::memory_order_acquire) > 0)
+    if (before == held.load(std::memory_order_acquire) && text != nullptr && deferring.load(std::memory_order_acquire) > 0)
         Put(STDERR_FILENO, text, noticeLength.load(std::memory_order_acquire));
     const char wake = 1;
     if (int fd = wakeWrite.load(std::memory_order_acquire); fd >= 0) Put(fd, &wake, 1);  // a full pipe has wakes enough
@@ -66,6 +73,10 @@ void ResetStopRequests() {
     requests.store(0, std::memory_order_release);
     firstSignal.store(0, std::memory_order_release);
 }
+
+StopHold::StopHold() { held.store(1, std::memory_order_release); }
+
+StopHold::~StopHold() { held.store(0, std::memory_order_release); }
 
 DeferredStop::DeferredStop() { deferring.fetch_add(1, std::memory_order_acq_rel); }
 

@@ -9,8 +9,11 @@
 
 namespace core {
 
-// Requests since the last reset: 0 none, 1 one, 2 a repeated one (counted up to 2).
+// Requests since the last reset that the runs see: 0 none, 1 one, 2 a repeated one
+// (counted up to 2). While a StopHold lives, its first request is not among them.
 int StopRequests();
+// Every request since the last reset, a held one included (counted up to 3).
+int StopRequestsReceived();
 // The number of the first signal that asked, 0 when none did.
 int StopSignal();
 // Whether a burst must stop before its next chunk: a burn's writes and compares at a
@@ -22,6 +25,17 @@ bool StopBeforeNextChunk(bool burnTransfer);
 void RequestStop(int signal);
 // Forgets every request (a test's next run).
 void ResetStopRequests();
+
+// While it lives, the first request is the front end's alone: it stops taking new work
+// and lets the runs in progress finish, which see only the requests after it (a second
+// request reaches a burn as a first would). One at a time.
+class StopHold {
+public:
+    StopHold();
+    ~StopHold();
+    StopHold(const StopHold&) = delete;
+    StopHold& operator=(const StopHold&) = delete;
+};
 
 // Lives for the span of a burn: a first request in it finishes the write in progress.
 class DeferredStop {

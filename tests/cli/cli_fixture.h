@@ -94,13 +94,15 @@ private:
 inline void ExpectSchema(const Json& doc, const std::string& context) {
     static const std::string kCommon = "command:s ok:b exit_code:n error:s? messages:a messages.*:o "
                                        "messages.*.caption:s messages.*.text:s device:o? device.path:s device.vid:s device.pid:s "
-                                       "warnings:a? warnings.*:s";
+                                       "device.port:s? device.serial:s? warnings:a? warnings.*:s candidates:a? "
+                                       "candidates.*:o candidates.*.path:s candidates.*.device:s "
+                                       "candidates.*.port:s? candidates.*.serial:s?";
     static const std::string kReg = "address:s value:s", kIic = "iic_device:s offset:s value:s return_code:s";
     static const std::map<std::string, std::string> kPerCommand = {
         {"", ""},  // after a usage error
         {"list", "interfaces:a interfaces.*:o interfaces.*.path:s interfaces.*.vid:s? interfaces.*.pid:s? "
                  "interfaces.*.usage_page:s? interfaces.*.usage:s? interfaces.*.product:s? interfaces.*.accessible:b "
-                 "interfaces.*.problem:s? interfaces.*.busy_pid:n?"},
+                 "interfaces.*.problem:s? interfaces.*.busy_pid:n? interfaces.*.serial:s? interfaces.*.port:s?"},
         {"id", "flash:o flash.device_id:n flash.name:s flash.page_size:n flash.sector_size:n flash.pages_per_sector:n "
                "flash.sectors_per_block:n flash.total_blocks:n flash.total_size:n"},
         {"fw-version", "firmware_version:s"}, {"hdmi-info", "hdmi_info:s"},
@@ -170,9 +172,11 @@ protected:
     }
 
     // Publishes a simulated device with the tests' own ids; by default the small 256 KiB part.
-    // `wrap`, when given, makes the handler that serves the device's transfers in its place.
+    // `wrap`, when given, makes the handler that serves the device's transfers in its place;
+    // `serial` and `port` replace the simulator's serial number and give it a USB port path.
     using Wrap = std::function<std::shared_ptr<vhid::DeviceHandler>(std::shared_ptr<sim::SimulatedDevice>)>;
-    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34, const Wrap& wrap = {}) {
+    std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34, const Wrap& wrap = {},
+                                                  const std::string& serial = "", const std::string& port = "") {
         sim::Config config;
         config.vendorId = 0x1209;
         config.productId = 0x5A5B;
@@ -182,6 +186,8 @@ protected:
         EXPECT_TRUE(device) << error;
         vhid::DeviceInfo info = device->Info();
         info.path = vhid::MakePath(tag);
+        if (!serial.empty()) info.serialNumber = std::u16string(serial.begin(), serial.end());
+        info.portPath = std::u16string(port.begin(), port.end());
         paths_.push_back(info.path);
         publications_.push_back(vhid::Publish(std::move(info), wrap ? wrap(device) : device));
         return device;

@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "tests/cli/cli_fixture.h"
+#include "platform/win/text.h"
 #include "tests/support/signaling_sim.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/json.h"
+#include "tools/cli/log_file.h"
 #include "tools/cli/sha256.h"
 #include "core/stop_request.h"
 
@@ -69,7 +71,9 @@ TEST_P(InterruptedBurn, ReportsTheBytesWrittenAndExits130) {
     for (const std::string& line : std::vector<std::string>{
              row.error, std::to_string(row.bytes) + " bytes (entire), sha256 " + written + ", verification " +
                             row.verification + ", " + row.error,
-             "uvc-hid burn: exit 130 (" + row.error + ")"})
+             "result command=burn exit=130" + cli::Field("device", Utf16ToUtf8(published.publication->Path())) +
+                 " serial=SIM0001 bytes=" + std::to_string(row.bytes) + " sha256=" + written +
+                 cli::Field("verification", row.verification) + cli::Field("error", row.error)})
         EXPECT_NE(log.find(line + "\n"), std::string::npos) << line << "\n" << log;
 }
 

@@ -81,7 +81,7 @@ TEST(CommandLine, RefusedLinesSayWhy) {
         {"burn a.bin --area firmware --entire", "--entire and --area exclude each other"},
         {"burn a.bin --area boot", "unknown area 'boot' (firmware, private, customized)"},
         {"burn a.bin --area firmware,", "--area needs a list of areas: firmware,private,customized"},
-        {"dump d.bin --area private", "--area and --entire belong to burn and verify"},
+        {"dump d.bin --area private", "--area and --entire belong to burn, verify and station"},
         {"verify a.bin --backup b.bin", "--backup belongs to burn"},
         {"list --device /dev/hidraw0", "list takes no --device"},
     };

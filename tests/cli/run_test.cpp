@@ -1,10 +1,13 @@
 // uvc-hid against in-process simulators: each command's JSON document (checked against the
 // schema by Run), what it answers, and the exit status of every failure kind.
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "platform/hid/transport_hidraw.h"
 #include "platform/win/text.h"
 #include "tests/cli/cli_fixture.h"
+#include "tools/cli/log_file.h"
 #include "tools/cli/exit_codes.h"
 #include "core/format.h"
 
@@ -56,13 +59,24 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
     EXPECT_EQ(blind.doc["verification"], "failed");
     EXPECT_NE(blind.doc["error"].find("1 of 65536 bytes differ; the first at 0x004f0000"), std::string::npos);
 
-    // The log holds the trace lines and the summary, each with its time stamp.
+    // The log holds the trace lines, the summary and the result line, each with its UTC time,
+    // this process and the device.
     const std::string text = Text(File("run.log"));
-    std::regex stamped("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ ");
-    EXPECT_TRUE(std::regex_search(text, std::regex("Z FlashWrite -- Compare data OK\\.\n")));
-    EXPECT_TRUE(std::regex_search(text, std::regex("Z burn summary: .*sha256 " + r.doc["sha256"] + ", verification passed\n")));
+    const std::string escaped = std::regex_replace(Utf16ToUtf8(paths_[0]), std::regex(R"([\\?#])"), "\\$&");
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uvc-hid\[)" + std::to_string(getpid()) + "\\] " +
+                             escaped + ": .*");
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_search(line, stamped)) << line;
+    std::vector<std::string> tails;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+        tails.push_back(line.substr(line.find(": ") + 2));
+    }
+    const std::string sha = r.doc["sha256"];
+    for (const std::string& wanted : {std::string("FlashWrite -- Compare data OK."),
+                                      "result command=burn exit=0" + cli::Field("device", Utf16ToUtf8(paths_[0])) +
+                                          " serial=SIM0001 bytes=131072 sha256=" + sha + " verification=passed"})
+        EXPECT_NE(std::find(tails.begin(), tails.end(), wanted), tails.end()) << wanted << "\n" << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex(": burn summary: .*sha256 " + sha + ", verification passed\n")));
 }
 
 TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
@@ -133,17 +147,39 @@ TEST_F(CliRun, ADeviceThisUserMayNotOpenIsNoDeviceAndTheErrorSaysWhy) {
     EXPECT_EQ(list.doc["interfaces.0.path"] + "|" + list.doc["interfaces.0.problem"], node + "|no access") << list.text;
 }
 
-TEST_F(CliRun, DevicePathServesOneOfTwoDevicesWithTheSameIds) {
-    auto first = Publish("cli-first");
-    auto second = Publish("cli-second");
-    second->SetRegister(0x100, 0x22222222);
+// Boards with the same ids: without --device none is taken and each is named; a port path,
+// a serial number or a path reaches its own board; a serial number two boards share does not.
+TEST_F(CliRun, BoardsAreToldApartByPortAndSerialAndNeverTakenByChance) {
+    auto first = Publish("cli-first", 34, {}, "A-0001", "1-2.3");
+    auto second = Publish("cli-second", 34, {}, "B-0002", "1-2.4");
     first->SetRegister(0x100, 0x11111111);
+    second->SetRegister(0x100, 0x22222222);
     RunResult any = Run("reg read 100");
-    EXPECT_EQ(any.doc["value"], "11111111");  // the first in enumeration order
-    RunResult chosen = Run("reg read 100 --device " + Utf16ToUtf8(paths_[1]));
-    ASSERT_EQ(chosen.code, cli::kExitOk) << chosen.text;
-    EXPECT_EQ(chosen.doc["value"], "22222222");
-    EXPECT_EQ(chosen.doc["device.path"], Utf16ToUtf8(paths_[1]));
+    EXPECT_EQ(any.code, cli::kExitAmbiguous) << any.text;
+    EXPECT_EQ(any.doc["error"], "2 boards match 1209:5a5b; choose one with --device: usb:1-2.3 (serial A-0001), "
+                                "usb:1-2.4 (serial B-0002)");
+    EXPECT_EQ(any.doc["candidates.1.device"] + " " + any.doc["candidates.1.port"] + " " + any.doc["candidates.1.serial"],
+              "usb:1-2.4 1-2.4 B-0002");
+    EXPECT_EQ(first->TransferCount() + second->TransferCount(), 0u) << "an ambiguous run sent something";
+
+    const struct {
+        std::string device, value, port;
+    } rows[] = {{"usb:1-2.4", "22222222", "1-2.4"},
+                {"serial:A-0001", "11111111", "1-2.3"},
+                {Utf16ToUtf8(paths_[1]), "22222222", "1-2.4"}};
+    for (const auto& row : rows) {
+        RunResult chosen = Run("reg read 100 --device " + row.device);
+        ASSERT_EQ(chosen.code, cli::kExitOk) << row.device << ": " << chosen.text;
+        EXPECT_EQ(chosen.doc["value"] + " " + chosen.doc["device.port"], row.value + " " + row.port) << row.device;
+    }
+    EXPECT_EQ(Run("id --device usb:1-2.5").code, cli::kExitNoDevice);
+    RunResult list = Run("list");
+    EXPECT_EQ(list.doc["interfaces.0.port"] + " " + list.doc["interfaces.0.serial"], "1-2.3 A-0001");
+
+    auto twin = Publish("cli-twin", 34, {}, "A-0001", "1-2.5");  // a serial number that is not unique
+    RunResult shared = Run("reg read 100 --device serial:A-0001");
+    EXPECT_EQ(shared.code, cli::kExitAmbiguous) << shared.text;
+    EXPECT_EQ(shared.doc["candidates"], "2");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -99,14 +100,15 @@ Identity IdentityOf(const std::string& path) {
 }  // namespace
 
 core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
-    if (o.command == Command::Burn)
+    const bool standard = o.file == kStandardStream;
+    if (o.command == Command::Burn && !standard)
         if (core::Status checked = CheckSlotPath(o.file, "read"); !checked) return checked;
-    if (o.command == Command::Burn || o.command == Command::Verify) {
-        core::Result<std::vector<std::uint8_t>> read = ReadRegularFile(o.file);
+    if (o.command == Command::Burn || o.command == Command::Verify || o.command == Command::Station) {
+        core::Result<std::vector<std::uint8_t>> read = standard ? ReadStandardInput() : ReadRegularFile(o.file);
         if (!read) return read.error();
         image = std::move(read.value());
     }
-    if (o.command == Command::Dump) {
+    if (o.command == Command::Dump && !standard) {
         if (core::Status checked = CheckSlotPath(o.file, "write"); !checked) return checked;
         if (core::Status checked = CheckOutputFile(o.file, true); !checked) return checked;
     }
@@ -131,6 +133,56 @@ core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path)
     return bytes;
 }
 
+core::Result<std::vector<std::uint8_t>> ReadStandardInput() {
+    const std::string what = "cannot read the image from standard input: ";
+    if (::isatty(STDIN_FILENO)) return Refused(what + "it is a terminal (pipe the image in, or name its file)");
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    // A pipe hands over what its writer has written so far: read on to its end.
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Refused(what + Reason(errno));
+        if (n == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaxStandardInputImage)
+            return Refused(what + "it holds more than " + std::to_string(kMaxStandardInputImage >> 20) +
+                           " MiB, more than any flash");
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return bytes;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+core::Status TemporaryFolder::Create() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/uvc-hid-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return Refused("cannot create a folder in " + pattern + ": " + Reason(errno));
+    path_ = pattern;
+    return core::Ok();
+}
+
+core::Result<std::string> TemporaryFolder::Keep(const std::string& name, std::span<const std::uint8_t> bytes) {
+    const std::string path = File(name);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return Refused("cannot write " + path + ": " + Reason(errno));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const int error = done < bytes.size() ? (errno ? errno : ENOSPC) : 0;
+    ::close(fd);
+    if (error != 0) return Refused("cannot write " + path + ": " + Reason(error));
+    return path;
+}
+
 core::Status CheckOutputFile(const std::string& path, bool replaced) {
     const std::string prefix = "cannot write " + path + ": ";
     const fs::path target = FollowSymlinks(path);
@@ -153,8 +205,12 @@ core::Status CheckOutputFile(const std::string& path, bool replaced) {
 
 core::Status SameFileInTwoRoles(const Options& o) {
     std::vector<std::pair<std::string, std::string>> roles;  // role, path
-    if (o.command == Command::Burn || o.command == Command::Verify) roles.emplace_back("the image", o.file);
-    if (o.command == Command::Dump) roles.emplace_back("the dump file", o.file);
+    const bool image = o.command == Command::Burn || o.command == Command::Verify || o.command == Command::Station;
+    // Standard input and output are no files of these roles.
+    if (o.file != kStandardStream) {
+        if (image) roles.emplace_back("the image", o.file);
+        if (o.command == Command::Dump) roles.emplace_back("the dump file", o.file);
+    }
     if (!o.backup.empty()) roles.emplace_back("the backup", o.backup);
     if (!o.log.empty()) roles.emplace_back("the log", o.log);
     std::vector<Identity> ids;

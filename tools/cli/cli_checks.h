@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,36 @@ namespace cli {
 
 class ConsoleReporter;
 
-// The files of `o`, checked before the device is opened: the image of burn and verify read
-// whole into `image`, and the dump file and the backup checked as outputs. An error says
-// why one cannot serve.
+// The files of `o`, checked before the device is opened: the image of burn, verify and
+// station read whole into `image` (from standard input for "-"), and the dump file and the
+// backup checked as outputs. An error says why one cannot serve.
 core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image);
 
 // The whole of a regular file, or why not, with the OS error.
 core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path);
+
+// An image on standard input ("-"), read to its end; refused when standard input is a
+// terminal (the run would wait for typing) or holds more than any flash.
+inline constexpr std::size_t kMaxStandardInputImage = std::size_t{64} << 20;
+core::Result<std::vector<std::uint8_t>> ReadStandardInput();
+
+// A private folder (mode 0700) under $TMPDIR or /tmp, removed with what it holds when the
+// object ends. A dump to standard output is made complete there first; an image from
+// standard input is kept there for the flash programmer's file slot, which holds a file.
+class TemporaryFolder {
+public:
+    TemporaryFolder() = default;
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    core::Status Create();
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    // Writes `bytes` to a new file of the folder; answers its path.
+    core::Result<std::string> Keep(const std::string& name, std::span<const std::uint8_t> bytes);
+
+private:
+    std::string path_;
+};
 
 // A file the command writes: an existing regular file the user may write, or a name not
 // taken yet in a folder the user may write. `replaced`: the file is written beside and

@@ -1,6 +1,9 @@
 #include "tools/cli/cli_options.h"
 
+#include <algorithm>
 #include <sstream>
+
+#include "platform/hid/hid_transport.h"
 
 #ifndef UVC_TOOL_VERSION
 #define UVC_TOOL_VERSION "0.0.0"
@@ -39,6 +42,7 @@ const std::vector<CommandForm>& CommandForms() {
         {Command::Burn, "burn", nullptr, {Arg::Path}, true},
         {Command::Dump, "dump", nullptr, {Arg::Path}, false},
         {Command::Verify, "verify", nullptr, {Arg::Path}, true},
+        {Command::Station, "station", nullptr, {Arg::Path}, true},
     };
     return forms;
 }
@@ -94,14 +98,40 @@ std::string ParseArg(Arg kind, const std::string& text, Options& o, std::size_t&
 
 // Splits "--name=value"; answers whether the option takes a value.
 bool TakesValue(std::string_view name) {
-    for (std::string_view option : {"--vid", "--pid", "--device", "--log", "--backup", "--area"})
+    for (std::string_view option :
+         {"--vid", "--pid", "--device", "--log", "--backup", "--area", "--count", "--jobs", "--ports"})
         if (name == option) return true;
     return false;
 }
 
 struct Seen {
-    bool area = false, entire = false, backup = false, force = false;
+    bool area = false, entire = false, backup = false, force = false, station = false, quiet = false, verbose = false;
 };
+
+// A decimal count from 1 to `most`.
+std::string ParseCount(const std::string& name, const std::string& text, std::uint32_t most, std::uint32_t& value) {
+    std::uint64_t number = 0;
+    bool digits = !text.empty() && text.size() <= 10;
+    for (char c : text) {
+        digits = digits && c >= '0' && c <= '9';
+        if (digits) number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (!digits || number == 0 || number > most)
+        return name + " needs a decimal number from 1 to " + std::to_string(most) + ", not '" + text + "'";
+    value = static_cast<std::uint32_t>(number);
+    return {};
+}
+
+std::string ParsePorts(const std::string& text, std::vector<std::string>& ports) {
+    ports.clear();
+    std::stringstream list(text);
+    for (std::string port; std::getline(list, port, ',');) {
+        if (!IsUsbPortPath(port)) return "--ports: '" + port + "' is not a USB port path such as 1-2.3";
+        ports.push_back(port);
+    }
+    if (ports.empty() || text.ends_with(",")) return "--ports needs a list of USB port paths: 1-2,1-3.1";
+    return {};
+}
 
 std::string ApplyOption(const std::string& name, const std::string& value, Options& o, Seen& seen) {
     std::uint32_t number = 0;
@@ -114,6 +144,22 @@ std::string ApplyOption(const std::string& name, const std::string& value, Optio
     } else if (name == "--log") {
         if (value.empty()) return "--log needs a file name";
         o.log = value;
+    } else if (name == "--log-json") {
+        o.logJson = true;
+    } else if (name == "--count" || name == "--jobs") {
+        if (std::string e = ParseCount(name, value, name == "--count" ? 1000000 : 256, name == "--count" ? o.count : o.jobs);
+            !e.empty())
+            return e;
+        seen.station = true;
+    } else if (name == "--ports") {
+        if (std::string e = ParsePorts(value, o.ports); !e.empty()) return e;
+        seen.station = true;
+    } else if (name == "-q" || name == "--quiet") {
+        o.verbosity = Verbosity::Quiet;
+        seen.quiet = true;
+    } else if (name == "-v" || name == "--verbose") {
+        o.verbosity = Verbosity::Verbose;
+        seen.verbose = true;
     } else if (name == "--backup") {
         if (value.empty()) return "--backup needs a file name";
         o.backup = value;
@@ -129,7 +175,7 @@ std::string ApplyOption(const std::string& name, const std::string& value, Optio
         o.json = true;
     } else if (name == "--help" || name == "-h") {
         o.help = true;
-    } else if (name == "--version") {
+    } else if (name == "--version" || name == "-V") {
         o.version = true;
     } else {
         return "unknown option " + name;
@@ -163,9 +209,23 @@ std::string MatchCommand(const std::vector<std::string>& words, Options& o) {
     return {};
 }
 
-bool TakesAreas(Command command) { return command == Command::Burn || command == Command::Verify; }
+bool TakesAreas(Command command) {
+    return command == Command::Burn || command == Command::Verify || command == Command::Station;
+}
+
+// "-" stands for standard input as an image and for standard output as a dump file.
+std::string CheckStandardStreams(const Options& o) {
+    if (o.log == kStandardStream) return "--log needs a file, not standard output";
+    if (o.backup == kStandardStream) return "--backup needs a file, not standard output";
+    return {};
+}
 
 }  // namespace
+
+bool IsUsbPortPath(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c < 0x7F; }) &&
+           hidtransport::IsUsbPortPath(std::u16string(text.begin(), text.end()));
+}
 
 std::string ParseHex(std::string_view text, int bits, std::uint32_t& value) {
     std::string_view digits = text;
@@ -210,12 +270,21 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& o) {
     }
     if (o.help || o.version) return {};
     if (std::string e = MatchCommand(words, o); !e.empty()) return e;
-    if ((seen.area || seen.entire) && !TakesAreas(o.command)) return "--area and --entire belong to burn and verify";
+    if (seen.quiet && seen.verbose) return "-q and -v exclude each other";
+    if (o.logJson && o.log.empty()) return "--log-json needs --log FILE";
+    if ((seen.area || seen.entire) && !TakesAreas(o.command))
+        return "--area and --entire belong to burn, verify and station";
     if (seen.area && seen.entire) return "--entire and --area exclude each other";
     if (!seen.area) o.areas = AreaChoice{};
     if (seen.backup && o.command != Command::Burn) return "--backup belongs to burn";
     if (seen.force && o.command != Command::Burn) return "--force belongs to burn";
     if (o.command == Command::List && !o.device.empty()) return "list takes no --device";
+    if (seen.station && o.command != Command::Station) return "--count, --jobs and --ports belong to station";
+    if (o.command == Command::Station && !o.device.empty()) return "station takes no --device (--ports chooses the ports)";
+    if (std::string e = CheckStandardStreams(o); !e.empty()) return e;
+    if (!o.device.empty() && (o.device.starts_with("usb:") && !IsUsbPortPath(o.device.substr(4))))
+        return "--device " + o.device + ": not a USB port path such as usb:1-2.3";
+    if (o.device == "serial:") return "--device serial: needs the serial number after it";
     return {};
 }
 
@@ -245,6 +314,8 @@ Commands:
   verify IMAGE               compare the flash with IMAGE without writing; reports the
                              first differing address, the expected and found bytes and
                              how many bytes differ
+  station IMAGE              wait for boards and burn each as it is plugged in, several
+                             at once; one line per board and a running tally
 Numbers are hexadecimal ("1f" or "0x1F") and must fit their field.
 
 Options:
@@ -252,6 +323,8 @@ Options:
   --device PATH              this interface only: a /dev/hidraw node, a simulator's
                              socket or a path that "list" shows; without --vid/--pid
                              the interface is used whatever its ids
+  --device usb:PORT          the board on this USB port path (as list shows it, 1-2.3)
+  --device serial:TEXT       the board with this USB serial number
   --entire                   burn/verify: the whole image from address 0 (default)
   --area LIST                burn/verify: comma-separated areas among firmware,
                              private, customized
@@ -260,10 +333,18 @@ Options:
   --force                    burn: burn an Entire Flash image shorter than one sector
                              of the flash (refused otherwise)
   --log FILE                 append trace lines and the summary, time-stamped
+  --log-json                 the log as JSON lines
+  --count N                  station: stop after N boards (decimal)
+  --jobs N                   station: burn at most N boards at once (default: all)
+  --ports LIST               station: serve only these USB ports (1-2,1-3.1)
+  -q, --quiet                results only: no progress, no message boxes
+  -v, --verbose              the trace lines on standard error too
   --json                     one JSON document per result on standard output; trace
                              and progress as JSON lines on standard error
   -h, --help                 this text
   --version                  the version
+  -V                         the version
+  IMAGE or FILE "-"          standard input for an image, standard output for a dump
 
 Every burn ends with a summary: the SHA-256 of the bytes written and the verification
 result. On a terminal, burn, dump and verify show a progress bar on standard error.
@@ -278,6 +359,7 @@ Exit status:
   6  pre-flight refusal: the image cannot serve the chosen areas; nothing written
   7  device busy: another process holds the device (the message names it)
   8  output error: standard output or standard error could not be written
+  9  several boards match and no --device chose one (the message lists them)
   129, 130, 143  interrupted by SIGHUP, SIGINT or SIGTERM (128 + the signal)
 
 JSON (--json): every result is one object with
@@ -287,6 +369,7 @@ JSON (--json): every result is one object with
   of strings, when there were any), and per command:
   list: "interfaces" [{"path","vid","pid","usage_page","usage","product","accessible",
     "problem" (when it cannot be used),"busy_pid" (when another process holds it)}]
+    "serial" (the USB serial number),"port" (the USB port path), when known
   id: "flash" {"device_id","name","page_size","sector_size","pages_per_sector",
       "sectors_per_block","total_blocks","total_size"}   (numbers)
   fw-version: "firmware_version"; hdmi-info: "hdmi_info"
@@ -296,8 +379,12 @@ JSON (--json): every result is one object with
   dump: "file","bytes","sha256"
   verify: "image","areas","bytes","differences","first_difference"
           ({"address","expected","found"} or null)
+  several boards match (status 9): "candidates" [{"path","device","port","serial"}]
 Standard error lines: {"trace": TEXT}, {"warning": TEXT} and
 {"progress": {"status","done","total"}}.
+station: one line per board {"board": {"port","serial","path","result","exit_code",
+  "error","seconds","bytes","sha256","verification"}, "passed","failed"}, then
+  {"station": {"boards","passed","failed","exit_code"}}
 See docs/cli.md for the full schema and production-line examples.
 )";
 }

@@ -23,10 +23,9 @@ std::string Sha256Of(std::span<const std::uint8_t> bytes) {
 
 class Commands {
 public:
-    Commands(Session& s, ConsoleReporter& c, const Options& options, std::span<const std::uint8_t> imageBytes,
-             Report& r)
-        : session(s), protocol(s.Protocol()), programmer(s.Programmer()), console(c), o(options), image(imageBytes),
-          report(r) {}
+    Commands(Session& s, ConsoleReporter& c, const Options& options, const Image& given, Report& r)
+        : session(s), protocol(s.Protocol()), programmer(s.Programmer()), console(c), o(options), image(given.bytes),
+          slotPath(given.slotPath), report(r) {}
 
     void Run() {
         if (Interrupted("interrupted: nothing was done")) return;
@@ -67,11 +66,12 @@ private:
     ConsoleReporter& console;
     const Options& o;
     std::span<const std::uint8_t> image;
+    const std::string& slotPath;
     Report& report;
 };
 
 bool Commands::Interrupted(const std::string& text) {
-    if (core::StopSignal() == 0) return false;
+    if (core::StopRequests() == 0) return false;  // none, or one a station holds for itself
     console.Fail(InterruptedExit(core::StopSignal()), text);
     return true;
 }
@@ -105,7 +105,8 @@ void Commands::Dispatch() {
         case Command::Burn: ReportFiles(report, o); return Burn();
         case Command::Dump: ReportFiles(report, o); return Dump();
         case Command::Verify: ReportFiles(report, o); return Verify();
-        case Command::List: return;
+        case Command::List:
+        case Command::Station: return;  // run by the runner and the station themselves
     }
 }
 
@@ -214,7 +215,7 @@ RunOutcome Commands::BurnImage() {
     BurnRequest request;
     request.otherArea = !o.areas.entire;
     request.areas = o.areas.boxes;
-    if (core::Status picked = programmer.SelectBurnFile(o.file, image); !picked) {
+    if (core::Status picked = programmer.SelectBurnFile(slotPath, image); !picked) {
         console.Fail(kExitFileError, picked.error().code == ERROR_FILENAME_EXCED_RANGE
                                          ? "cannot read " + o.file + ": the path is too long"
                                          : picked.error().message);
@@ -272,17 +273,28 @@ void Commands::Burn() {
         for (const core::Box& box : run.boxes)
             if (box.icon == core::Icon::Information) summary.result = box.text;
     if (now.code >= kExitInterrupted) summary.interruption = now.text;
-    console.LogLine(ReportBurn(report, summary));
+    console.LogLine("summary", ReportBurn(report, summary));
 }
 
+// A dump to standard output is made complete in a private folder first, so that the output
+// gets the whole flash or nothing: a pipe cannot be replaced the way a file is.
 void Commands::Dump() {
-    if (!Identify() || !DumpInto(o.file)) return;
-    core::Result<std::vector<std::uint8_t>> dumped = ReadRegularFile(o.file);
+    TemporaryFolder folder;
+    const bool toOutput = o.file == kStandardStream;
+    if (toOutput)
+        if (core::Status created = folder.Create(); !created) {
+            console.Fail(kExitFileError, created.error().message);
+            return;
+        }
+    const std::string path = toOutput ? folder.File("flash.bin") : o.file;
+    if (!Identify() || !DumpInto(path)) return;
+    core::Result<std::vector<std::uint8_t>> dumped = ReadRegularFile(path);
     if (!dumped) {
         console.Fail(kExitFileError, dumped.error().message);
         return;
     }
     ReportDump(report, o.file, dumped.value().size(), Sha256Of(dumped.value()));
+    if (toOutput) report.dumped = std::move(dumped.value());
 }
 
 void Commands::Verify() {
@@ -327,8 +339,8 @@ ULONG Commands::CompareWithFlash(const std::vector<FlashRange>& ranges, bool onl
 
 }  // namespace
 
-void RunCommand(Session& session, ConsoleReporter& console, const Options& options,
-                std::span<const std::uint8_t> image, Report& report) {
+void RunCommand(Session& session, ConsoleReporter& console, const Options& options, const Image& image,
+                Report& report) {
     Commands(session, console, options, image, report).Run();
 }
 

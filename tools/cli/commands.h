@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "tools/cli/cli_options.h"
 #include "tools/cli/console_reporter.h"
@@ -14,10 +15,17 @@
 
 namespace cli {
 
+// The image of burn and verify as read before the device was opened, and the file the
+// flash programmer's slot holds for it: the image's own, or a private copy of what came on
+// standard input.
+struct Image {
+    std::span<const std::uint8_t> bytes;
+    std::string slotPath;
+};
+
 // Runs the command of `options` (not list) unless a stop was requested first; a stop that
-// came while it ran decides the exit status unless a failure did. `image` is the image of
-// burn and verify as read before the device was opened.
-void RunCommand(Session& session, ConsoleReporter& console, const Options& options,
-                std::span<const std::uint8_t> image, Report& report);
+// came while it ran decides the exit status unless a failure did.
+void RunCommand(Session& session, ConsoleReporter& console, const Options& options, const Image& image,
+                Report& report);
 
 }  // namespace cli

@@ -1,8 +1,5 @@
 #include "tools/cli/console_reporter.h"
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
 #include <utility>
 
 #include "tools/cli/json.h"
@@ -17,26 +14,6 @@ constexpr int kBarWidth = 30;
 std::string_view WithoutNewline(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     return line;
-}
-
-// A log entry is one line: line breaks inside a text (the burn verdict has some) are escaped.
-std::string OneLine(std::string_view text) {
-    std::string out;
-    for (char c : WithoutNewline(text)) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
-std::string TimeStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 std::string Duration(double seconds) {
@@ -71,8 +48,27 @@ int ClassifyTrace(std::string_view line) {
     return kExitOk;
 }
 
-ConsoleReporter::ConsoleReporter(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err)
-    : json_(json), progress_(progress), log_(log), err_(err) {}
+ConsoleReporter::ConsoleReporter(bool json, ProgressStyle progress, LogFile* log, std::FILE* err, Verbosity verbosity)
+    : json_(json), progress_(verbosity == Verbosity::Quiet ? ProgressStyle::None : progress), log_(log), err_(err),
+      verbosity_(verbosity) {}
+
+void ConsoleReporter::SetDevice(std::string device) {
+    std::lock_guard guard(lock_);
+    device_ = std::move(device);
+    label_ = labelLines_ ? OneLine(device_) + ": " : "";
+}
+
+void ConsoleReporter::LabelLines() {
+    std::lock_guard guard(lock_);
+    labelLines_ = true;
+    label_ = OneLine(device_) + ": ";
+}
+
+std::string ConsoleReporter::JsonLine(std::string_view key, std::string_view text) const {
+    JsonObject line;
+    if (!label_.empty()) line.Add("device", device_);
+    return line.Add(key, text).Text();
+}
 
 void ConsoleReporter::EndBarLine() {
     if (barOpen_) std::fputc('\n', err_);
@@ -81,13 +77,14 @@ void ConsoleReporter::EndBarLine() {
 
 void ConsoleReporter::Trace(std::string_view line) {
     std::lock_guard guard(lock_);
-    if (json_) {
-        std::fprintf(err_, "%s\n", JsonObject().Add("trace", WithoutNewline(line)).Text().c_str());
+    if (verbosity_ != Verbosity::Verbose) {
+    } else if (json_) {
+        std::fprintf(err_, "%s\n", JsonLine("trace", WithoutNewline(line)).c_str());
     } else {
         EndBarLine();
-        std::fprintf(err_, "%s\n", OneLine(line).c_str());
+        std::fprintf(err_, "%s%s\n", label_.c_str(), OneLine(line).c_str());
     }
-    WriteLog(OneLine(line));
+    if (log_) log_->Write(device_, "trace", line);
     if (int code = ClassifyTrace(line); code != kExitOk && outcome_.code == kExitOk)
         outcome_ = {code, std::string(WithoutNewline(line))};
 }
@@ -95,11 +92,13 @@ void ConsoleReporter::Trace(std::string_view line) {
 void ConsoleReporter::Show(const core::Box& box) {
     std::lock_guard guard(lock_);
     boxes_.push_back({box.caption, box.text});
-    if (!json_) {
+    if (!json_ && verbosity_ != Verbosity::Quiet) {
         EndBarLine();
-        std::fprintf(err_, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
+        std::fprintf(err_, "%s[%s] %s\n", label_.c_str(), box.caption.c_str(), box.text.c_str());
     }
-    WriteLog("[" + OneLine(box.caption) + "] " + OneLine(box.text));
+    if (log_)
+        log_->WriteValue(device_, "message", "[" + OneLine(box.caption) + "] " + OneLine(box.text),
+                         JsonObject().Add("caption", box.caption).Add("text", box.text).Text());
     if (int code = ClassifyBox(box.owner, box.text, box.icon); code != kExitOk && outcome_.code == kExitOk)
         outcome_ = {code, box.text};
 }
@@ -124,17 +123,22 @@ std::vector<ShownBox> ConsoleReporter::Boxes() {
     return boxes_;
 }
 
-void ConsoleReporter::LogLine(std::string_view line) {
+void ConsoleReporter::LogLine(std::string_view kind, std::string_view line) {
     std::lock_guard guard(lock_);
-    WriteLog(OneLine(line));
+    if (log_) log_->Write(device_, kind, line);
+}
+
+void ConsoleReporter::LogValue(std::string_view kind, std::string_view plain, std::string_view json) {
+    std::lock_guard guard(lock_);
+    if (log_) log_->WriteValue(device_, kind, plain, json);
 }
 
 void ConsoleReporter::Warn(std::string text) {
     std::lock_guard guard(lock_);
     EndBarLine();
-    if (json_) std::fprintf(err_, "%s\n", JsonObject().Add("warning", text).Text().c_str());
-    else std::fprintf(err_, "uvc-hid: warning: %s\n", text.c_str());
-    WriteLog("warning: " + OneLine(text));
+    if (json_) std::fprintf(err_, "%s\n", JsonLine("warning", text).c_str());
+    else std::fprintf(err_, "%suvc-hid: warning: %s\n", label_.c_str(), text.c_str());
+    if (log_) log_->WriteValue(device_, "warning", "warning: " + OneLine(text), JsonString(text));
     warnings_.push_back(std::move(text));
 }
 
@@ -143,20 +147,7 @@ std::vector<std::string> ConsoleReporter::Warnings() {
     return warnings_;
 }
 
-std::string ConsoleReporter::LogError() {
-    std::lock_guard guard(lock_);
-    return logError_;
-}
-
-// One whole line per write, checked; after the first failure the log gets nothing more,
-// so it never holds lines with a gap before them.
-void ConsoleReporter::WriteLog(const std::string& line) {
-    if (log_ == nullptr || !logError_.empty()) return;
-    std::string stamped = TimeStamp() + " " + line + "\n";
-    errno = 0;
-    if (std::fputs(stamped.c_str(), log_) == EOF || std::fflush(log_) == EOF || std::ferror(log_))
-        logError_ = errno != 0 ? std::strerror(errno) : "write error";
-}
+std::string ConsoleReporter::LogError() { return log_ ? log_->Error() : std::string(); }
 
 // The burst's name for its progress: "Status: Write" names it "Write"; the "Status: Wait"
 // that ends a burst does not replace it, so the last progress still names what was done.
@@ -211,7 +202,9 @@ void ConsoleReporter::ShowProgress(std::uint32_t done, bool final) {
         shownPercent_ = complete ? 101 : percent;
         JsonObject progress;
         progress.Add("status", transferStatus_).Add("done", std::int64_t{done}).Add("total", std::int64_t{total_});
-        std::fprintf(err_, "%s\n", JsonObject().AddRaw("progress", progress.Text()).Text().c_str());
+        JsonObject line;
+        if (!label_.empty()) line.Add("device", device_);
+        std::fprintf(err_, "%s\n", line.AddRaw("progress", progress.Text()).Text().c_str());
     } else if (progress_ == ProgressStyle::Bar) {
         auto now = std::chrono::steady_clock::now();
         if (!final && done != total_ && now - lastDraw_ < kBarRedraw) return;

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/report.h"
+#include "tools/cli/cli_options.h"
 #include "tools/cli/exit_codes.h"
+#include "tools/cli/log_file.h"
 
 namespace cli {
 
@@ -36,8 +38,15 @@ int ClassifyTrace(std::string_view line);
 
 class ConsoleReporter final : public core::Reporter, public core::ProgressSink {
 public:
-    // Diagnostics (trace, boxes, progress) go to `err`; `log`, when set, gets them time-stamped.
-    ConsoleReporter(bool json, ProgressStyle progress, std::FILE* log, std::FILE* err = stderr);
+    // Diagnostics go to `err` as `verbosity` allows: trace lines with Verbose, boxes and
+    // progress unless Quiet, warnings always. `log`, when set, gets all but progress.
+    ConsoleReporter(bool json, ProgressStyle progress, LogFile* log, std::FILE* err = stderr,
+                    Verbosity verbosity = Verbosity::Verbose);
+
+    // The device the lines are about, for the log.
+    void SetDevice(std::string device);
+    // The lines on `err` name the device too (a station's boards share one standard error).
+    void LabelLines();
 
     void Trace(std::string_view line) override;
     void Show(const core::Box& box) override;
@@ -53,8 +62,10 @@ public:
     Outcome TakeOutcome();  // and starts a new one
     Outcome CurrentOutcome();
     std::vector<ShownBox> Boxes();
-    // A line of the log file (time-stamped), e.g. the summary.
-    void LogLine(std::string_view line);
+    // A line of the log file of `kind` ("summary", "result", ...), e.g. the burn summary.
+    void LogLine(std::string_view kind, std::string_view line);
+    // A log line whose JSON form is an object: {"<kind>": json}.
+    void LogValue(std::string_view kind, std::string_view plain, std::string_view json);
     // Why the log could not be written (the first failure), or empty. A failed write is
     // not retried, and the command's own outcome is not touched by it.
     std::string LogError();
@@ -68,16 +79,20 @@ private:
     void DrawBar(std::uint32_t done);
     void EndBarLine();                        // under lock_
     void TakeStatus(std::string_view text);   // under lock_
-    void WriteLog(const std::string& line);  // under lock_
+    // A JSON line on err_, with the device when lines are labelled.
+    std::string JsonLine(std::string_view key, std::string_view text) const;
 
     std::mutex lock_;
     const bool json_;
     const ProgressStyle progress_;
-    std::FILE* const log_;
+    LogFile* const log_;
     std::FILE* const err_;
+    const Verbosity verbosity_;
+    std::string device_;
+    bool labelLines_ = false;
+    std::string label_;   // "1-2.3: " before each plain line on err_, or empty
     std::vector<ShownBox> boxes_;
     Outcome outcome_;
-    std::string logError_;
     std::vector<std::string> warnings_;
 
     std::uint32_t total_ = 0;

@@ -2,12 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 
-#include "hid/device_host.h"
 #include "platform/hid/hidpi.h"
+#include "platform/hid/hid_transport.h"
 #include "platform/hid/hidsdi.h"
 #include "platform/hid/transport_socket.h"
 #include "platform/win/file_api.h"
@@ -67,23 +68,56 @@ void ReadInterface(const std::u16string& path, InterfaceEntry& entry) {
 
 }  // namespace
 
-std::vector<InterfaceEntry> ListHidInterfaces() {
+std::vector<InterfaceEntry> ListHidInterfaces(bool open) {
     std::vector<InterfaceEntry> entries;
-    // The walk Open Device takes, so both see the same interfaces in the same order.
-    WalkHidInterfaces([&](ULONG, const WCHAR* path) {
-        if (path == nullptr) return true;  // an interface whose details could not be read
-        std::u16string wide(path, WideLength(path));
+    // The providers Open Device's walk asks, in its order, with what they tell of each
+    // interface without opening it: serial number and port path even where this user may
+    // not open the interface.
+    for (const hidtransport::InterfaceInfo& info : hidtransport::EnumerateInterfaces()) {
         InterfaceEntry entry;
-        entry.path = Utf16ToUtf8(wide);
-        ReadInterface(wide, entry);
+        entry.path = Utf16ToUtf8(info.path);
+        entry.vid = info.vendorId;
+        entry.pid = info.productId;
+        entry.serial = Utf16ToUtf8(info.serialNumber);
+        entry.portPath = Utf16ToUtf8(info.portPath);
+        if (open) ReadInterface(info.path, entry);
+        else entry.accessible = true;
         entries.push_back(std::move(entry));
-        return true;
-    });
+    }
     return entries;
 }
 
-std::string ResolveDevicePath(const std::string& given, const std::vector<InterfaceEntry>& present,
-                              std::string& error) {
+std::string BoardKey(const InterfaceEntry& entry) {
+    return entry.portPath.empty() ? entry.path : "usb:" + entry.portPath;
+}
+
+std::string DeviceLabel(const std::string& path, const std::string& portPath) {
+    if (!portPath.empty()) return portPath;
+    const std::string prefix = Utf16ToUtf8(simsocket::kPathPrefix);
+    return path.starts_with(prefix) ? path.substr(prefix.size()) : path;
+}
+
+std::string DeviceArgument(const InterfaceEntry& entry) {
+    return entry.portPath.empty() ? entry.path : "usb:" + entry.portPath;
+}
+
+std::vector<InterfaceEntry> InterfacesNamed(const std::string& given, const std::vector<InterfaceEntry>& present,
+                                            std::string& error) {
+    std::vector<InterfaceEntry> named;
+    auto take = [&](auto&& matches) {
+        for (const InterfaceEntry& entry : present)
+            if (matches(entry)) named.push_back(entry);
+    };
+    if (given.starts_with("usb:")) {
+        take([port = given.substr(4)](const InterfaceEntry& e) { return e.portPath == port; });
+        if (named.empty()) error = "no HID interface at USB port " + given.substr(4) + " (see uvc-hid list)";
+        return named;
+    }
+    if (given.starts_with("serial:")) {
+        take([serial = given.substr(7)](const InterfaceEntry& e) { return e.serial == serial; });
+        if (named.empty()) error = "no HID interface has the serial number " + given.substr(7) + " (see uvc-hid list)";
+        return named;
+    }
     std::string wanted = given;
     struct stat st {};
     if (stat(given.c_str(), &st) == 0) {
@@ -101,10 +135,27 @@ std::string ResolveDevicePath(const std::string& given, const std::vector<Interf
             wanted = real.string();
         }
     }
-    for (const InterfaceEntry& entry : present)
-        if (entry.path == wanted) return wanted;
-    error = given + " is not a HID interface (see uvc-hid list)";
-    return {};
+    take([&wanted](const InterfaceEntry& e) { return e.path == wanted; });
+    if (named.empty()) error = given + " is not a HID interface (see uvc-hid list)";
+    return named;
+}
+
+std::vector<InterfaceEntry> Boards(const std::vector<InterfaceEntry>& entries) {
+    std::vector<InterfaceEntry> boards;
+    for (const InterfaceEntry& entry : entries)
+        if (std::none_of(boards.begin(), boards.end(),
+                         [&](const InterfaceEntry& b) { return BoardKey(b) == BoardKey(entry); }))
+            boards.push_back(entry);
+    return boards;
+}
+
+std::string AmbiguityText(const std::string& what, const std::vector<InterfaceEntry>& boards) {
+    std::string text = std::to_string(boards.size()) + " boards match " + what + "; choose one with --device:";
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        text += (i ? ", " : " ") + DeviceArgument(boards[i]);
+        if (!boards[i].serial.empty()) text += " (serial " + boards[i].serial + ")";
+    }
+    return text;
 }
 
 }  // namespace cli

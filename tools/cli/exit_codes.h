@@ -19,6 +19,10 @@ enum ExitCode : int {
 // the run's report did not reach its reader: a run that had passed does not answer 0.
 inline constexpr int kExitOutput = 8;
 
+// Several boards match and no --device chose one: nothing was sent to any of them; the
+// message lists the candidates with the --device text that names each.
+inline constexpr int kExitAmbiguous = 9;
+
 // A run that SIGINT, SIGTERM or SIGHUP stopped answers 128 plus the signal's number, as a
 // shell reports a program such a signal ended: 130, 143, 129. The run stops where it can
 // stop safely first: a burn finishes the write in progress at the first signal.

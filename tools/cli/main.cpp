@@ -48,5 +48,5 @@ int main(int argc, char** argv) {
     // From here on a signal asks the run to stop where it safely can, and a closed pipe
     // is an output error instead of the end of a burn.
     core::StopSignals stopSignals(DeferredStopNotice(options.json));
-    return cli::RunCommandLine(options, stdout);
+    return cli::RunCommandLine(options, stdout, stopSignals.WakeFd());
 }

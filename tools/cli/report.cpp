@@ -1,6 +1,7 @@
 #include "tools/cli/report.h"
 
 #include "core/format.h"
+#include "tools/cli/log_file.h"
 
 namespace cli {
 
@@ -36,6 +37,14 @@ void ReportInterfaces(Report& report, const std::vector<InterfaceEntry>& interfa
             item.Add("vid", Hex(entry.vid, 4)).Add("pid", Hex(entry.pid, 4));
             line += "  " + Hex(entry.vid, 4) + ":" + Hex(entry.pid, 4);
         }
+        if (!entry.portPath.empty()) {
+            item.Add("port", entry.portPath);
+            line += "  port " + PlainText(entry.portPath);
+        }
+        if (!entry.serial.empty()) {
+            item.Add("serial", entry.serial);
+            line += "  serial " + PlainText(entry.serial);
+        }
         item.Add("accessible", entry.accessible);
         if (entry.accessible) {
             item.Add("usage_page", Hex(entry.usagePage, 4)).Add("usage", Hex(entry.usage, 4));
@@ -57,10 +66,27 @@ void ReportInterfaces(Report& report, const std::vector<InterfaceEntry>& interfa
     report.json.AddRaw("interfaces", JsonArray(items));
 }
 
-void ReportDevice(Report& report, const std::string& path, std::uint16_t vid, std::uint16_t pid) {
+void ReportDevice(Report& report, const std::string& path, std::uint16_t vid, std::uint16_t pid,
+                  const std::string& portPath, const std::string& serial) {
     JsonObject device;
     device.Add("path", path).Add("vid", Hex(vid, 4)).Add("pid", Hex(pid, 4));
+    if (!portPath.empty()) device.Add("port", portPath);
+    if (!serial.empty()) device.Add("serial", serial);
     report.json.AddRaw("device", device.Text());
+    report.fields.emplace_back("device", DeviceLabel(path, portPath));
+    if (!serial.empty()) report.fields.emplace_back("serial", serial);
+}
+
+void ReportCandidates(Report& report, const std::vector<InterfaceEntry>& boards) {
+    std::vector<std::string> items;
+    for (const InterfaceEntry& board : boards) {
+        JsonObject item;
+        item.Add("path", board.path).Add("device", DeviceArgument(board));
+        if (!board.portPath.empty()) item.Add("port", board.portPath);
+        if (!board.serial.empty()) item.Add("serial", board.serial);
+        items.push_back(item.Text());
+    }
+    report.json.AddRaw("candidates", JsonArray(items));
 }
 
 void ReportFlashPart(Report& report, ULONG row, const FlashPart& part, ULONG totalSize) {
@@ -152,12 +178,18 @@ std::string ReportBurn(Report& report, const BurnSummary& burn) {
                           ", verification " + burn.verification;
     if (!burn.interruption.empty()) summary += ", " + burn.interruption;
     report.lines.push_back(summary);
+    report.fields.emplace_back("bytes", std::to_string(burn.bytes));
+    report.fields.emplace_back("sha256", burn.sha256);
+    report.fields.emplace_back("verification", burn.verification);
     return summary;
 }
 
 void ReportDump(Report& report, const std::string& file, std::size_t bytes, const std::string& sha256) {
     report.json.Add("bytes", static_cast<std::int64_t>(bytes)).Add("sha256", sha256);
-    report.lines.push_back("dump: " + std::to_string(bytes) + " bytes into " + file + ", sha256 " + sha256);
+    report.lines.push_back("dump: " + std::to_string(bytes) + " bytes into " +
+                           (file == kStandardStream ? std::string("standard output") : file) + ", sha256 " + sha256);
+    report.fields.emplace_back("bytes", std::to_string(bytes));
+    report.fields.emplace_back("sha256", sha256);
 }
 
 std::string DifferenceText(const Difference& d, ULONG compared) {
@@ -179,6 +211,13 @@ void ReportVerify(Report& report, ULONG compared, const Difference& difference) 
     report.json.AddRaw("first_difference", first.Text());
 }
 
+std::string ResultLine(const std::string& command, const Outcome& outcome, const Report& report) {
+    std::string line = "result" + Field("command", command) + Field("exit", std::to_string(outcome.code));
+    for (const auto& [key, value] : report.fields) line += Field(key, value);
+    if (outcome.code != kExitOk) line += Field("error", OneLine(outcome.text));
+    return line;
+}
+
 bool Print(const Options& o, Report& report, const Outcome& outcome, ConsoleReporter& console, std::FILE* out) {
     report.json.Add("ok", outcome.code == kExitOk).Add("exit_code", std::int64_t{outcome.code});
     if (outcome.code != kExitOk) report.json.Add("error", outcome.text);
@@ -189,11 +228,17 @@ bool Print(const Options& o, Report& report, const Outcome& outcome, ConsoleRepo
     std::vector<std::string> warnings;
     for (const std::string& warning : console.Warnings()) warnings.push_back(JsonString(warning));
     if (!warnings.empty()) report.json.AddRaw("warnings", JsonArray(warnings));
+    // A dump on standard output keeps it for the flash's bytes alone.
+    const bool dumpOut = o.command == Command::Dump && o.file == kStandardStream;
+    std::FILE* const text = dumpOut ? stderr : out;
+    if (dumpOut && !report.dumped.empty())  // only a complete dump has its bytes here
+        std::fwrite(report.dumped.data(), 1, report.dumped.size(), out);
     if (o.json) {
-        std::fprintf(out, "%s\n", report.json.Text().c_str());
+        std::fprintf(text, "%s\n", report.json.Text().c_str());
     } else {
-        for (const std::string& line : report.lines) std::fprintf(out, "%s\n", line.c_str());
+        for (const std::string& line : report.lines) std::fprintf(text, "%s\n", line.c_str());
         if (outcome.code != kExitOk) std::fprintf(stderr, "uvc-hid: %s\n", outcome.text.c_str());
+        std::fprintf(stderr, "%s\n", ResultLine(o.name, outcome, report).c_str());
     }
     return std::fflush(out) == 0 && !std::ferror(out);
 }

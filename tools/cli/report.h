@@ -19,6 +19,10 @@ namespace cli {
 struct Report {
     JsonObject json;
     std::vector<std::string> lines;
+    // The result line's fields after command and exit: device, serial, bytes, sha256, ...
+    std::vector<std::pair<std::string, std::string>> fields;
+    // A dump to standard output: the flash, written there before the result.
+    std::vector<std::uint8_t> dumped;
 };
 
 // Lower-case hex of `digits` digits at least, as the dialog's fields show values.
@@ -31,7 +35,11 @@ std::string PlainText(const std::string& text);
 Report StartReport(const std::string& command);
 
 void ReportInterfaces(Report& report, const std::vector<InterfaceEntry>& interfaces);
-void ReportDevice(Report& report, const std::string& path, std::uint16_t vid, std::uint16_t pid);
+// The opened interface; its port path and serial number when it has them.
+void ReportDevice(Report& report, const std::string& path, std::uint16_t vid, std::uint16_t pid,
+                  const std::string& portPath, const std::string& serial);
+// The boards an ambiguous choice could have meant, each with the --device text naming it.
+void ReportCandidates(Report& report, const std::vector<InterfaceEntry>& boards);
 // The Flash Information group of the dialog: the identified part `row`.
 void ReportFlashPart(Report& report, ULONG row, const FlashPart& part, ULONG totalSize);
 // fw-version, hdmi-info: one text under `key`, and "`label`: text".
@@ -65,9 +73,14 @@ void ReportDump(Report& report, const std::string& file, std::size_t bytes, cons
 std::string DifferenceText(const Difference& difference, ULONG compared);
 void ReportVerify(Report& report, ULONG compared, const Difference& difference);
 
+// The run's result in one line of key=value fields that grep and a line supervisor read:
+//   result command=burn exit=0 device=1-2.3 serial=A1 bytes=262144 sha256=... verification=passed
+// with error="..." when it failed.
+std::string ResultLine(const std::string& command, const Outcome& outcome, const Report& report);
+
 // Finishes the document with the run's outcome, the boxes shown and the warnings, and
-// prints it (--json) or the plain lines and the error. Answers whether everything reached
-// `out`.
+// prints it (--json) or the plain lines and the error; the plain lines go to standard
+// error instead when `out` carries a dump. Answers whether everything reached `out`.
 bool Print(const Options& o, Report& report, const Outcome& outcome, ConsoleReporter& console, std::FILE* out);
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 #include "device_ids.h"
 #include "platform/win/text.h"
 #include "tools/cli/device_choice.h"
+#include "tools/cli/report.h"
 
 namespace cli {
 
@@ -21,37 +22,85 @@ std::string Session::DevicePath() const {
     return device.path ? Utf16ToUtf8(device.path.get()) : std::string();
 }
 
-bool Session::ChooseDevice(const Options& o, DeviceQuery& query) {
-    if (o.device.empty()) return true;
-    std::vector<InterfaceEntry> present = ListHidInterfaces();
+namespace {
+
+DeviceQuery QueryFor(const Options& o, const InterfaceEntry* entry) {
+    DeviceQuery query;
+    query.vendorId = o.vid.value_or(entry ? entry->vid : uvc::kDeviceVendorId);
+    query.productId = o.pid.value_or(entry ? entry->pid : uvc::kDeviceProductId);
+    if (entry) query.onlyPath = Utf8ToUtf16(entry->path);
+    return query;
+}
+
+}  // namespace
+
+bool Session::ChooseDevice(const Options& o, std::vector<DeviceQuery>& queries) {
+    // What the enumeration tells suffices here: ids, serial number and port path.
+    present = ListHidInterfaces(false);
+    std::vector<InterfaceEntry> named;
+    if (o.device.empty()) {
+        const DeviceQuery byIds = QueryFor(o, nullptr);
+        for (const InterfaceEntry& entry : present)
+            if (entry.vid == byIds.vendorId && entry.pid == byIds.productId) named.push_back(entry);
+        candidates = Boards(named);
+        if (candidates.size() > 1) {
+            console.Fail(kExitAmbiguous, AmbiguityText(Hex(byIds.vendorId, 4) + ":" + Hex(byIds.productId, 4), candidates));
+            return false;
+        }
+        candidates.clear();
+        if (!named.empty()) console.SetDevice(DeviceLabel(named.front().path, named.front().portPath));
+        queries = {byIds};
+        return true;
+    }
     std::string error;
-    std::string path = ResolveDevicePath(o.device, present, error);
-    if (path.empty()) {
+    named = InterfacesNamed(o.device, present, error);
+    if (named.empty()) {
         console.Fail(kExitNoDevice, error);
         return false;
     }
-    query.onlyPath = Utf8ToUtf16(path);
-    for (const InterfaceEntry& entry : present)
-        if (entry.path == path && entry.accessible) {
-            if (!o.vid) query.vendorId = entry.vid;
-            if (!o.pid) query.productId = entry.pid;
-        }
+    if (std::vector<InterfaceEntry> boards = Boards(named); boards.size() > 1) {
+        candidates = boards;
+        console.Fail(kExitAmbiguous, AmbiguityText(o.device, candidates));
+        return false;
+    }
+    console.SetDevice(DeviceLabel(named.front().path, named.front().portPath));
+    for (const InterfaceEntry& entry : named) queries.push_back(QueryFor(o, &entry));
     return true;
 }
 
 bool Session::Open(const Options& o) {
-    DeviceQuery query;
-    query.vendorId = o.vid.value_or(uvc::kDeviceVendorId);
-    query.productId = o.pid.value_or(uvc::kDeviceProductId);
-    if (!ChooseDevice(o, query)) return false;
-    console.Trace(core::Format("Open Device Info--VID/PID (0x%04x~0x%04x) \n", query.vendorId, query.productId));
+    std::vector<DeviceQuery> queries;
+    return ChooseDevice(o, queries) && OpenFirst(queries);
+}
 
-    const OpenOutcome outcome = host.OpenDevice(query);
-    if (!outcome.IsOpen()) {
-        console.Show(OpenFailureBox(outcome, query));
+bool Session::OpenBoard(const Options& o, const std::vector<InterfaceEntry>& board) {
+    present = board;
+    std::vector<DeviceQuery> queries;
+    for (const InterfaceEntry& entry : board) queries.push_back(QueryFor(o, &entry));
+    return OpenFirst(queries);
+}
+
+bool Session::OpenFirst(const std::vector<DeviceQuery>& queries) {
+    OpenOutcome outcome;
+    const DeviceQuery* query = nullptr;
+    for (const DeviceQuery& next : queries) {
+        query = &next;
+        console.Trace(core::Format("Open Device Info--VID/PID (0x%04x~0x%04x) \n", next.vendorId, next.productId));
+        outcome = host.OpenDevice(next);
+        // A board may have several interfaces; one whose reports cannot serve is passed by.
+        if (outcome.kind != OpenOutcome::Kind::CannotServe || &next == &queries.back()) break;
+        host.Close();
+    }
+    if (query == nullptr || !outcome.IsOpen()) {
+        if (query) console.Show(OpenFailureBox(outcome, *query));
         console.Fail(kExitNoDevice, "HID Device no found !");
         return false;
     }
+    const std::string path = DevicePath();
+    for (const InterfaceEntry& entry : present)
+        if (entry.path == path) opened = entry;
+    opened.path = path;
+    console.SetDevice(DeviceLabel(path, opened.portPath));
     if (outcome.kind != OpenOutcome::Kind::Opened) {
         console.Fail(kExitDeviceError, "the device does not offer the reports the commands need");
         return false;
