@@ -1,6 +1,10 @@
 #include "sim/fault_injector.h"
 
+#include <sys/prctl.h>
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <thread>
 
 namespace sim {
@@ -37,8 +41,9 @@ void FaultInjector::FailTransfer(std::uint64_t nth) {
 
 void FaultInjector::UnplugAfter(std::uint64_t transfers) { unplugAfter_ = transfers_ + transfers; }
 
-void FaultInjector::SetDelay(std::chrono::microseconds perTransfer) {
+void FaultInjector::SetDelay(std::chrono::microseconds perTransfer, PaceKind kind) {
     delay_ = std::max(perTransfer, std::chrono::microseconds{0});
+    paceKind_ = kind;
 }
 
 void FaultInjector::SetInputTruncation(std::optional<std::size_t> bytes) { truncateTo_ = bytes; }
@@ -49,13 +54,27 @@ void FaultInjector::Clear() {
     failAt_.reset();
     unplugAfter_.reset();
     delay_ = std::chrono::microseconds{0};
+    paceKind_ = PaceKind::Exact;
     truncateTo_.reset();
     junkBytes_ = 0;
 }
 
-void PaceTransfer(std::chrono::microseconds delay) {
+void PaceTransfer(std::chrono::microseconds delay, PaceKind kind) {
     constexpr std::chrono::milliseconds kSleepAbove{2};
     if (delay <= std::chrono::microseconds{0}) return;
+    if (kind == PaceKind::Idle) {
+        // The default slack of 50 us would be a fifth of a 250 us pace.
+        thread_local const bool leastSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+        (void)leastSlack;
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        const auto total = std::chrono::nanoseconds(delay).count() + until.tv_nsec;
+        until.tv_sec += static_cast<time_t>(total / 1000000000);
+        until.tv_nsec = static_cast<long>(total % 1000000000);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+        return;
+    }
     if (delay >= kSleepAbove) {
         std::this_thread::sleep_for(delay);
         return;

@@ -12,6 +12,11 @@
 
 namespace sim {
 
+// How a pace is kept. Exact waits on the clock below 2 ms, for measurements of the host's
+// cost against a short pace in one process; Idle sleeps, leaving the processor to others,
+// as a device the host waits on does (many simulators on few cores).
+enum class PaceKind { Exact, Idle };
+
 class FaultInjector final : public TransferHandler {
 public:
     // `next` is the stage the transfers go on to; it must outlive the injector.
@@ -28,13 +33,15 @@ public:
 
     void FailTransfer(std::uint64_t nth);                   // the nth fails once (1 = the next; 0 clears)
     void UnplugAfter(std::uint64_t transfers);              // later ones fail as after an unplug
-    void SetDelay(std::chrono::microseconds perTransfer);   // negative counts as none
+    void SetDelay(std::chrono::microseconds perTransfer,    // negative counts as none
+                  PaceKind kind = PaceKind::Exact);
     void SetInputTruncation(std::optional<std::size_t> bytes);  // answers cut to this
     void SetInputJunk(std::size_t bytes);                   // appended to every answer (up to 4096)
     void Clear();
 
     // The pace the owner keeps before each transfer, outside its lock (PaceTransfer).
     std::chrono::microseconds Delay() const { return delay_; }
+    PaceKind DelayKind() const { return paceKind_; }
 
 private:
     void ApplyAnswerFaults(std::vector<std::uint8_t>& answer, std::string& note) const;
@@ -44,12 +51,14 @@ private:
     std::optional<std::uint64_t> failAt_;
     std::optional<std::uint64_t> unplugAfter_;
     std::chrono::microseconds delay_{0};
+    PaceKind paceKind_ = PaceKind::Exact;
     std::optional<std::size_t> truncateTo_;
     std::size_t junkBytes_ = 0;
 };
 
 // A transfer's time on the bus: waits `delay`. A sleep overshoots by tens of microseconds,
-// far too much for a modelled pace of a few hundred, so short delays wait on the clock.
-void PaceTransfer(std::chrono::microseconds delay);
+// far too much for an exact pace of a few hundred, so short Exact delays wait on the clock;
+// an Idle one sleeps to a deadline with the thread's timer slack at its least.
+void PaceTransfer(std::chrono::microseconds delay, PaceKind kind = PaceKind::Exact);
 
 }  // namespace sim

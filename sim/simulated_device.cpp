@@ -33,11 +33,13 @@ vhid::DeviceInfo SimulatedDevice::Info() const {
 
 DWORD SimulatedDevice::Transfer(const TransferRequest& request, std::vector<std::uint8_t>* answer) {
     std::chrono::microseconds delay;
+    PaceKind kind = PaceKind::Exact;
     {
         std::lock_guard guard(mutex_);
         delay = faults_.Delay();
+        kind = faults_.DelayKind();
     }
-    PaceTransfer(delay);
+    PaceTransfer(delay, kind);
 
     std::lock_guard guard(mutex_);
     if (answer) answer->clear();
@@ -103,9 +105,9 @@ void SimulatedDevice::CorruptReadChunk(std::uint64_t nthChunk, std::size_t byteI
     firmware_.CorruptReadChunk(nthChunk, byteIndex);
 }
 
-void SimulatedDevice::SetDelay(std::chrono::microseconds perTransfer) {
+void SimulatedDevice::SetDelay(std::chrono::microseconds perTransfer, PaceKind kind) {
     std::lock_guard guard(mutex_);
-    faults_.SetDelay(perTransfer);
+    faults_.SetDelay(perTransfer, kind);
 }
 
 void SimulatedDevice::SetGetIdAnswer(std::optional<std::uint16_t> row) {

@@ -47,7 +47,8 @@ public:
     void FailTransfer(std::uint64_t nth);           // the nth fails once (1 = the next one)
     void UnplugAfter(std::uint64_t transfers);      // later ones fail as after an unplug
     void CorruptReadChunk(std::uint64_t nthChunk, std::size_t byteIndex);  // flips the byte
-    void SetDelay(std::chrono::microseconds perTransfer);  // exact below 2 ms, a sleep above
+    // The pace of every transfer (fault_injector.h: PaceKind).
+    void SetDelay(std::chrono::microseconds perTransfer, PaceKind kind = PaceKind::Exact);
     void SetGetIdAnswer(std::optional<std::uint16_t> row);  // any value, 0xFFFF included
     void SetInputTruncation(std::optional<std::size_t> bytes);  // answers cut to this
     void SetInputJunk(std::size_t bytes);  // bytes appended to every answer

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,8 @@ struct Options {
     bool interruptOut = false;
     std::optional<std::uint64_t> failTransfer, unplugAfter;
     std::optional<std::pair<std::uint64_t, std::size_t>> corruptRead;
-    std::uint64_t delayMs = 0;
+    std::chrono::microseconds delay{0};
+    sim::PaceKind pace = sim::PaceKind::Exact;
     std::optional<std::uint16_t> getIdAnswer;
     std::optional<std::size_t> truncateInput;
     std::size_t appendJunk = 0;
@@ -231,7 +233,24 @@ const std::vector<OptionRow>& OptionTable() {
          [](Options& o, std::string_view v) { return Number(v, o.unplugAfter.emplace()); }},
         {"--corrupt-read", "K:I", "flip byte I of the Kth flash read chunk", ParseCorruptRead},
         {"--delay-ms", "N", "delay every transfer by N ms",
-         [](Options& o, std::string_view v) { return Number(v, o.delayMs) && o.delayMs <= 60000; }},
+         [](Options& o, std::string_view v) {
+             std::uint32_t ms = 0;
+             if (!Number(v, ms) || ms > 60000) return false;
+             o.delay = std::chrono::milliseconds(ms);
+             o.pace = sim::PaceKind::Exact;
+             return true;
+         }},
+        {"--pace-us", "N",
+         "every transfer takes N us of the device's\n"
+         "time, slept as a device the host waits on\n"
+         "(the processor stays free for others)",
+         [](Options& o, std::string_view v) {
+             std::uint32_t us = 0;
+             if (!Number(v, us) || us > 60000000) return false;
+             o.delay = std::chrono::microseconds(us);
+             o.pace = sim::PaceKind::Idle;
+             return true;
+         }},
         {"--get-id-answer", "N", "Get ID answers N (0..65535)",
          [](Options& o, std::string_view v) { return Number(v, o.getIdAnswer.emplace()); }},
         {"--truncate-input", "K", "cut every input answer to K bytes",
@@ -484,7 +503,7 @@ void ApplyFaults(const Options& o, sim::SimulatedDevice& device) {
     if (o.failTransfer) device.FailTransfer(*o.failTransfer);
     if (o.unplugAfter) device.UnplugAfter(*o.unplugAfter);
     if (o.corruptRead) device.CorruptReadChunk(o.corruptRead->first, o.corruptRead->second);
-    device.SetDelay(std::chrono::milliseconds(o.delayMs));
+    device.SetDelay(o.delay, o.pace);
     device.SetGetIdAnswer(o.getIdAnswer);
     device.SetInputTruncation(o.truncateInput);
     device.SetInputJunk(o.appendJunk);

@@ -2,6 +2,8 @@
 // the injector in front of any stage, and the transfer log.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -37,6 +39,26 @@ TEST(SimFaults, FailTransferUnplugAfterAndDelayActOnTheTransfersTheyName) {
     EXPECT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
     EXPECT_EQ(bench.RegisterWrite(0x10, 2), ERROR_SUCCESS);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+}
+
+// An idle pace keeps the device's time without the processor: several simulators on few
+// cores must not take it from the host they model waiting on them.
+TEST(SimFaults, IdlePaceSleepsThroughTheDevicesTime) {
+    Bench bench;
+    constexpr int kTransfers = 100;
+    bench.device->SetDelay(std::chrono::microseconds(500), sim::PaceKind::Idle);
+    auto cpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto wallStart = std::chrono::steady_clock::now();
+    const auto cpuStart = cpu();
+    for (int i = 0; i < kTransfers; ++i) ASSERT_EQ(bench.RegisterWrite(0x10, 1), ERROR_SUCCESS);
+    const auto wall = std::chrono::steady_clock::now() - wallStart;
+    const auto used = cpu() - cpuStart;
+    EXPECT_GE(wall, std::chrono::microseconds(500 * kTransfers));
+    EXPECT_LT(used * 4, wall) << "the pace spun instead of sleeping";
 }
 
 TEST(SimFaults, CorruptReadChunkFlipsOneByteOfOneAnswerOnly) {

@@ -824,7 +824,7 @@ TEST_F(SimProgram, HelpAndBadOptions) {
                                          {"--vid", "xyz"}, {"--report", "flash-in=1"}, {"--name", "../x.sock"},
                                          {"--part-row"}, {"--port-path", "1-2/3"}, {"--port-path", "0-1"},
                                          {"--serial", "AB\tC"}, {"--serial", std::string(127, 'S')},
-                                         {"--serial", "\xC3("}}) {
+                                         {"--serial", "\xC3("}, {"--pace-us", "60000001"}}) {
         Program program(bad);
         EXPECT_EQ(program.Wait(), 2) << bad[0];
     }
