@@ -111,6 +111,27 @@ TEST(ChangeNotifier, WakesOnPublishAndWithdrawalAndIsQuietOnceDrained) {
     EXPECT_FALSE(notifier.Wait(0));
 }
 
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// Every source at once, made and dropped repeatedly: nothing stays open, and a withdrawal
+// after the notifier is gone writes to no descriptor of its.
+TEST(ChangeNotifier, ClosesEveryDescriptorItOpened) {
+    char pattern[] = "/tmp/uvc-notify-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    auto board = Publish(u"S1", u"");
+    const std::size_t before = OpenDescriptors();
+    for (int i = 0; i < 5; ++i) {
+        ChangeNotifier notifier({.hidraw = true, .simulators = true, .simulatorFolder = pattern, .virtualDevices = true});
+        EXPECT_FALSE(notifier.SimulatorFolder().empty());
+        EXPECT_TRUE(notifier.WatchesVirtualDevices());
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    board.reset();
+    fs::remove_all(pattern);
+}
+
 // A consumer that drains before it enumerates sees every device a publisher thread adds,
 // however the two interleave: it never waits out its timeout for a change it missed.
 TEST(ChangeNotifier, ConsumerThatDrainsThenEnumeratesMissesNothing) {
