@@ -1,7 +1,7 @@
 #!/bin/bash
 # The bash completion of uvc-hid, driven as bash drives it: commands and verbs, the options
-# of the command typed so far, --area lists, --device from `list` (a stand-in program
-# prints the listing), and file names.
+# of the command typed so far, --area and --ports lists, --device from `list` (a stand-in
+# program prints the listing), and file names.
 #   bash_completion_test.sh COMPLETION_FILE
 # Exit 77 (skipped) when bash-completion, whose helpers the completion uses, is absent.
 set -u
@@ -18,19 +18,21 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 
-# A stand-in uvc-hid whose list shows a hidraw node, a simulator and a node without access.
+# A stand-in uvc-hid whose list shows a board with two interfaces, a simulator and a board
+# without access.
 cat >"$work/uvc-hid" <<'EOF'
 #!/bin/sh
 [ "$1" = list ] || exit 2
-printf '%s\n' '/dev/hidraw3  1209:0001  usage page ff00 usage 0001  Capture' \
+printf '%s\n' '/dev/hidraw3  1209:0001  port 1-2  serial A1  usage page ff00 usage 0001  Capture' \
+              '/dev/hidraw4  1209:0001  port 1-2  serial A1  usage page 000c usage 0001  Capture' \
               '\\?\simhid#board1.sock  1209:0001  usage page ff00 usage 0001  UVC HID bridge (simulated)' \
-              '/dev/hidraw5  (no access)'
+              '/dev/hidraw5  1209:0001  port 1-3.1  (no access)'
 EOF
 chmod +x "$work/uvc-hid"
 
 # complete_line EXPECTED LINE: completes LINE (what follows "uvc-hid "), split into words as
-# bash splits it ("--area=c" is "--area" "=" "c"), and compares the candidates, in any
-# order, with EXPECTED (separated by spaces).
+# bash splits it ("--area=c" is "--area" "=" "c", "usb:1" is "usb" ":" "1"), and compares
+# the candidates, in any order, with EXPECTED (separated by spaces).
 complete_line() {
     local expected=$1 line=$2 token
     local -a tokens
@@ -40,11 +42,12 @@ complete_line() {
     [[ -z $line || $line == *' ' ]] && tokens+=("")
     COMP_WORDS=("$work/uvc-hid")
     for token in "${tokens[@]}"; do
-        if [[ $token == --*=* ]]; then
-            COMP_WORDS+=("${token%%=*}" = "${token#*=}")
-        else
-            COMP_WORDS+=("$token")
-        fi
+        while [[ $token =~ ^([^=:]*)([=:])(.*)$ ]]; do
+            [[ -n ${BASH_REMATCH[1]} ]] && COMP_WORDS+=("${BASH_REMATCH[1]}")
+            COMP_WORDS+=("${BASH_REMATCH[2]}")
+            token=${BASH_REMATCH[3]}
+        done
+        [[ -n $token || ${COMP_WORDS[-1]} != [=:] ]] && COMP_WORDS+=("$token")
     done
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMP_LINE="$work/uvc-hid $line"
@@ -63,7 +66,7 @@ complete_line() {
 }
 
 # Commands and verbs; options and their values before them do not count as words.
-complete_line 'list id fw-version hdmi-info reg iic gpio hdcp burn dump verify' ''
+complete_line 'list id fw-version hdmi-info reg iic gpio hdcp burn dump verify station' ''
 complete_line 'hdcp hdmi-info' 'h'
 complete_line 'read write' 'reg '
 complete_line 'dir write read' '--device /dev/hidraw3 gpio '
@@ -74,9 +77,12 @@ complete_line 'on off' '--json --log=line.log hdcp o'
 complete_line '' 'reg read '
 
 # Options: those of the command, not those given already; list takes no --device.
-complete_line '--vid --pid --device --log --json --help --version --entire --area --backup --force' 'burn img.bin --'
-complete_line '--vid --pid --device --log --json --help --version --entire' 'verify img.bin --area=firmware --'
-complete_line '--vid --pid --log --json --help --version' 'list --'
+common='--vid --pid --log --log-json --json --quiet --verbose --help --version'
+complete_line "$common --device --entire --area --backup --force" 'burn img.bin --'
+complete_line "$common --device --entire --area --backup --force" '-q burn - --'
+complete_line "$common --device --entire" 'verify img.bin --area=firmware --'
+complete_line "$common --entire --area --count --jobs --ports" 'station img.bin --'
+complete_line "$common" 'list --'
 complete_line '--json' '--j'
 complete_line '' '--json burn img.bin --j'
 
@@ -86,11 +92,18 @@ complete_line 'firmware,private' 'burn img.bin --area firmware,p'
 complete_line 'firmware,private,customized' 'burn img.bin --area firmware,private,'
 complete_line 'customized' 'verify img.bin --area=c'
 
-# --device: the interfaces list shows, quoted for the shell.
-complete_line '/dev/hidraw3 /dev/hidraw5 \\\\\?\\simhid#board1.sock' '--device '
-complete_line '/dev/hidraw3 /dev/hidraw5' 'id --device /dev/h'
+# --ports: the port paths list shows, as a comma-separated list.
+complete_line '1-2 1-3.1' 'station img.bin --ports 1-'
+complete_line '1-2,1-3.1' 'station img.bin --ports=1-2,'
+
+# --device: the interfaces list shows, quoted for the shell, and usb:PORT and serial:TEXT
+# for the boards that have them; after a colon, what follows it.
+complete_line '/dev/hidraw3 /dev/hidraw4 /dev/hidraw5 \\\\\?\\simhid#board1.sock usb:1-2 usb:1-3.1 serial:A1' '--device '
+complete_line '/dev/hidraw3 /dev/hidraw4 /dev/hidraw5' 'id --device /dev/h'
 complete_line '\\\\\?\\simhid#board1.sock' '--device \\\\'
 complete_line '/dev/hidraw3' 'id --device=/dev/hidraw3'
+complete_line '1-2 1-3.1' 'id --device usb:1-'
+complete_line 'A1' 'burn img.bin --device serial:'
 
 # File names for an image, a dump, a backup and a log; none for register numbers.
 mkdir "$work/files"
