@@ -4,8 +4,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +29,8 @@
 #include "sim/simulated_device.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
+
+extern char** environ;
 
 namespace clitest {
 
@@ -147,6 +156,37 @@ inline std::string ReadAll(std::FILE* file) {
     return text;
 }
 
+// Starts a program with standard output and error into files, or both onto `sink`, and
+// standard input from `input` when given.
+inline pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, int sink = -1,
+                   int input = -1) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (auto [fd, path] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}}) {
+        if (sink >= 0) posix_spawn_file_actions_adddup2(&actions, sink, fd);
+        else posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The program's exit status within a minute; -1 when a signal ended it or it had to be killed.
+inline int Wait(pid_t pid) {
+    for (int tick = 0; pid > 0 && tick < 6000; ++tick) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 struct RunResult {
     int code = -1;
     std::string text;  // standard output
@@ -213,6 +253,27 @@ protected:
     }
 
     std::string File(const std::string& name) const { return dir_ + "/" + name; }
+    // The file's text once it holds `text` (at most a minute later).
+    static std::string WaitFor(const std::string& path, const std::string& text) {
+        std::string now;
+        for (int tick = 0; tick < 6000 && (now = Text(path)).find(text) == std::string::npos; ++tick)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return now;
+    }
+    // Starts the simulator program named `name` with `options`; answers its socket once it is
+    // ready, empty when it did not start. StopSimulator ends it and expects a clean exit.
+    std::string StartSimulator(const std::string& name, std::vector<std::string> options) {
+        options.insert(options.begin(), {UVC_SIM_PROGRAM, "--name", name});
+        sim_ = Spawn(options, File(name + ".out"), File(name + ".err"));
+        std::string ready = WaitFor(File(name + ".out"), "\n");
+        EXPECT_NE(ready.find("ready: "), std::string::npos) << ready << Text(File(name + ".err"));
+        if (ready.find("ready: ") == std::string::npos) return "";
+        return ready.substr(ready.find("ready: ") + 7, ready.find('\n') - ready.find("ready: ") - 7);
+    }
+    void StopSimulator() {
+        if (sim_ > 0) kill(sim_, SIGINT);
+        EXPECT_EQ(Wait(std::exchange(sim_, -1)), 0);
+    }
     static void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                      static_cast<std::streamsize>(bytes.size()));
@@ -233,10 +294,11 @@ protected:
 
     std::string dir_;
     std::vector<std::u16string> paths_;
+    std::vector<std::unique_ptr<vhid::Publication>> publications_;  // withdrawn when erased
+    pid_t sim_ = -1;
 
 private:
     std::string savedRuntime_;
-    std::vector<std::unique_ptr<vhid::Publication>> publications_;
 };
 
 }  // namespace clitest

@@ -1,6 +1,5 @@
 // Interrupting uvc-hid: in-process at a chosen chunk, and as a program (real SIGINT, closed pipe).
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +15,6 @@
 #include "tools/cli/log_file.h"
 #include "tools/cli/sha256.h"
 #include "core/stop_request.h"
-
-extern char** environ;
 
 namespace clitest {
 namespace {
@@ -102,65 +99,23 @@ TEST_F(Interrupt, DumpStopsAtTheNextChunkAndExits143) {
     EXPECT_EQ(files.size(), 1u) << "the unfinished dump was left behind";
 }
 
-// Starts a program with standard output and error into files, or both onto `sink`.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, int sink = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (auto [fd, path] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}}) {
-        if (sink >= 0) posix_spawn_file_actions_adddup2(&actions, sink, fd);
-        else posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// The program's exit status within a minute; -1 when a signal ended it or it had to be killed.
-int Wait(pid_t pid) {
-    for (int tick = 0; pid > 0 && tick < 6000; ++tick) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 // The program against the simulator program at 1 ms a transfer: 256 chunks take a quarter second.
 class InterruptProgram : public Interrupt {
 protected:
     void SetUp() override {
         Interrupt::SetUp();
-        sim_ = Spawn({UVC_SIM_PROGRAM, "--name", "interrupt.sock", "--part-row", "34", "--delay-ms", "1"},
-                     File("sim.out"), File("sim.err"));
-        std::string ready = WaitFor(File("sim.out"), "\n");
-        ASSERT_NE(ready.find("ready: "), std::string::npos) << ready << Text(File("sim.err"));
-        socket = ready.substr(ready.find("ready: ") + 7, ready.find('\n') - ready.find("ready: ") - 7);
+        socket = StartSimulator("interrupt.sock", {"--part-row", "34", "--delay-ms", "1"});
+        ASSERT_FALSE(socket.empty());
         Write(File("image.bin"), Pattern(kImageSize, 1));
     }
     void TearDown() override {
-        if (sim_ > 0) kill(sim_, SIGINT);
-        EXPECT_EQ(Wait(sim_), 0) << Text(File("sim.err"));
+        StopSimulator();
         Interrupt::TearDown();
-    }
-    // The file's text once it holds `text` (at most a minute later).
-    static std::string WaitFor(const std::string& path, const std::string& text) {
-        std::string now;
-        for (int tick = 0; tick < 6000 && (now = Text(path)).find(text) == std::string::npos; ++tick)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return now;
     }
     // Whether the flash holds the image, by an in-process verify.
     bool FlashHoldsTheImage() { return Run("verify " + File("image.bin") + " --device " + socket).code == cli::kExitOk; }
 
     std::string socket;
-
-private:
-    pid_t sim_ = -1;
 };
 
 // A real SIGINT mid-write is announced at once, the write and compare finish, status 130.

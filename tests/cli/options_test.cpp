@@ -24,7 +24,11 @@ std::string Meaning(const Options& o) {
     for (const auto& [name, text] : {std::pair{"file", o.file}, {"device", o.device}, {"backup", o.backup}, {"log", o.log}})
         if (!text.empty()) out << " " << name << " " << text;
     if (!o.areas.entire) out << " areas " << o.areas.boxes[0] << o.areas.boxes[1] << o.areas.boxes[2];
-    return out.str() + (o.json ? " json" : "") + (o.help ? " help" : "") + (o.force ? " force" : "");
+    if (o.count || o.jobs) out << std::dec << " count " << o.count << " jobs " << o.jobs;
+    for (const std::string& port : o.ports) out << " port " << port;
+    const char* verbosity[] = {" quiet", "", " verbose"};
+    return out.str() + (o.json ? " json" : "") + (o.help ? " help" : "") + (o.force ? " force" : "") +
+           (o.version ? " version" : "") + (o.logJson ? " log-json" : "") + verbosity[static_cast<int>(o.verbosity)];
 }
 
 TEST(CommandLine, AcceptedLinesWhereverTheOptionsStand) {
@@ -48,6 +52,11 @@ TEST(CommandLine, AcceptedLinesWhereverTheOptionsStand) {
         {"burn --force img.bin", Burn, "0 0 0 file img.bin force"},
         {"dump -- -dash.bin", Dump, "0 0 0 file -dash.bin"},
         {"--help whatever", List, "0 0 0 help"},
+        {"-V", List, "0 0 0 version"},
+        {"dump - -q", Dump, "0 0 0 file - quiet"},
+        {"burn - --device usb:1-2.3 -v", Burn, "0 0 0 file - device usb:1-2.3 verbose"},
+        {"station img.bin --count 12 --jobs 4 --ports 1-2,3-1.4 --area firmware --log l --log-json", Station,
+         "0 0 0 file img.bin log l areas 100 count 12 jobs 4 port 1-2 port 3-1.4 log-json"},
     };
     for (const auto& row : rows) {
         Options o;
@@ -84,6 +93,17 @@ TEST(CommandLine, RefusedLinesSayWhy) {
         {"dump d.bin --area private", "--area and --entire belong to burn, verify and station"},
         {"verify a.bin --backup b.bin", "--backup belongs to burn"},
         {"list --device /dev/hidraw0", "list takes no --device"},
+        {"id -q -v", "-q and -v exclude each other"},
+        {"id --log-json", "--log-json needs --log FILE"},
+        {"id --device usb:1-02", "--device usb:1-02: not a USB port path such as usb:1-2.3"},
+        {"id --device serial:", "--device serial: needs the serial number after it"},
+        {"burn a.bin --backup -", "--backup needs a file, not standard output"},
+        {"id --jobs 2", "--count, --jobs and --ports belong to station"},
+        {"station a.bin --count 0", "--count needs a decimal number from 1 to 1000000, not '0'"},
+        {"station a.bin --jobs 0x2", "--jobs needs a decimal number from 1 to 256, not '0x2'"},
+        {"station a.bin --ports 1-2,", "--ports needs a list of USB port paths: 1-2,1-3.1"},
+        {"station a.bin --ports 1.2", "--ports: '1.2' is not a USB port path such as 1-2.3"},
+        {"station a.bin --device /dev/hidraw0", "station takes no --device (--ports chooses the ports)"},
     };
     for (const auto& [line, reason] : rows) {
         Options o;
@@ -95,7 +115,9 @@ TEST(CommandLine, HelpNamesEveryCommandAndExitStatus) {
     std::string help = UsageText();
     for (const char* text : {"list", "fw-version", "hdmi-info", "reg read", "iic write", "gpio dir", "hdcp on|off",
                              "burn IMAGE", "dump FILE", "verify IMAGE", "--device PATH", "--backup FILE", "--log FILE", "--force",
-                             "--json", "  0  success", "  6  pre-flight refusal", "\"first_difference\""})
+                             "--json", "  0  success", "  6  pre-flight refusal", "\"first_difference\"", "station IMAGE",
+                             "--device usb:PORT", "--device serial:TEXT", "--count N", "--jobs N", "--ports LIST",
+                             "-q, --quiet", "-v, --verbose", "  -V ", "--log-json", "  9  several boards match"})
         EXPECT_NE(help.find(text), std::string::npos) << text;
     EXPECT_STREQ(VersionText(), "uvc-hid 1.0.7.3");
 }

@@ -122,7 +122,7 @@ private:
     void Collect();
     void PrintBoard(const BoardRun& run);
     int Finish(bool stopped);
-    void Progress(const std::string& text);
+    void Progress(const std::string& text, const std::string& device = "-");
     bool Running(const std::string& key) const;
     bool Done() const { return o_.count != 0 && finished_ >= o_.count; }
 
@@ -140,8 +140,8 @@ private:
     bool outputFailed_ = false;
 };
 
-void Station::Progress(const std::string& text) {
-    if (log_) log_->Write("-", "station", text);
+void Station::Progress(const std::string& text, const std::string& device) {
+    if (log_) log_->Write(device, "station", text);
     if (o_.verbosity == Verbosity::Quiet) return;
     if (o_.json) std::fprintf(stderr, "%s\n", JsonObject().Add("station", text).Text().c_str());
     else std::fprintf(stderr, "station: %s\n", text.c_str());
@@ -185,7 +185,7 @@ void Station::Dispatch(const std::vector<Board>& present) {
         run->number = static_cast<int>(++started_);
         run->label = DeviceLabel(board.interfaces.front().path, board.interfaces.front().portPath);
         run->serial = board.interfaces.front().serial;
-        Progress(run->label + (run->serial.empty() ? "" : " (serial " + run->serial + ")") + ": burning");
+        Progress(run->label + (run->serial.empty() ? "" : " (serial " + run->serial + ")") + ": burning", run->label);
         BoardRun& started = *run;
         runs_.push_back(std::move(run));
         started.thread = std::thread([this, &started] { Serve(started); });
