@@ -1,6 +1,8 @@
 #include "tools/cli/sha256.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace cli {
 
@@ -51,15 +53,21 @@ void Sha256::Block(const std::uint8_t* p) {
     for (std::size_t i = 0; i < 8; ++i) state_[i] += next[i];
 }
 
+// Whole blocks are hashed where they lie; only a block's start or end waits in pending_.
 void Sha256::Update(std::span<const std::uint8_t> bytes) {
     totalBytes_ += bytes.size();
-    for (std::uint8_t byte : bytes) {
-        pending_[pendingLength_++] = byte;
-        if (pendingLength_ == pending_.size()) {
-            Block(pending_.data());
-            pendingLength_ = 0;
-        }
+    if (pendingLength_ > 0) {
+        const std::size_t take = std::min(bytes.size(), pending_.size() - pendingLength_);
+        std::memcpy(pending_.data() + pendingLength_, bytes.data(), take);
+        pendingLength_ += take;
+        bytes = bytes.subspan(take);
+        if (pendingLength_ < pending_.size()) return;
+        Block(pending_.data());
+        pendingLength_ = 0;
     }
+    for (; bytes.size() >= pending_.size(); bytes = bytes.subspan(pending_.size())) Block(bytes.data());
+    if (!bytes.empty()) std::memcpy(pending_.data(), bytes.data(), bytes.size());
+    pendingLength_ = bytes.size();
 }
 
 std::string Sha256::HexDigest() {
