@@ -257,7 +257,7 @@ void SocketFigures(const std::string& folder) {
     cpu_set_t all, one;
     sched_getaffinity(0, sizeof all, &all);
     CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    for (std::size_t cpu = 0; cpu < CPU_SETSIZE; ++cpu)
         if (CPU_ISSET(cpu, &all)) {
             CPU_SET(cpu, &one);
             break;

@@ -44,10 +44,20 @@ constexpr const char* kStationStopNotice =
 
 // One board: the interfaces of one USB device (or one interface without a port).
 struct Board {
-    std::string key;       // BoardKey
-    std::string identity;  // what tells this plug-in from the next one at the same port
+    std::string key;  // BoardKey
     std::vector<InterfaceEntry> interfaces;
 };
+
+// Whether `now` is still the plug-in `served` was: the same serial number and one of its
+// interfaces still there. (An interface of a board that appears after the others does
+// not make it a new board; the next board at the port comes with interfaces of its own.)
+bool SamePlugIn(const Board& served, const Board& now) {
+    if (served.interfaces.front().serial != now.interfaces.front().serial) return false;
+    return std::any_of(now.interfaces.begin(), now.interfaces.end(), [&](const InterfaceEntry& entry) {
+        return std::any_of(served.interfaces.begin(), served.interfaces.end(),
+                           [&](const InterfaceEntry& old) { return old.path == entry.path; });
+    });
+}
 
 // A board being served, in a thread of its own, and then its result.
 struct BoardRun {
@@ -122,7 +132,8 @@ private:
     void Collect();
     void PrintBoard(const BoardRun& run);
     int Finish(bool stopped);
-    void Progress(const std::string& text, const std::string& device = "-");
+    // A progress line on standard error (not with -q unless `always`) and in the log.
+    void Progress(const std::string& text, const std::string& device = "-", bool always = false);
     bool Running(const std::string& key) const;
     bool Done() const { return o_.count != 0 && finished_ >= o_.count; }
 
@@ -134,21 +145,20 @@ private:
     const std::uint16_t vid_, pid_;
     WakePipe finishedWake_;
     std::list<std::unique_ptr<BoardRun>> runs_;
-    std::map<std::string, std::string> served_;  // board key -> identity, until it goes
+    std::map<std::string, Board> served_;  // by board key, until the board goes
     std::uint32_t started_ = 0, finished_ = 0, passed_ = 0, failed_ = 0;
     int firstFailure_ = kExitOk;
     bool outputFailed_ = false;
 };
 
-void Station::Progress(const std::string& text, const std::string& device) {
+void Station::Progress(const std::string& text, const std::string& device, bool always) {
     if (log_) log_->Write(device, "station", text);
-    if (o_.verbosity == Verbosity::Quiet) return;
+    if (o_.verbosity == Verbosity::Quiet && !always) return;
     if (o_.json) std::fprintf(stderr, "%s\n", JsonObject().Add("station", text).Text().c_str());
     else std::fprintf(stderr, "station: %s\n", text.c_str());
 }
 
-// The boards present now with the station's ids, on its ports, each with what tells one
-// plug-in from the next.
+// The boards present now with the station's ids, on its ports.
 std::vector<Board> Station::Scan() const {
     std::vector<Board> boards;
     for (const InterfaceEntry& entry : ListHidInterfaces(false)) {
@@ -158,8 +168,7 @@ std::vector<Board> Station::Scan() const {
             continue;
         const std::string key = BoardKey(entry);
         auto board = std::find_if(boards.begin(), boards.end(), [&](const Board& b) { return b.key == key; });
-        if (board == boards.end()) board = boards.insert(boards.end(), Board{key, entry.serial, {}});
-        board->identity += "|" + entry.path;
+        if (board == boards.end()) board = boards.insert(boards.end(), Board{key, {}});
         board->interfaces.push_back(entry);
     }
     return boards;
@@ -174,7 +183,7 @@ bool Station::Running(const std::string& key) const {
 void Station::Dispatch(const std::vector<Board>& present) {
     for (auto it = served_.begin(); it != served_.end();) {
         auto now = std::find_if(present.begin(), present.end(), [&](const Board& b) { return b.key == it->first; });
-        it = now == present.end() || now->identity != it->second ? served_.erase(it) : std::next(it);
+        it = now == present.end() || !SamePlugIn(it->second, *now) ? served_.erase(it) : std::next(it);
     }
     for (const Board& board : present) {
         if (o_.count != 0 && started_ >= o_.count) return;
@@ -226,7 +235,7 @@ void Station::Collect() {
             ++failed_;
             if (firstFailure_ == kExitOk) firstFailure_ = run.outcome.code;
         }
-        served_[run.board.key] = run.board.identity;
+        served_.insert_or_assign(run.board.key, run.board);
         PrintBoard(run);
         it = runs_.erase(it);
     }
@@ -299,7 +308,9 @@ int Station::Run(int stopWakeFd) {
         Collect();
         if (!stopping && core::StopRequestsReceived() > 0) {
             stopping = true;
-            Progress(std::string(kStationStopNotice) + " (" + std::to_string(runs_.size()) + " in progress)");
+            // Said even with -q, as a burn announces a deferred stop: the operator must know
+            // why the station goes on.
+            Progress(std::string(kStationStopNotice) + " (" + std::to_string(runs_.size()) + " in progress)", "-", true);
         }
         if (Done() || (stopping && runs_.empty())) break;
         pollfd fds[3] = {{finishedWake_.Fd(), POLLIN, 0}, {stopWakeFd, POLLIN, 0}, {notifier.Fd(), POLLIN, 0}};
