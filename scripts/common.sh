@@ -37,6 +37,7 @@ DISPLAY_PACKAGES=(xvfb xauth)
 # them, and finding the installed manual pages.
 PACKAGING_PACKAGES=(debhelper dpkg-dev pkgconf libusbredirparser-dev file lintian man-db)
 # The guest run (scripts/guest-e2e): QEMU, a Debian kernel with its modules, a static
-# busybox for the initramfs, libusbredirparser for the simulator's USB front, and libudev,
-# which the simulator's build links (the guest's statically linked tool goes without).
-E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev libudev-dev pkg-config cpio kmod)
+# busybox for the initramfs, libusbredirparser for the simulator's USB front, libudev,
+# which the simulator's build links (the guest's statically linked tool goes without), and
+# socat, which carries the station scenario's commands to QEMU's monitor socket (QMP).
+E2E_PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev libudev-dev pkg-config cpio kmod socat)

@@ -122,3 +122,38 @@ scenario_flash() {
     cmp /image.bin /tmp/dump.bin >/dev/null || fail "the dump differs from the image"
     [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
 }
+
+# The station, while the host plugs boards in and out through QEMU's monitor: two boards,
+# one pulled in the middle of its burn, the other unplugged after its burn and plugged in
+# again. Its lines reach the console as they come, so that the host can act on them. It
+# must take the re-plugged board as a new one, report the pulled one, end after three
+# boards with the pulled board's device error, and give every passed board the image's
+# SHA-256. With no udev daemon in the guest, it must be listening to the kernel's own
+# hot-plug events (a netlink socket in the kernel's group 1, protocol 15).
+scenario_station() {
+    rm -f /tmp/out /tmp/faults
+    echo "E2E-RUN station"
+    {
+        $TOOL -v station /station.bin --entire --count 3 2>&1
+        echo "$?" >/tmp/rc
+    } | while IFS= read -r line; do
+        echo "E2E-OUT $line"
+        echo "$line" >>/tmp/out
+        case "$line" in
+        "station: waiting for boards"*)
+            awk '$2 == 15 && $3 != 0 && $4 ~ /[13579bdf]$/ { found = 1 } END { exit !found }' /proc/net/netlink ||
+                echo "the station does not listen to the kernel's hot-plug events" >>/tmp/faults
+            ;;
+        esac
+    done
+    rc=$(cat /tmp/rc)
+    echo "E2E-RC $rc"
+    [ -s /tmp/faults ] && fail "$(cat /tmp/faults)"
+    [ "$rc" = "$DEVICE_ERROR_RC" ] || fail "the station exited with $rc, not $DEVICE_ERROR_RC"
+    grep -q "^station boards=3 passed=2 failed=1 exit=$DEVICE_ERROR_RC\$" /tmp/out ||
+        fail "no tally of 3 boards, 2 passed and 1 failed"
+    [ "$(grep -c '^board=' /tmp/out)" -eq 3 ] || fail "not 3 board lines"
+    sha=$(sha256sum /station.bin | cut -d' ' -f1)
+    grep '^board=.* result=passed ' /tmp/out | grep -qv " sha256=$sha " && fail "a passed board's SHA-256 is not the image's"
+    [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
+}
