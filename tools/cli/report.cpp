@@ -64,6 +64,7 @@ void ReportInterfaces(Report& report, const std::vector<InterfaceEntry>& interfa
         report.lines.push_back(line);
     }
     report.json.AddRaw("interfaces", JsonArray(items));
+    report.fields.emplace_back("interfaces", std::to_string(items.size()));
 }
 
 void ReportDevice(Report& report, const std::string& path, std::uint16_t vid, std::uint16_t pid,
@@ -101,6 +102,8 @@ void ReportFlashPart(Report& report, ULONG row, const FlashPart& part, ULONG tot
         .Add("total_blocks", std::int64_t{part.totalBlocks})
         .Add("total_size", std::int64_t{totalSize});
     report.json.AddRaw("flash", flash.Text());
+    report.fields.emplace_back("flash", FlashPartTable[row].name);
+    report.fields.emplace_back("total_size", std::to_string(totalSize));
     // The group's labels and texts as the dialog shows them.
     const std::pair<const char*, std::string> fields[] = {
         {"Device Name", FlashPartTable[row].name},
@@ -118,10 +121,12 @@ void ReportFlashPart(Report& report, ULONG row, const FlashPart& part, ULONG tot
 void ReportText(Report& report, const char* key, const char* label, const std::string& text) {
     report.json.Add(key, text);
     report.lines.push_back(std::string(label) + ": " + text);
+    report.fields.emplace_back(key, text);
 }
 
 void ReportRegister(Report& report, bool write, std::uint32_t address, std::uint32_t value) {
     report.json.Add("address", Hex(address, 8)).Add("value", Hex(value, 8));
+    report.fields.insert(report.fields.end(), {{"address", Hex(address, 8)}, {"value", Hex(value, 8)}});
     report.lines.push_back("register " + Hex(address, 8) + (write ? " <- " : " = ") + Hex(value, 8));
 }
 
@@ -129,25 +134,33 @@ void ReportIic(Report& report, bool write, std::uint8_t device, std::uint8_t off
                std::uint8_t returnCode) {
     const std::string chip = Hex(device, 2), at = Hex(offset, 2), byte = Hex(value, 2), code = Hex(returnCode, 2);
     report.json.Add("iic_device", chip).Add("offset", at).Add("value", byte).Add("return_code", code);
+    report.fields.insert(report.fields.end(),
+                         {{"iic_device", chip}, {"offset", at}, {"value", byte}, {"return_code", code}});
     report.lines.push_back("iic " + chip + "[" + at + "]" + (write ? " <- " : " = ") + byte + " (return code " + code +
                            ")");
 }
 
-void ReportGpioPin(Report& report, int pin) { report.json.Add("pin", std::to_string(pin)); }
+void ReportGpioPin(Report& report, int pin) {
+    report.json.Add("pin", std::to_string(pin));
+    report.fields.emplace_back("pin", std::to_string(pin));
+}
 
 void ReportGpioDirection(Report& report, int pin, bool out) {
     const char* direction = out ? "out" : "in";
     report.json.Add("direction", direction);
+    report.fields.emplace_back("direction", direction);
     report.lines.push_back("gpio " + std::to_string(pin) + " direction " + direction);
 }
 
 void ReportGpioLevel(Report& report, bool write, int pin, std::uint8_t level) {
     report.json.Add("level", Hex(level, 2));
+    report.fields.emplace_back("level", Hex(level, 2));
     report.lines.push_back("gpio " + std::to_string(pin) + (write ? " <- " : " = ") + Hex(level, 2));
 }
 
 void ReportHdcp(Report& report, bool on) {
     report.json.Add("hdcp", on ? "on" : "off");
+    report.fields.emplace_back("hdcp", on ? "on" : "off");
     report.lines.push_back(std::string("hdcp key use ") + (on ? "on" : "off"));
 }
 
@@ -199,6 +212,8 @@ std::string DifferenceText(const Difference& d, ULONG compared) {
 
 void ReportVerify(Report& report, ULONG compared, const Difference& difference) {
     report.json.Add("bytes", std::int64_t{compared}).Add("differences", std::int64_t{difference.count});
+    report.fields.insert(report.fields.end(),
+                         {{"bytes", std::to_string(compared)}, {"differences", std::to_string(difference.count)}});
     if (difference.count == 0) {
         report.json.AddNull("first_difference");
         report.lines.push_back("verify: " + std::to_string(compared) + " bytes compared, the flash holds the image");
