@@ -113,11 +113,11 @@ protected:
     const std::vector<std::uint8_t> image = Pattern(0x20000, 0x5c);  // half the 256 KiB flash
 };
 
-// Eight boards in two waves at four ports: the first four go once served and four others
-// take their ports. One is pulled midway through its burn: it alone fails, and the tally
+// Eight boards in two waves at four ports, at most three burning at once: the first four go
+// once served and four others take their ports. One is pulled midway through its burn: it alone fails, and the tally
 // and the status say so.
 TEST_F(Station, EightBoardsComeAndGoAndOneFailingHoldsUpNoOther) {
-    StationRun station(Line("--count 8 --json --log-json --log " + File("station.log")), stops.handlers.WakeFd());
+    StationRun station(Line("--count 8 --jobs 3 --json --log-json --log " + File("station.log")), stops.handlers.WakeFd());
     std::vector<std::shared_ptr<sim::SimulatedDevice>> boards;
     std::map<std::string, std::shared_ptr<sim::SimulatedDevice>> bySerial;
     auto plug = [&](int first) {
