@@ -21,8 +21,13 @@ public:
           pid_(std::atoi(Line().c_str())) {}
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
+    // timeout runs in a process group of its own with its child: both go, so a child whose
+    // timeout was killed before it forwarded a signal is not left running.
     ~Process() {
-        if (out_ && pid_ > 0) kill(pid_, SIGKILL);
+        if (out_ && pid_ > 0) {
+            kill(-pid_, SIGKILL);
+            kill(pid_, SIGKILL);
+        }
         if (out_) pclose(out_);
     }
     std::string Line() {  // the next line of standard output, without its newline
