@@ -52,7 +52,7 @@ core::Box OpenFailureBox(const OpenOutcome& outcome, const DeviceQuery& query) {
     if (outcome.kind != OpenOutcome::Kind::NoAccess) return core::ErrorBox("HID Device no found !");
     return core::ErrorBox(core::Format(
         "The HID device (VID 0x%04X, PID 0x%04X) is present, but this user may not open it (%s).\r\n\r\n"
-        "To grant access, install the uvc-hid-tool package: its udev rule 70-uvc-hid-tool.rules (in "
+        "To grant access, install the uvc-hid package: its udev rule 70-uvc-hid-tool.rules (in "
         "/usr/lib/udev/rules.d) lets the user logged in at the desktop open the device. Then unplug the device "
         "and plug it in again. A user without a desktop session (ssh, a production-line account) joins the "
         "group plugdev instead (adduser USER plugdev) and logs in again. Ids other than the tool's defaults need "
