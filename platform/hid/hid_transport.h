@@ -26,6 +26,11 @@ struct InterfaceInfo {
     // port on each hub from the root down, '.'-separated ("1-2.3"). Empty when there is
     // none (not a USB device, or a simulator started without one).
     std::u16string portPath;
+    // What tells one plug-in of the device from the next at the same place: it changes when
+    // the device is plugged in again (a USB device's bus and device number, a restarted
+    // simulator's socket and process, a virtual device's publication) and stays while the
+    // device stays. Compare it only for equality. Empty when the transport cannot tell.
+    std::u16string plugId;
 };
 
 // Whether `text` has the form of a USB port path: a bus number, '-', then 1 to 7 port

@@ -29,6 +29,9 @@ void ReadUsbDevice(NodeInfo& node, const std::string& usbDeviceDir) {
     std::u16string serial;
     if (ReadString(node, hidtransport::StringKind::SerialNumber, 0, serial) == ERROR_SUCCESS)
         node.serialNumber = std::move(serial);
+    auto busnum = ReadAttribute(usbDeviceDir + "/busnum");
+    auto devnum = ReadAttribute(usbDeviceDir + "/devnum");
+    node.plugId = busnum && devnum ? UsbPlugId(*busnum, *devnum) : std::string();
 }
 
 }  // namespace
@@ -46,6 +49,15 @@ void ReadUsbPart(NodeInfo& node) {
     node.hasInterruptOut = InterfaceHasInterruptOut(interfaceDir);
     ReadUsbDevice(node, Parent(interfaceDir));
 }
+
+std::string UsbPlugId(std::string_view busnum, std::string_view devnum) {
+    auto bus = ParseDecimal32(TrimLineEnd(busnum));
+    auto device = ParseDecimal32(TrimLineEnd(devnum));
+    if (!bus || !device) return {};
+    return "usb:" + std::to_string(*bus) + ":" + std::to_string(*device);
+}
+
+std::string HidPlugId(const std::string& hidDir) { return "hid:" + fs::path(hidDir).filename().string(); }
 
 bool DevNodeMatches(const NodeInfo& node) {
     struct stat st {};
@@ -157,6 +169,7 @@ std::optional<NodeInfo> ReadNode(const Roots& roots, const std::string& name, bo
     if (!id) return std::nullopt;
     node.id = *id;
     ReadUsbPart(node);
+    if (!node.usb) node.plugId = HidPlugId(node.hidDir);
     if (requireDevNode && !DevNodeMatches(node)) return std::nullopt;
     return node;
 }

@@ -68,6 +68,9 @@ struct NodeInfo {
     unsigned interfaceNumber = 0;
     std::string portPath;       // USB only: the USB device's name, "1-2.3"
     std::u16string serialNumber;  // USB only: its serial number string, when it has one
+    // This plug-in's identity (InterfaceInfo::plugId): "usb:BUS:DEV" for a USB node, else
+    // "hid:" and the HID device's name; empty when a USB device's numbers cannot be read.
+    std::string plugId;
     // USB only: output reports (HIDIOCSOUTPUT and write()) go to this endpoint instead of
     // a SET_REPORT(Output) control transfer, unless the usbhid quirk
     // HID_QUIRK_NO_OUTPUT_REPORTS_ON_INTR_EP is set for the device.
@@ -78,6 +81,14 @@ struct NodeInfo {
 // (which must have bInterfaceNumber), the USB device the interface's parent; its bcdDevice
 // is the version, its directory's name the port path.
 void ReadUsbPart(NodeInfo& node);
+// The plug identity of a USB device from its busnum and devnum attributes: each plug-in
+// gets the next free device number on its bus, so a device plugged in again at the same
+// port gets another. Empty when either does not parse.
+std::string UsbPlugId(std::string_view busnum, std::string_view devnum);
+// The plug identity of a HID device without a USB parent: the name of its directory
+// ("0003:1209:0001.000A"), whose last part counts every HID device the kernel makes.
+std::string HidPlugId(const std::string& hidDir);
+
 // The /dev node exists (udev creates it a moment after the sysfs node appears) and, when
 // it is a character device, is this node's.
 bool DevNodeMatches(const NodeInfo& node);

@@ -64,8 +64,11 @@ std::optional<NodeInfo> ReadUdevNode(udev_device* device) {
             // A USB device's name is its port path.
             const std::string sysname = Text(udev_device_get_sysname(usbDevice));
             if (hidtransport::IsUsbPortPath(Utf8ToUtf16(sysname))) node.portPath = sysname;
+            node.plugId = UsbPlugId(Text(udev_device_get_sysattr_value(usbDevice, "busnum")),
+                                    Text(udev_device_get_sysattr_value(usbDevice, "devnum")));
         }
     }
+    if (!node.usb) node.plugId = HidPlugId(node.hidDir);
     if (!DevNodeMatches(node)) return std::nullopt;
     return node;
 }

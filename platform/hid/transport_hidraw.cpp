@@ -39,7 +39,7 @@ public:
 private:
     static hidtransport::InterfaceInfo Describe(const NodeInfo& node, USHORT vendor, USHORT product) {
         return {Utf8ToUtf16(node.devicePath), vendor, product, node.version, node.serialNumber,
-                Utf8ToUtf16(node.portPath)};
+                Utf8ToUtf16(node.portPath), Utf8ToUtf16(node.plugId)};
     }
     std::vector<NodeInfo> Scan() const {
         if (ListsThroughUdev(options_))

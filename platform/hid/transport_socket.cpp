@@ -330,9 +330,28 @@ bool SameDevice(const vhid::DeviceInfo& a, const vhid::DeviceInfo& b) {
            a.serialNumber == b.serialNumber && a.indexedStrings == b.indexedStrings && a.portPath == b.portPath;
 }
 
-bool OwnedSocket(const std::string& path) {
+// `seen`, when given, receives the file's status.
+bool OwnedSocket(const std::string& path, struct stat* seen = nullptr) {
     struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
+    const bool owned = lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
+    if (seen) *seen = st;
+    return owned;
+}
+
+// A simulator's plug identity, "sock:DEV:INO:PID": its socket file and the process that
+// listens on it (the peer of `fd`, connected at `path`). A simulator started again under
+// the same name binds a new file, mostly in a new process. `before` is the file as it was
+// before connecting; when another file has the name since, which simulator answered is
+// not known, and neither is the identity (empty).
+std::u16string SocketPlugId(const std::string& path, const struct stat& before, int fd) {
+    struct stat after {};
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (lstat(path.c_str(), &after) != 0 || after.st_dev != before.st_dev || after.st_ino != before.st_ino ||
+        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return {};
+    return Utf8ToUtf16("sock:" + std::to_string(before.st_dev) + ":" + std::to_string(before.st_ino) + ":" +
+                       std::to_string(peer.pid));
 }
 
 // The probe of enumeration and Open; a connection numbers its own requests after it.
@@ -354,7 +373,8 @@ public:
     DWORD GetAttributes(hidtransport::InterfaceInfo& info) override {
         std::lock_guard guard(lock_);
         if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
-        info = {path_, info_.vendorId, info_.productId, info_.versionNumber, info_.serialNumber, info_.portPath};
+        info = {path_, info_.vendorId, info_.productId, info_.versionNumber, info_.serialNumber, info_.portPath,
+                info_.plugId};
         return ERROR_SUCCESS;
     }
     DWORD SetOutputReport(std::span<const std::uint8_t> report) override {
@@ -458,13 +478,16 @@ private:
         return true;
     }
 
-    // A new connection to the same simulator, which must describe the same device.
+    // A new connection to the same simulator, which must describe the same device and be the
+    // same plug-in: a simulator started again under the name is another device.
     bool Reconnect() {
         Fd fd;
         vhid::DeviceInfo info;
+        struct stat file {};
         next_ = (next_ + 1) & simsocket::kRequestNumberMask;
-        if (!OwnedSocket(socketPath_) || ConnectTo(socketPath_, fd) != ConnectResult::Connected ||
-            !Probe(fd.Get(), simsocket::ReplyTimeoutMs(), next_, info) || !SameDevice(info, info_))
+        if (!OwnedSocket(socketPath_, &file) || ConnectTo(socketPath_, fd) != ConnectResult::Connected ||
+            !Probe(fd.Get(), simsocket::ReplyTimeoutMs(), next_, info) || !SameDevice(info, info_) ||
+            SocketPlugId(socketPath_, file, fd.Get()) != info_.plugId)
             return false;
         fd_ = std::move(fd);
         return true;
@@ -498,7 +521,8 @@ public:
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
             const std::string path = directory + "/" + name;
-            if (!OwnedSocket(path)) continue;
+            struct stat file {};
+            if (!OwnedSocket(path, &file)) continue;
             Fd fd;
             ConnectResult connected = ConnectTo(path, fd);
             if (connected == ConnectResult::Refused) {
@@ -508,7 +532,7 @@ public:
             vhid::DeviceInfo info;
             if (connected != ConnectResult::Connected || !Probe(fd.Get(), simsocket::ProbeTimeoutMs(), kProbeNumber, info)) continue;
             out.push_back({PathOf(name), info.vendorId, info.productId, info.versionNumber, info.serialNumber,
-                           info.portPath});
+                           info.portPath, SocketPlugId(path, file, fd.Get())});
         }
     }
     bool Owns(std::u16string_view path) const override { return path.starts_with(simsocket::kPathPrefix); }
@@ -520,11 +544,13 @@ public:
         if (DWORD error = simsocket::RuntimeDirectory(false, directory); error != ERROR_SUCCESS)
             return error == ERROR_ACCESS_DENIED ? error : ERROR_FILE_NOT_FOUND;
         const std::string socketPath = directory + "/" + name;
-        if (!OwnedSocket(socketPath)) return ERROR_FILE_NOT_FOUND;
+        struct stat file {};
+        if (!OwnedSocket(socketPath, &file)) return ERROR_FILE_NOT_FOUND;
         Fd fd;
         if (ConnectTo(socketPath, fd) != ConnectResult::Connected) return ERROR_FILE_NOT_FOUND;
         vhid::DeviceInfo info;
         if (!Probe(fd.Get(), simsocket::ReplyTimeoutMs(), kProbeNumber, info)) return ERROR_GEN_FAILURE;
+        info.plugId = SocketPlugId(socketPath, file, fd.Get());
         out = std::make_unique<SocketConnection>(std::move(fd), std::move(info), std::u16string(path), socketPath);
         return ERROR_SUCCESS;
     }

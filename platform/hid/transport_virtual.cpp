@@ -47,7 +47,7 @@ Registry& TheRegistry() {
 }
 
 hidtransport::InterfaceInfo Describe(const DeviceInfo& info) {
-    return {info.path, info.vendorId, info.productId, info.versionNumber, info.serialNumber, info.portPath};
+    return {info.path, info.vendorId, info.productId, info.versionNumber, info.serialNumber, info.portPath, info.plugId};
 }
 
 class VirtualConnection final : public hidtransport::Connection {
@@ -176,8 +176,10 @@ private:
 
 std::unique_ptr<Publication> Publish(DeviceInfo info, std::shared_ptr<DeviceHandler> handler) {
     hidlibrary::EnsureRegistered();
+    static std::atomic<std::uint64_t> publications{0};
     auto device = std::make_shared<Device>();
     device->info = std::move(info);
+    device->info.plugId = u"vhid:" + Utf8ToUtf16(std::to_string(publications.fetch_add(1) + 1));
     device->handler = std::move(handler);
     Registry& registry = TheRegistry();
     std::lock_guard guard(registry.lock);

@@ -41,6 +41,10 @@ struct DeviceInfo {
     // The USB port path the device pretends to sit at ("1-2.3"; empty: none). Enumeration
     // and GetAttributes report it as the interface's port path.
     std::u16string portPath;
+    // The interface's plug identity (InterfaceInfo::plugId). The transport sets it, not the
+    // publisher: Publish numbers each publication anew, the socket client names the
+    // simulator it reached. Not sent in a simulator's Info.
+    std::u16string plugId;
 };
 
 // Withdraws the device when destroyed: its open handles then fail as after an unplug
@@ -51,6 +55,8 @@ public:
     virtual const std::u16string& Path() const = 0;
 };
 
+// A device published again, even under the same path and serial number, is another plug-in:
+// its plug identity is "vhid:" and the publication's number, never given twice.
 std::unique_ptr<Publication> Publish(DeviceInfo info, std::shared_ptr<DeviceHandler> handler);
 
 // A unique path for a new virtual device, "\\?\vhid#<tag>#<n>".

@@ -57,8 +57,9 @@ public:
     }
 
     // A hidraw node below `parentDir` (relative to sys/devices); answers the HID device dir.
-    std::string AddNode(unsigned n, const std::string& parentDir, const std::string& hidId) {
-        const std::string number = std::to_string(n), hidName = "HID." + number;
+    std::string AddNode(unsigned n, const std::string& parentDir, const std::string& hidId, std::string hidName = "") {
+        const std::string number = std::to_string(n);
+        if (hidName.empty()) hidName = "HID." + number;
         const std::string hidDir = root_ + "/sys/devices/" + parentDir + "/" + hidName;
         const std::string nodeDir = hidDir + "/hidraw/hidraw" + number;
         Write(hidDir + "/uevent", "DRIVER=hid-generic\nHID_ID=" + hidId + "\nHID_NAME=x\n");
@@ -79,6 +80,18 @@ public:
         Write(root_ + "/sys/devices/" + interfaceDir + "/bInterfaceNumber", interfaceHex + "\n");
         Write(root_ + "/sys/devices/" + usbDir + "/bcdDevice", "0112\n");
         return AddNode(n, interfaceDir, hidId);
+    }
+
+    // Takes node n away as an unplug does: its class link and /dev node.
+    void RemoveNode(unsigned n) const {
+        fs::remove(root_ + "/sys/class/hidraw/hidraw" + std::to_string(n));
+        fs::remove(DevPath(n));
+    }
+    // The USB device's bus and device number attributes, for the node whose HID device is hidDir.
+    static void SetUsbNumbers(const std::string& hidDir, const std::string& bus, const std::string& device) {
+        const std::string usbDir = fs::path(hidDir).parent_path().parent_path().string();
+        Write(usbDir + "/busnum", bus + "\n");
+        Write(usbDir + "/devnum", device + "\n");
     }
 
     static void AddEndpoint(const std::string& hidDir, const std::string& name, const std::string& direction,
@@ -230,6 +243,58 @@ TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
                                      {listed[1].serialNumber, listed[1].portPath},
                                      {listed[2].serialNumber, listed[2].portPath}}),
               (std::vector<Identity>{{u"", u"1-3"}, {u"", u""}, {u"KB-0042", u"1-2"}}));
+}
+
+// The plug identity: the USB device's bus and device number, which the kernel gives anew
+// at every plug-in, so a board unplugged and plugged in again at the same port, with the
+// same serial number and node, is told from the one before; without a USB parent, the HID
+// device's name, numbered anew for every HID device.
+TEST(HidrawSysfs, PlugIdentityIsNewForEveryPlugInAndStaysWhileTheDeviceStays) {
+    struct Row {
+        const char *bus, *device, *id;
+    };
+    for (Row row : {Row{"1\n", "7\n", "usb:1:7"}, {"12", "127", "usb:12:127"}, {"1\n", "", ""}, {"x", "7", ""},
+                    {"1", "-7", ""}, {"1", "7 8", ""}})
+        EXPECT_EQ(hidraw::UsbPlugId(row.bus, row.device), row.id) << row.bus << "/" << row.device;
+
+    FakeSysfs sys;
+    auto provider = hidraw::MakeHidrawProvider({.roots = sys.Roots()});
+    using Seen = std::tuple<std::u16string, std::u16string, std::u16string, std::u16string>;  // path, serial, port, plug
+    auto look = [&] {
+        std::vector<hidtransport::InterfaceInfo> listed;
+        provider->Enumerate(listed);
+        std::vector<Seen> seen;
+        for (const auto& info : listed) seen.emplace_back(info.path, info.serialNumber, info.portPath, info.plugId);
+        return seen;
+    };
+    // A board of two interfaces at 1-2 (both its plug-in), a USB device whose numbers cannot
+    // be read (unknown: empty), and a node without a USB parent.
+    auto plugIn = [&](const std::string& device, const std::string& hidName) {
+        const std::string first = sys.AddUsbNode(3, "1-2", "00");
+        sys.AddUsbNode(4, "1-2", "01");
+        FakeSysfs::SetUsbNumbers(first, "1", device);
+        FakeSysfs::Write(fs::path(first).parent_path().parent_path().string() + "/serial", "SN-1\n");
+        sys.AddNode(6, "virtual/misc/uhid", "0003:00001209:00000001", hidName);
+    };
+    plugIn("7", "0003:1209:0001.0004");
+    sys.AddUsbNode(5, "1-3", "00");
+    const std::vector<Seen> before = look();
+    EXPECT_EQ(before, (std::vector<Seen>{{sys.Wide(3), u"SN-1", u"1-2", u"usb:1:7"},
+                                         {sys.Wide(4), u"SN-1", u"1-2", u"usb:1:7"},
+                                         {sys.Wide(5), u"", u"1-3", u""},
+                                         {sys.Wide(6), u"", u"", u"hid:0003:1209:0001.0004"}}));
+    EXPECT_EQ(look(), before) << "the identity must not change while the devices stay";
+
+    // Both unplugged and plugged in again between two looks: the same nodes, port and serial
+    // number, new numbers from the kernel.
+    for (unsigned n : {3u, 4u, 6u}) sys.RemoveNode(n);
+    fs::remove_all(sys.Root() + "/sys/devices/pci0000:00/usb1/1-2");
+    fs::remove_all(sys.Root() + "/sys/devices/virtual/misc/uhid");
+    plugIn("8", "0003:1209:0001.0005");
+    EXPECT_EQ(look(), (std::vector<Seen>{{sys.Wide(3), u"SN-1", u"1-2", u"usb:1:8"},
+                                         {sys.Wide(4), u"SN-1", u"1-2", u"usb:1:8"},
+                                         {sys.Wide(5), u"", u"1-3", u""},
+                                         {sys.Wide(6), u"", u"", u"hid:0003:1209:0001.0005"}}));
 }
 
 // The HID library reaches a provider made with a fake tree while it stands in for the

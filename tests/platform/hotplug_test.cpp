@@ -17,6 +17,7 @@
 #include "platform/hid/hidsdi.h"
 #include "platform/hid/virtual_device.h"
 #include "platform/win/file_api.h"
+#include "platform/win/text.h"
 
 namespace {
 
@@ -88,6 +89,46 @@ TEST(VirtualIdentity, SerialAndPortPathReachEnumerationAttributesAndHidD) {
         EXPECT_EQ(got ? std::u16string(text) : u"(none)", *serial ? serial : u"(none)");
         CloseHandle(h);
     }
+}
+
+// Each publication is a plug-in of its own: a device withdrawn and published again under
+// the same path, serial number and port gets a new plug identity, and what the publisher
+// gave is not taken. The identity stays while the device stays, and an open connection
+// tells the same.
+TEST(VirtualIdentity, EveryPublicationIsANewPlugIn) {
+    auto plugIdOf = [](const std::u16string& path) {
+        const auto listed = hidtransport::EnumerateInterfaces();
+        const auto* info = Listed(listed, path);
+        return info ? info->plugId : u"(not listed)";
+    };
+    vhid::DeviceInfo info;
+    info.path = vhid::MakePath("plug");
+    info.serialNumber = u"SAME";
+    info.portPath = u"1-4";
+    info.plugId = u"chosen by the publisher";
+    auto board = vhid::Publish(info, std::make_shared<Quiet>());
+    auto other = Publish(u"SAME", u"1-5");
+    const std::u16string first = plugIdOf(info.path);
+    EXPECT_TRUE(first.starts_with(u"vhid:")) << Utf16ToUtf8(first);
+    EXPECT_EQ(plugIdOf(info.path), first);
+    EXPECT_NE(plugIdOf(other->Path()), first);
+
+    std::unique_ptr<hidtransport::Connection> connection;
+    for (const auto& provider : hidtransport::Providers())
+        if (provider->Owns(info.path)) {
+            EXPECT_EQ(provider->Open(info.path, 0, 0, connection), ERROR_SUCCESS);
+        }
+    ASSERT_TRUE(connection);
+    hidtransport::InterfaceInfo attributes;
+    ASSERT_EQ(connection->GetAttributes(attributes), ERROR_SUCCESS);
+    EXPECT_EQ(attributes.plugId, first);
+
+    board.reset();
+    board = vhid::Publish(info, std::make_shared<Quiet>());
+    const std::u16string second = plugIdOf(info.path);
+    EXPECT_TRUE(second.starts_with(u"vhid:")) << Utf16ToUtf8(second);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(connection->GetAttributes(attributes), ERROR_DEVICE_NOT_CONNECTED) << "the old plug-in's handle went with it";
 }
 
 NotifierOptions VirtualOnly() { return {.hidraw = false, .simulators = false, .virtualDevices = true}; }
