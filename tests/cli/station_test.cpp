@@ -1,15 +1,20 @@
 // The station in-process against boards published and withdrawn while it runs: what each
-// board's flash holds, the line per board and the tally, one serving per plug-in, and stop
-// requests that let the boards in progress finish.
+// board's flash holds, the line per board and the tally, one serving per plug-in (boards
+// swapped between two looks, simulator programs started again under their name, and the
+// plug identity that tells them apart), and stop requests that let the boards in progress
+// finish.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "core/stop_request.h"
+#include "platform/hid/hid_transport.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/signaling_sim.h"
 #include "tools/cli/exit_codes.h"
@@ -80,6 +85,60 @@ private:
     std::string pending_;
 };
 
+// The serial number of the station's next board line when it says the board passed; else the line.
+std::string PassedSerial(StationRun& station) {
+    std::smatch field;
+    std::string line = station.Line();
+    return std::regex_search(line, field, std::regex(" serial=(\\S+) .* result=passed ")) ? field[1].str() : line;
+}
+
+// A provider listed before every other that holds each enumeration while it is shut: the
+// station's look waits there, so a test changes boards between two of its looks and the
+// station sees nothing in between.
+class LookGate final : public hidtransport::Provider {
+public:
+    void Enumerate(std::vector<hidtransport::InterfaceInfo>&) override {
+        std::unique_lock lock(mutex_);
+        ++held_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --held_;
+    }
+    bool Owns(std::u16string_view) const override { return false; }
+    DWORD Open(std::u16string_view, DWORD, DWORD, std::unique_ptr<hidtransport::Connection>&) override {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    void Shut() {
+        std::lock_guard lock(mutex_);
+        open_ = false;
+    }
+    void Let() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Whether a look waits at the gate (within a minute).
+    bool HoldsALook() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::minutes(1), [this] { return held_ > 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = true;
+    int held_ = 0;
+};
+
+// The gate, first among the providers while this lives; every look passes once it goes.
+struct GatedLooks {
+    std::shared_ptr<LookGate> gate = std::make_shared<LookGate>();
+    hidtransport::ProviderOverride first{0, gate};  // no provider has rank 0: it is added before hidraw
+    ~GatedLooks() { gate->Let(); }
+};
+
 std::string Sha256Of(const std::vector<std::uint8_t>& bytes) {
     cli::Sha256 sha;
     sha.Update(bytes);
@@ -98,14 +157,34 @@ protected:
         CliFixture::SetUp();
         Write(File("image.bin"), image);
     }
+    void TearDown() override {
+        if (sim_ > 0 && kill(sim_, SIGKILL) == 0) waitpid(std::exchange(sim_, -1), nullptr, 0);  // a test that stopped midway
+        CliFixture::TearDown();
+    }
     // A board at USB port 1-<port> with a serial number of its own.
     std::shared_ptr<sim::SimulatedDevice> Board(int port, const std::string& serial) {
         return Publish("board", 34, {}, serial, "1-" + std::to_string(port));
     }
-    bool HoldsTheImage(const sim::SimulatedDevice& board) const {
-        auto flash = board.FlashContents();
-        return std::equal(image.begin(), image.end(), flash.begin());
+    // Another board plugged in where `path` was: the same node, port and serial number.
+    std::shared_ptr<sim::SimulatedDevice> BoardAt(const std::u16string& path, int port, const std::string& serial) {
+        sim::Config config;
+        config.vendorId = 0x1209;
+        config.productId = 0x5A5B;
+        config.partRow = 34;
+        config.serialNumber = std::u16string(serial.begin(), serial.end());
+        config.portPath = u"1-" + std::u16string(1, static_cast<char16_t>(u'0' + port));
+        std::string error;
+        auto device = sim::SimulatedDevice::Create(std::move(config), error);
+        EXPECT_TRUE(device) << error;
+        vhid::DeviceInfo info = device->Info();
+        info.path = path;
+        publications_.push_back(vhid::Publish(std::move(info), device));
+        return device;
     }
+    bool HoldsTheImage(const std::vector<std::uint8_t>& flash) const {
+        return flash.size() >= image.size() && std::equal(image.begin(), image.end(), flash.begin());
+    }
+    bool HoldsTheImage(const sim::SimulatedDevice& board) const { return HoldsTheImage(board.FlashContents()); }
     std::string Line(const std::string& more) const {
         return "station " + dir_ + "/image.bin --vid 1209 --pid 5a5b " + more;
     }
@@ -177,11 +256,7 @@ TEST_F(Station, EightBoardsComeAndGoAndOneFailingHoldsUpNoOther) {
 // plugged in again, at the same port with the same serial number and path, it is served anew.
 TEST_F(Station, ABoardIsServedOncePerPlugIn) {
     StationRun station(Line("--count 4 --ports 1-1,1-2,1-3"), stops.handlers.WakeFd());
-    auto serialOf = [&station] {
-        std::smatch field;
-        std::string line = station.Line();
-        return std::regex_search(line, field, std::regex(" serial=(\\S+) .* result=passed ")) ? field[1].str() : line;
-    };
+    auto serialOf = [&station] { return PassedSerial(station); };
     auto first = Board(1, "FIRST");
     EXPECT_EQ(serialOf(), "FIRST");
     auto off = Board(4, "OFF-PORT");  // not on the station's ports: never served
@@ -203,6 +278,98 @@ TEST_F(Station, ABoardIsServedOncePerPlugIn) {
     EXPECT_EQ(station.Line(), "station boards=4 passed=4 failed=0 exit=0");
     EXPECT_EQ(station.Wait(), cli::kExitOk);
     EXPECT_EQ(off->TransferCount(), 0u);
+}
+
+// A board unplugged and another plugged in at its place between two looks of the station
+// (the same node, port and serial number, and no look in between) is a new plug-in: it is
+// served, and once.
+TEST_F(Station, ABoardSwappedBetweenTwoLooksIsServedOnce) {
+    StationRun station(Line("--count 3 --ports 1-1,1-2"), stops.handlers.WakeFd());
+    auto first = Board(1, "SAME");
+    ASSERT_EQ(PassedSerial(station), "SAME");
+    const std::uint64_t firstTransfers = first->TransferCount();
+    std::shared_ptr<sim::SimulatedDevice> second;
+    {
+        GatedLooks looks;
+        looks.gate->Shut();
+        Board(4, "OFF-PORT");  // wakes the station, whose look then waits at the gate
+        ASSERT_TRUE(looks.gate->HoldsALook());
+        publications_.erase(publications_.begin());  // the first board unplugged
+        second = BoardAt(paths_[0], 1, "SAME");
+    }
+    ASSERT_EQ(PassedSerial(station), "SAME") << "the board plugged in at the same place was not served";
+    EXPECT_TRUE(HoldsTheImage(*second));
+    EXPECT_EQ(first->TransferCount(), firstTransfers);
+    const std::uint64_t secondTransfers = second->TransferCount();
+    Board(2, "NEXT");
+    ASSERT_EQ(PassedSerial(station), "NEXT");
+    EXPECT_EQ(second->TransferCount(), secondTransfers) << "the swapped-in board was served twice";
+    EXPECT_EQ(station.Line(), "station boards=3 passed=3 failed=0 exit=0");
+    EXPECT_EQ(station.Wait(), cli::kExitOk);
+}
+
+// A simulator program stopped and started again under its socket name has a new plug
+// identity (the same socket name, serial number and port), which stays while it runs; a
+// connection to the one before does not carry on with the new one.
+TEST_F(Station, ASimulatorStartedAgainUnderItsNameHasANewPlugIdentity) {
+    const std::vector<std::string> options = {"--part-row", "34", "--serial", "PROG", "--port-path", "1-1"};
+    const std::u16string path = u"\\\\?\\simhid#plug.sock";
+    auto plugIdOf = [&path] {
+        for (const hidtransport::InterfaceInfo& info : hidtransport::EnumerateInterfaces())
+            if (info.path == path) return info.plugId;
+        return std::u16string(u"(not listed)");
+    };
+    ASSERT_FALSE(StartSimulator("plug.sock", options).empty());
+    const std::u16string first = plugIdOf();
+    EXPECT_TRUE(first.starts_with(u"sock:")) << std::string(first.begin(), first.end());
+    EXPECT_EQ(plugIdOf(), first);
+    std::unique_ptr<hidtransport::Connection> connection;
+    for (const auto& provider : hidtransport::Providers())
+        if (provider->Owns(path)) {
+            EXPECT_EQ(provider->Open(path, 0, 0, connection), ERROR_SUCCESS);
+        }
+    ASSERT_TRUE(connection);
+    hidtransport::InterfaceInfo attributes;
+    ASSERT_EQ(connection->GetAttributes(attributes), ERROR_SUCCESS);
+    EXPECT_EQ(attributes.plugId, first);
+    std::uint32_t holder = 0;
+    EXPECT_EQ(connection->Claim(hidtransport::ClaimOp::Query, holder), ERROR_SUCCESS);
+
+    StopSimulator();
+    ASSERT_FALSE(StartSimulator("plug.sock", options).empty());
+    const std::u16string second = plugIdOf();
+    EXPECT_TRUE(second.starts_with(u"sock:")) << std::string(second.begin(), second.end());
+    EXPECT_NE(second, first);
+    EXPECT_EQ(connection->Claim(hidtransport::ClaimOp::Query, holder), ERROR_DEVICE_NOT_CONNECTED)
+        << "a connection carried on with another simulator";
+    connection.reset();
+    StopSimulator();
+}
+
+// The same through the station: a simulator program started again under its name between
+// two looks is served again, once, and its flash holds the image.
+TEST_F(Station, ASimulatorStartedAgainBetweenTwoLooksIsServedOnce) {
+    std::vector<std::string> options = {"--part-row", "34", "--vid", "1209", "--pid", "5a5b",
+                                        "--serial",   "PROG", "--port-path", "1-1"};
+    StationRun station(Line("--count 3 --ports 1-1,1-2"), stops.handlers.WakeFd());
+    ASSERT_FALSE(StartSimulator("board.sock", options).empty());
+    ASSERT_EQ(PassedSerial(station), "PROG");
+    {
+        GatedLooks looks;
+        looks.gate->Shut();
+        Board(4, "OFF-PORT");
+        ASSERT_TRUE(looks.gate->HoldsALook());
+        StopSimulator();
+        options.insert(options.end(), {"--save-flash", File("again.flash")});
+        ASSERT_FALSE(StartSimulator("board.sock", options).empty());
+    }
+    ASSERT_EQ(PassedSerial(station), "PROG") << "the simulator started again was not served";
+    Board(2, "NEXT");
+    ASSERT_EQ(PassedSerial(station), "NEXT") << "the simulator started again was served twice";
+    EXPECT_EQ(station.Line(), "station boards=3 passed=3 failed=0 exit=0");
+    EXPECT_EQ(station.Wait(), cli::kExitOk);
+    StopSimulator();
+    EXPECT_TRUE(HoldsTheImage(Read(File("again.flash"))));
 }
 
 struct SignalRow {

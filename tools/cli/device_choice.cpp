@@ -80,6 +80,7 @@ std::vector<InterfaceEntry> ListHidInterfaces(bool open) {
         entry.pid = info.productId;
         entry.serial = Utf16ToUtf8(info.serialNumber);
         entry.portPath = Utf16ToUtf8(info.portPath);
+        entry.plugId = Utf16ToUtf8(info.plugId);
         if (open) ReadInterface(info.path, entry);
         else entry.accessible = true;
         entries.push_back(std::move(entry));

@@ -15,6 +15,7 @@ struct InterfaceEntry {
     std::string product;
     std::string serial;    // the USB serial number; empty when the device has none
     std::string portPath;  // the USB port path ("1-2.3"); empty when there is none
+    std::string plugId;    // which plug-in of the device this is (InterfaceInfo::plugId); empty: unknown
     // Why the interface cannot be used as it stands: "no access", "descriptor does not parse",
     // "cannot open: <OS error>"; empty when it can.
     std::string problem;

@@ -49,13 +49,16 @@ struct Board {
 };
 
 // Whether `now` is still the plug-in `served` was: the same serial number and one of its
-// interfaces still there. (An interface of a board that appears after the others does
-// not make it a new board; the next board at the port comes with interfaces of its own.)
+// interfaces still there, at the same path with the same plug identity. (An interface of a
+// board that appears after the others does not make it a new board. A board plugged in
+// again, even between two looks at the same port with the same serial number and node,
+// has a plug identity of its own.) An identity the transport could not tell is no change.
 bool SamePlugIn(const Board& served, const Board& now) {
     if (served.interfaces.front().serial != now.interfaces.front().serial) return false;
     return std::any_of(now.interfaces.begin(), now.interfaces.end(), [&](const InterfaceEntry& entry) {
-        return std::any_of(served.interfaces.begin(), served.interfaces.end(),
-                           [&](const InterfaceEntry& old) { return old.path == entry.path; });
+        return std::any_of(served.interfaces.begin(), served.interfaces.end(), [&](const InterfaceEntry& old) {
+            return old.path == entry.path && (old.plugId.empty() || entry.plugId.empty() || old.plugId == entry.plugId);
+        });
     });
 }
 

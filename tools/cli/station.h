@@ -3,7 +3,9 @@
 // it look again) and burns each board as it appears, several at once. Each board runs in
 // a thread of its own with its own device host, command protocol and flash programmer, and
 // the burn is the one `uvc-hid burn` runs. A board is served once per plug-in: after its
-// result it must go before its port is served again.
+// result it must go before its port is served again. Its interfaces' plug identities tell
+// when it went: a board unplugged and plugged in again between two looks, or swapped for
+// one with the same serial number, is a new plug-in.
 //
 // A first SIGINT or SIGTERM stops the station taking boards and lets the burns in progress
 // finish untouched; a second reaches the burns as a first reaches `uvc-hid burn` (the
