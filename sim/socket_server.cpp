@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,7 +25,10 @@ constexpr std::uint64_t kListenId = 1;
 constexpr std::uint64_t kWakeId = 2;
 constexpr std::size_t kAcceptsPerWake = 64;   // then the other connections get their turn
 constexpr std::size_t kReadsPerWake = 8;      // pieces of one message read before the others
-constexpr std::size_t kMinBodyStep = 4096;
+// A connection's events: edge-triggered, so a request wakes one thread once and a
+// connection in service needs no change of its watch. EPOLLOUT only while a reply waits
+// for room: a client taking a reply would otherwise wake a thread for nothing.
+constexpr std::uint32_t kWatch = EPOLLIN | EPOLLRDHUP | EPOLLET;
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
@@ -126,12 +130,20 @@ bool FrameReader::Commit(std::size_t count) {
 
 simsocket::Message FrameReader::Take() {
     simsocket::Message message;
+    Take(message);
+    return message;
+}
+
+void FrameReader::Take(simsocket::Message& message) {
     message.type = header_.type;
     message.number = header_.number;
     body_.resize(bodyBytes_);
-    message.payload = std::move(body_);
-    *this = FrameReader();
-    return message;
+    std::swap(message.payload, body_);
+    body_.clear();
+    if (body_.capacity() > kMinBodyStep) std::vector<std::uint8_t>().swap(body_);
+    headerBytes_ = 0;
+    bodyBytes_ = 0;
+    header_ = {};
 }
 
 // ---- RequestServer
@@ -167,7 +179,8 @@ bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsock
 
     std::lock_guard guard(transfer_);
     DWORD status = ERROR_SUCCESS;
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t>& data = answer_;
+    data.clear();
     const auto holder = Holder();
     if (holder && *holder != client) {
         status = ERROR_BUSY;  // another program's frames must not land between the holder's
@@ -184,6 +197,7 @@ bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsock
     if (data.size() > simsocket::kMaxPayload - 4) data.resize(simsocket::kMaxPayload - 4);
     PutLe32(reply, status);
     reply.insert(reply.end(), data.begin(), data.end());
+    if (data.capacity() > FrameReader::kBodyWindow) std::vector<std::uint8_t>().swap(data);
     return true;
 }
 
@@ -247,8 +261,7 @@ std::unique_ptr<SocketServer> SocketServer::Start(std::shared_ptr<vhid::DeviceHa
     }
     std::unique_ptr<SocketServer> server(new SocketServer(std::move(handler), info, socketPath, limits));
     if (!server->Open(fd, error)) return nullptr;  // its destructor closes and unlinks
-    server->loop_ = std::thread([s = server.get()] { s->Loop(); });
-    server->worker_ = std::thread([s = server.get()] { s->Work(); });
+    for (std::thread& thread : server->threads_) thread = std::thread([s = server.get()] { s->Loop(); });
     return server;
 }
 
@@ -278,17 +291,9 @@ SocketServer::~SocketServer() { Stop(); }
 
 void SocketServer::Stop() {
     if (stopped_.exchange(true)) return;
-    {
-        std::lock_guard guard(queueLock_);
-        stopping_ = true;
-    }
-    queueWake_.notify_all();
-    if (wakeFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
-    }
-    if (loop_.joinable()) loop_.join();
-    if (worker_.joinable()) worker_.join();
+    if (wakeFd_ >= 0) Wake();
+    for (std::thread& thread : threads_)
+        if (thread.joinable()) thread.join();
     for (auto& [id, connection] : connections_) close(connection->fd);
     connections_.clear();
     connectionCount_ = 0;
@@ -298,52 +303,101 @@ void SocketServer::Stop() {
     unlink(path_.c_str());
 }
 
+// The wake event is never read: once Stop wrote it, it stays readable, and each thread
+// writes it again as it leaves, so a thread already asleep wakes too.
+void SocketServer::Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
 void SocketServer::Loop() {
-    const int sweepMs = std::clamp(limits_.stallTimeoutMs / 4, 10, 250);
-    auto nextSweep = Clock::now() + std::chrono::milliseconds(sweepMs);
+    const auto sweepEvery = std::chrono::milliseconds(std::clamp(limits_.stallTimeoutMs / 4, 10, 250));
     epoll_event events[64];
+    Job job;  // the device request this thread serves; its buffers are kept for the next
+    std::vector<std::uint8_t> reply;
     for (;;) {
-        int timeout = -1;
-        if (!connections_.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextSweep - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<long long>(left, 0, sweepMs));
-        }
+        const int timeout = connectionCount_ > 0 ? static_cast<int>(sweepEvery.count()) : -1;
         const int n = epoll_wait(epollFd_, events, 64, timeout);
+        if (stopped_) {
+            Wake();
+            return;
+        }
         if (n < 0 && errno != EINTR) return;
-        for (int i = 0; i < n; ++i) {
-            const std::uint64_t id = events[i].data.u64;
-            const std::uint32_t got = events[i].events;
-            if (id == kWakeId) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] ssize_t drained = read(wakeFd_, &count, sizeof count);
-                if (stopped_) return;
-                OnDone();
-                continue;
+        bool serve = false;
+        {
+            std::lock_guard guard(lock_);
+            now_ = Clock::now();
+            for (int i = 0; i < n; ++i) OnEvent(events[i].data.u64, events[i].events);
+            if (now_ >= nextSweep_) {
+                Sweep();
+                nextSweep_ = now_ + sweepEvery;
             }
-            if (id == kListenId) {
-                Accept();
-                continue;
-            }
-            auto it = connections_.find(id);
-            if (it == connections_.end()) continue;  // closed by an earlier event of this batch
-            Connection& connection = *it->second;
-            if (got & EPOLLERR) {
-                Close(id);
-            } else if (connection.phase == Phase::Sending) {
-                if (got & EPOLLHUP)
-                    Close(id);
-                else if (got & EPOLLOUT)
-                    OnWritable(connection);
-            } else if (connection.phase == Phase::Serving) {
-                if (got & EPOLLHUP) Close(id);  // its reply has nobody to go to
-            } else if (got & (EPOLLIN | EPOLLHUP | EPOLLRDHUP)) {
-                OnReadable(connection);
-            }
+            if (!deviceBusy_ && Dequeue(job)) serve = deviceBusy_ = true;
         }
-        if (Clock::now() >= nextSweep) {
-            Sweep();
-            nextSweep = Clock::now() + std::chrono::milliseconds(sweepMs);
+        if (serve) ServeDevice(job, reply);
+    }
+}
+
+// Serves `job` and then every device request queued meanwhile, in order; under no lock
+// of the connections', so the other thread goes on reading, queueing and answering Info.
+void SocketServer::ServeDevice(Job& job, std::vector<std::uint8_t>& reply) {
+    for (;;) {
+        bool keep = false;
+        try {
+            keep = requests_.Serve(job.client, job.pid, job.request, reply);
+        } catch (const std::exception&) {
+            keep = false;  // out of memory, say: that request's connection goes
         }
+        std::lock_guard guard(lock_);
+        now_ = Clock::now();
+        auto it = connections_.find(job.client);
+        if (it == connections_.end()) {
+            requests_.Disconnected(job.client);  // gone while served: a claim it took then is no one's
+        } else if (!keep) {
+            Close(job.client);
+        } else if (Connection& connection = *it->second; Reply(connection, job.request.number, reply) &&
+                                                         (connection.unread || connection.aheadAt < connection.aheadEnd)) {
+            OnReadable(connection);  // what it sent while it was served
+        }
+        if (stopped_ || !Dequeue(job)) {
+            deviceBusy_ = false;
+            return;
+        }
+    }
+}
+
+void SocketServer::OnEvent(std::uint64_t id, std::uint32_t got) {
+    if (id == kWakeId) return;  // Stop's, seen by the loop
+    if (id == kListenId) {
+        Accept();
+        return;
+    }
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return;  // closed by an earlier event of this batch
+    Connection& connection = *it->second;
+    if (got & EPOLLERR) {
+        Close(id);
+        return;
+    }
+    switch (connection.phase) {
+    case Phase::Serving:
+    case Phase::Sending:
+        if (got & EPOLLHUP) {
+            Close(id);  // its reply has nobody to go to
+            return;
+        }
+        // Read once the reply is sent: one request at a time.
+        if (got & (EPOLLIN | EPOLLRDHUP)) connection.unread = true;
+        if ((got & EPOLLOUT) && connection.phase == Phase::Sending) OnWritable(connection);
+        return;
+    case Phase::Idle:
+    case Phase::Receiving:
+        if (!(got & (EPOLLIN | EPOLLHUP | EPOLLRDHUP))) return;
+        OnReadable(connection);
+        // A request and the hang-up after it can come as one event: that edge will not be
+        // seen again, and the request has nobody to answer to.
+        if (got & EPOLLHUP) Close(id);
+        return;
     }
 }
 
@@ -370,12 +424,12 @@ void SocketServer::Accept() {
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->id = nextId_++;
-        connection->since = Clock::now();
+        connection->since = now_;
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 && credentials.pid > 0)
             connection->pid = static_cast<std::uint32_t>(credentials.pid);
-        epoll_event watch{EPOLLIN | EPOLLRDHUP, {.u64 = connection->id}};
+        epoll_event watch{kWatch, {.u64 = connection->id}};
         if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &watch) != 0) {
             close(fd);
             continue;
@@ -395,7 +449,7 @@ bool SocketServer::MakeRoom() {
         if (id == holder || connection->phase == Phase::Serving || connection->phase == Phase::Sending) continue;
         const bool better = victim == nullptr ||
                             (connection->phase == Phase::Receiving && victim->phase == Phase::Idle) ||
-                            (connection->phase == victim->phase && connection->since < victim->since);
+                            (connection->phase == victim->phase && Earlier(*connection, *victim));
         if (better) victim = connection.get();
     }
     if (victim == nullptr) return false;
@@ -403,118 +457,125 @@ bool SocketServer::MakeRoom() {
     return true;
 }
 
+// Room in the budget of bodies in transit for `more` bytes of this connection's: the
+// longest in transit gives way. False when that is this connection (it is closed).
+bool SocketServer::WithinBudget(Connection& connection, std::size_t more) {
+    while (connection.reader.Started() && partialBytes_ + more > limits_.partialBytesBudget) {
+        const Connection* oldest = nullptr;
+        for (const auto& [otherId, other] : connections_)
+            if (other->phase == Phase::Receiving && (oldest == nullptr || Earlier(*other, *oldest)))
+                oldest = other.get();
+        if (oldest == nullptr || oldest == &connection) {
+            Close(connection.id);
+            return false;
+        }
+        Close(oldest->id);
+    }
+    return true;
+}
+
+// Reads up to one whole message and acts on it; Info answered, the next is read too.
+// A header and a small body come in one read, into the connection's read-ahead buffer
+// (what lies beyond the message waits there); a large body is read where it goes.
 void SocketServer::OnReadable(Connection& connection) {
     const std::uint64_t id = connection.id;
-    for (std::size_t round = 0; round < kReadsPerWake; ++round) {
+    for (std::size_t reads = 0;;) {
+        const std::span<std::uint8_t> space = connection.reader.Space();
+        if (!WithinBudget(connection, space.size())) return;
         const std::size_t before = connection.reader.BodyBytes();
-        std::span<std::uint8_t> space = connection.reader.Space();
-        // The bodies in transit share a budget: the longest in transit gives way.
-        while (connection.reader.Started() && partialBytes_ + space.size() > limits_.partialBytesBudget) {
-            const Connection* oldest = nullptr;
-            for (const auto& [otherId, other] : connections_)
-                if (other->phase == Phase::Receiving && (oldest == nullptr || other->since < oldest->since))
-                    oldest = other.get();
-            if (oldest == nullptr || oldest == &connection) {
+        if (connection.aheadAt < connection.aheadEnd) {
+            const std::size_t count = std::min(space.size(), connection.aheadEnd - connection.aheadAt);
+            std::memcpy(space.data(), connection.ahead.data() + connection.aheadAt, count);
+            connection.aheadAt += count;
+            if (!connection.reader.Commit(count)) {
                 Close(id);
                 return;
             }
-            Close(oldest->id);
-        }
-        const ssize_t n = recv(connection.fd, space.data(), space.size(), 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        if (n <= 0) {
-            Close(id);  // the peer left (or broke) between or inside messages
-            return;
-        }
-        if (!connection.reader.Started()) SetPhase(connection, Phase::Receiving);
-        if (!connection.reader.Commit(static_cast<std::size_t>(n))) {
-            Close(id);
-            return;
+        } else {
+            if (reads++ == kReadsPerWake) break;
+            const bool ahead = space.size() < kReadAhead;
+            const std::size_t want = ahead ? kReadAhead : space.size();
+            const ssize_t n = recv(connection.fd, ahead ? connection.ahead.data() : space.data(), want, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                connection.unread = false;
+                return;
+            }
+            if (n <= 0) {
+                Close(id);  // the peer left (or broke) between or inside messages
+                return;
+            }
+            // A read that filled its buffer may have left bytes behind; one that did not
+            // took all there was, and anything later comes with an event of its own.
+            connection.unread = static_cast<std::size_t>(n) == want;
+            if (ahead) {
+                connection.aheadAt = 0;
+                connection.aheadEnd = static_cast<std::size_t>(n);
+                continue;
+            }
+            connection.reader.Commit(static_cast<std::size_t>(n));  // body bytes: nothing to refuse
         }
         partialBytes_ += connection.reader.BodyBytes() - before;
         if (connection.reader.Complete()) {
             partialBytes_ -= connection.reader.BodyBytes();
-            OnMessage(connection);
-            return;
+            if (!OnMessage(connection)) return;
+        } else if (connection.phase == Phase::Idle) {
+            SetPhase(connection, Phase::Receiving);  // from here it must arrive within the stall time
         }
     }
+    // Its reads are spent with bytes still in the socket: the edge that announced them is
+    // gone, so ask for another, behind the other connections' events.
+    if (connection.unread) Watch(connection, connection.watchingOut);
 }
 
-void SocketServer::OnMessage(Connection& connection) {
-    Job job{connection.id, connection.pid, connection.reader.Take()};
-    if (job.request.type == MessageType::Info) {
+// A whole message: Info is answered here, a device request queued. True when the
+// connection is ready for its next message.
+bool SocketServer::OnMessage(Connection& connection) {
+    connection.reader.Take(incoming_);
+    if (incoming_.type == MessageType::Info) {
         // Answered here, not behind a slow transfer: enumeration must go on.
-        std::vector<std::uint8_t> reply;
-        if (!requests_.Serve(job.client, job.pid, job.request, reply)) {
-            Close(job.client);
-            return;
+        if (!requests_.Serve(connection.id, connection.pid, incoming_, infoReply_)) {
+            Close(connection.id);
+            return false;
         }
-        Reply(connection, simsocket::EncodeMessage(MessageType::Reply, job.request.number, reply));
-        return;
+        return Reply(connection, incoming_.number, infoReply_);
     }
     SetPhase(connection, Phase::Serving);
-    Watch(connection, 0);  // its next message waits for this reply; a hang-up still shows
-    {
-        std::lock_guard guard(queueLock_);
-        jobs_.push_back(std::move(job));
-    }
-    queueWake_.notify_one();
+    Queue(connection);
+    return false;
 }
 
-void SocketServer::Work() {
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock guard(queueLock_);
-            queueWake_.wait(guard, [&] { return stopping_ || !jobs_.empty(); });
-            if (stopping_) return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-        }
-        Done done;
-        done.client = job.client;
-        std::vector<std::uint8_t> reply;
-        try {
-            done.keep = requests_.Serve(job.client, job.pid, job.request, reply);
-            if (done.keep) done.frame = simsocket::EncodeMessage(MessageType::Reply, job.request.number, reply);
-        } catch (const std::exception&) {
-            done.keep = false;  // out of memory, say: that request's connection goes
-        }
-        {
-            std::lock_guard guard(queueLock_);
-            done_.push_back(std::move(done));
-        }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+// Sends a reply whole if the socket has room, else what fits and the rest as it drains.
+// True when it went whole (the connection is idle again).
+bool SocketServer::Reply(Connection& connection, std::uint32_t number, std::span<const std::uint8_t> payload) {
+    std::uint8_t header[simsocket::kHeaderBytes];
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    for (int i = 0; i < 4; ++i) header[i] = static_cast<std::uint8_t>(length >> (8 * i));
+    header[4] = static_cast<std::uint8_t>(MessageType::Reply);
+    for (int i = 0; i < 3; ++i) header[5 + i] = static_cast<std::uint8_t>(number >> (8 * i));
+    iovec parts[2] = {{header, sizeof header}, {const_cast<std::uint8_t*>(payload.data()), payload.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    ssize_t n = 0;
+    do {
+        n = sendmsg(connection.fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        Close(connection.id);
+        return false;
     }
-}
-
-void SocketServer::OnDone() {
-    std::deque<Done> finished;
-    {
-        std::lock_guard guard(queueLock_);
-        finished.swap(done_);
+    const std::size_t sent = n < 0 ? 0 : static_cast<std::size_t>(n);
+    if (sent == sizeof header + payload.size()) {
+        SetPhase(connection, Phase::Idle);
+        return true;
     }
-    for (Done& done : finished) {
-        auto it = connections_.find(done.client);
-        if (it == connections_.end()) {
-            // Gone while served: a claim it took then is no one's.
-            requests_.Disconnected(done.client);
-            continue;
-        }
-        if (!done.keep)
-            Close(done.client);
-        else
-            Reply(*it->second, std::move(done.frame));
-    }
-}
-
-void SocketServer::Reply(Connection& connection, std::vector<std::uint8_t> frame) {
-    connection.out = std::move(frame);
-    connection.sent = 0;
+    connection.out.assign(header, header + sizeof header);
+    connection.out.insert(connection.out.end(), payload.begin(), payload.end());
+    connection.sent = sent;
     SetPhase(connection, Phase::Sending);
-    OnWritable(connection);
+    Watch(connection, true);
+    return false;
 }
 
 void SocketServer::OnWritable(Connection& connection) {
@@ -526,26 +587,31 @@ void SocketServer::OnWritable(Connection& connection) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            Watch(connection, EPOLLOUT);
-            return;
-        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // the next EPOLLOUT goes on
         Close(connection.id);
         return;
     }
     connection.out = {};
     SetPhase(connection, Phase::Idle);
-    Watch(connection, EPOLLIN | EPOLLRDHUP);
+    Watch(connection, false);
+    if (connection.unread || connection.aheadAt < connection.aheadEnd) OnReadable(connection);
 }
 
-void SocketServer::Watch(Connection& connection, std::uint32_t events) {
-    epoll_event watch{events, {.u64 = connection.id}};
+void SocketServer::Watch(Connection& connection, bool out) {
+    connection.watchingOut = out;
+    epoll_event watch{kWatch | (out ? EPOLLOUT : 0u), {.u64 = connection.id}};
     epoll_ctl(epollFd_, EPOLL_CTL_MOD, connection.fd, &watch);
+}
+
+// Phases begun under one taking of the lock share a time; the one accepted first counts
+// as the earlier.
+bool SocketServer::Earlier(const Connection& a, const Connection& b) {
+    return a.since < b.since || (a.since == b.since && a.id < b.id);
 }
 
 void SocketServer::SetPhase(Connection& connection, Phase phase) {
     connection.phase = phase;
-    connection.since = Clock::now();
+    connection.since = now_;
 }
 
 void SocketServer::Close(std::uint64_t id) {
@@ -555,12 +621,9 @@ void SocketServer::Close(std::uint64_t id) {
     if (connection.phase == Phase::Receiving) partialBytes_ -= connection.reader.BodyBytes();
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection.fd, nullptr);
     close(connection.fd);
-    {
-        // A request still waiting for the worker is dropped; one in service is answered
-        // into the void, and OnDone releases a claim it took.
-        std::lock_guard guard(queueLock_);
-        std::erase_if(jobs_, [&](const Job& job) { return job.client == id; });
-    }
+    // A request still queued is dropped; one in service is answered into the void, and
+    // its server releases a claim it took.
+    Unqueue(id);
     requests_.Disconnected(id);
     connections_.erase(it);
     connectionCount_ = connections_.size();
@@ -568,12 +631,46 @@ void SocketServer::Close(std::uint64_t id) {
 
 // Closes the connections stalled inside a message or a reply.
 void SocketServer::Sweep() {
-    const auto limit = Clock::now() - std::chrono::milliseconds(limits_.stallTimeoutMs);
+    const auto limit = now_ - std::chrono::milliseconds(limits_.stallTimeoutMs);
     std::vector<std::uint64_t> stalled;
     for (const auto& [id, connection] : connections_)
         if ((connection->phase == Phase::Receiving || connection->phase == Phase::Sending) && connection->since <= limit)
             stalled.push_back(id);
     for (std::uint64_t id : stalled) Close(id);
+}
+
+// ---- the queue of device requests: a ring whose slots keep their buffers
+
+void SocketServer::Queue(Connection& connection) {
+    if (queued_ == queue_.size()) {
+        std::rotate(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queueHead_), queue_.end());
+        queueHead_ = 0;
+        queue_.resize(std::max<std::size_t>(4, queue_.size() * 2));
+    }
+    Job& slot = queue_[(queueHead_ + queued_) % queue_.size()];
+    slot.client = connection.id;
+    slot.pid = connection.pid;
+    std::swap(slot.request, incoming_);
+    ++queued_;
+}
+
+bool SocketServer::Dequeue(Job& job) {
+    if (queued_ == 0) return false;
+    std::swap(job, queue_[queueHead_]);
+    queueHead_ = (queueHead_ + 1) % queue_.size();
+    --queued_;
+    return true;
+}
+
+void SocketServer::Unqueue(std::uint64_t client) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < queued_; ++i) {
+        Job& job = queue_[(queueHead_ + i) % queue_.size()];
+        if (job.client == client) continue;
+        if (kept != i) std::swap(queue_[(queueHead_ + kept) % queue_.size()], job);
+        ++kept;
+    }
+    queued_ = kept;
 }
 
 }  // namespace sim

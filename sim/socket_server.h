@@ -1,11 +1,16 @@
 // Serves one device handler over a Unix-domain socket, the server end of the simulator
 // socket transport (platform/hid/transport_socket.h has the wire format).
 //
-// One thread does every connection's socket I/O (epoll, non-blocking) and answers Info
-// itself, so enumeration probes are answered while a transfer is slow; one worker thread
-// serves the device requests (transfers and claims) one at a time, in arrival order. A
-// connection has at most one request in service: its next message is read once the reply
-// to the last one is sent. Against hostile or broken peers:
+// Two threads wait on one epoll set of every connection (edge-triggered, non-blocking).
+// The thread that a request wakes reads it, and serves it itself: Info at once, a device
+// request (a transfer or a claim) when the device is free, sending the reply from the same
+// thread, so a request costs no hand-off between threads. Device requests are served one
+// at a time in arrival order: one that comes while the device is busy waits in a queue,
+// which the thread serving the device empties before it waits again. So one thread is
+// always free to answer Info and to read and queue the others while a transfer is slow. A
+// connection has at most one request in service: what it sends meanwhile (at most one
+// small read ahead, the rest left in the socket) is taken once the reply is sent. Against
+// hostile or broken peers:
 // - a malformed or oversized message closes that connection and nothing else;
 // - a message must arrive whole, and a reply be taken, within the stall time, or that
 //   connection is closed; the bodies being received share a memory budget, beyond which
@@ -17,11 +22,10 @@
 //   the new one is closed at once.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,8 +66,12 @@ public:
     std::size_t BodyBytes() const { return bodyBytes_; }
     // The complete message; the reader starts over.
     simsocket::Message Take();
+    // The same into `message`, whose payload buffer the reader keeps for the next message
+    // when it is small, so a connection's requests need no allocation each.
+    void Take(simsocket::Message& message);
 
     static constexpr std::size_t kBodyWindow = 64 * 1024;
+    static constexpr std::size_t kMinBodyStep = 4096;
 
 private:
     std::uint8_t headerRaw_[simsocket::kHeaderBytes]{};
@@ -95,6 +103,7 @@ private:
     std::shared_ptr<vhid::DeviceHandler> handler_;
     std::vector<std::uint8_t> info_;  // the encoded Info reply body
     std::mutex transfer_;             // one device request at a time; taken before claim_
+    std::vector<std::uint8_t> answer_;  // under transfer_: the device's answer, its buffer kept
     mutable std::mutex claim_;
     std::optional<std::uint64_t> holder_;  // under claim_, as the pid
     std::uint32_t holderPid_ = 0;
@@ -120,6 +129,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     enum class Phase { Idle, Receiving, Serving, Sending };
+    static constexpr std::size_t kReadAhead = 512;
     struct Connection {
         int fd = -1;
         std::uint64_t id = 0;
@@ -127,7 +137,13 @@ private:
         Phase phase = Phase::Idle;
         Clock::time_point since;  // when the phase began
         FrameReader reader;
-        std::vector<std::uint8_t> out;  // the reply being sent
+        // Bytes read past the message in hand (a client that did not wait for its reply),
+        // taken once that message is answered.
+        std::array<std::uint8_t, kReadAhead> ahead;
+        std::size_t aheadAt = 0, aheadEnd = 0;
+        bool unread = false;      // the socket may hold bytes no event will announce again
+        bool watchingOut = false;
+        std::vector<std::uint8_t> out;  // the part of a reply the socket had no room for
         std::size_t sent = 0;
     };
     struct Job {
@@ -135,50 +151,52 @@ private:
         std::uint32_t pid = 0;
         simsocket::Message request;
     };
-    struct Done {
-        std::uint64_t client = 0;
-        bool keep = false;
-        std::vector<std::uint8_t> frame;  // the whole Reply message
-    };
 
     SocketServer(std::shared_ptr<vhid::DeviceHandler> handler, const vhid::DeviceInfo& info, std::string path,
                  ServerLimits limits);
     bool Open(int listenFd, std::string& error);
     void Loop();
-    void Work();
+    void ServeDevice(Job& job, std::vector<std::uint8_t>& reply);
+    void Wake();
+    void OnEvent(std::uint64_t id, std::uint32_t events);
     void Accept();
     bool MakeRoom();
+    bool WithinBudget(Connection& connection, std::size_t more);
     void OnReadable(Connection& connection);
+    bool OnMessage(Connection& connection);
+    bool Reply(Connection& connection, std::uint32_t number, std::span<const std::uint8_t> payload);
     void OnWritable(Connection& connection);
-    void OnMessage(Connection& connection);
-    void OnDone();
-    void Reply(Connection& connection, std::vector<std::uint8_t> frame);
-    void Watch(Connection& connection, std::uint32_t events);
+    void Watch(Connection& connection, bool out);
     void SetPhase(Connection& connection, Phase phase);
+    static bool Earlier(const Connection& a, const Connection& b);
     void Close(std::uint64_t id);
     void Sweep();
+    void Queue(Connection& connection);
+    bool Dequeue(Job& job);
+    void Unqueue(std::uint64_t client);
 
     RequestServer requests_;
     std::string path_;
     ServerLimits limits_;
     int listenFd_ = -1;
     int epollFd_ = -1;
-    int wakeFd_ = -1;   // eventfd: Stop, or a reply from the worker
+    int wakeFd_ = -1;   // eventfd: Stop
     int spareFd_ = -1;  // held in reserve, so a connection beyond the descriptors can be refused
-    std::thread loop_, worker_;
+    std::thread threads_[2];
     std::atomic<bool> stopped_{false};
     std::atomic<std::size_t> connectionCount_{0};
 
-    // The I/O thread's own.
+    std::mutex lock_;  // everything below; never held while a device request is served
     std::unordered_map<std::uint64_t, std::unique_ptr<Connection>> connections_;
     std::uint64_t nextId_ = 16;  // ids below are the listening socket and the wake event
     std::size_t partialBytes_ = 0;
-
-    std::mutex queueLock_;
-    std::condition_variable queueWake_;
-    std::deque<Job> jobs_;    // under queueLock_, as the two below
-    std::deque<Done> done_;
-    bool stopping_ = false;
+    Clock::time_point now_;  // read as a thread takes the lock: phases begin then
+    Clock::time_point nextSweep_;
+    bool deviceBusy_ = false;     // a thread is serving device requests
+    std::vector<Job> queue_;      // device requests waiting, a ring whose slots keep their buffers
+    std::size_t queueHead_ = 0, queued_ = 0;
+    simsocket::Message incoming_;           // the message just read, before it is queued or answered
+    std::vector<std::uint8_t> infoReply_;
 };
 
 }  // namespace sim

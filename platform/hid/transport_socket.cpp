@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -47,7 +49,7 @@ IoStatus Wait(int fd, short events, int timeoutMs, int wakeFd) {
 IoStatus ReadExactly(int fd, std::uint8_t* out, std::size_t count, Clock::time_point deadline, int wakeFd) {
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = recv(fd, out + done, count - done, 0);
+        ssize_t n = recv(fd, out + done, count - done, MSG_DONTWAIT);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -156,7 +158,7 @@ IoStatus SendMessage(int fd, MessageType type, std::uint32_t number, std::span<c
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t done = 0;
     while (done < frame.size()) {
-        ssize_t n = send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+        ssize_t n = send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -256,7 +258,9 @@ bool IsValidSocketName(std::string_view name) {
 namespace hidlibrary {
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using simsocket::IoStatus;
+using simsocket::RemainingMs;
 using simsocket::Message;
 using simsocket::MessageType;
 
@@ -302,8 +306,8 @@ std::uint32_t Le32(std::span<const std::uint8_t> bytes) {
            std::uint32_t{bytes[3]} << 24;
 }
 
-// One request and its reply. Fills `status` with the Win32 status the device answered.
-// Only a Reply carrying this request's number answers it.
+// One request and its reply on a fresh connection (the probe). Fills `status` with the
+// Win32 status the device answered. Only a Reply carrying this request's number answers it.
 IoStatus Exchange(int fd, MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload, int timeoutMs,
                   DWORD& status, std::vector<std::uint8_t>& data) {
     if (IoStatus sent = simsocket::SendMessage(fd, type, number, payload, timeoutMs); sent != IoStatus::Ok) return sent;
@@ -381,20 +385,22 @@ public:
         return Call(MessageType::SetOutput, report, nullptr);
     }
     DWORD GetInputReport(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return Call(MessageType::GetInput, Request(id, length), &answer);
+        const auto body = Request(id, length);
+        return Call(MessageType::GetInput, body, &answer);
     }
     DWORD SetFeature(std::span<const std::uint8_t> report) override {
         return Call(MessageType::SetFeature, report, nullptr);
     }
     DWORD GetFeature(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return Call(MessageType::GetFeature, Request(id, length), &answer);
+        const auto body = Request(id, length);
+        return Call(MessageType::GetFeature, body, &answer);
     }
     DWORD WriteReport(std::span<const std::uint8_t> report) override {
         return Call(MessageType::Write, report, nullptr);
     }
     DWORD ReadReport(std::vector<std::uint8_t>& report, ULONG maxLength) override {
-        std::vector<std::uint8_t> body;
-        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(maxLength >> (8 * i)));
+        std::uint8_t body[4];
+        for (int i = 0; i < 4; ++i) body[i] = static_cast<std::uint8_t>(maxLength >> (8 * i));
         return Call(MessageType::Read, body, &report);
     }
     DWORD GetString(hidtransport::StringKind kind, ULONG index, std::u16string& text) override {
@@ -417,7 +423,7 @@ public:
         if (fd_.Get() < 0) return op == hidtransport::ClaimOp::Release ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED;
         const std::uint8_t body = static_cast<std::uint8_t>(op);
         DWORD status = ERROR_GEN_FAILURE;
-        std::vector<std::uint8_t> data;
+        std::span<const std::uint8_t> data;
         if (DWORD error = Transact(MessageType::Claim, std::span(&body, 1), status, data); error != ERROR_SUCCESS)
             return error;
         if (data.size() != simsocket::kClaimReplyBytes - 4) {
@@ -430,9 +436,9 @@ public:
     }
 
 private:
-    static std::vector<std::uint8_t> Request(std::uint8_t id, ULONG length) {
-        std::vector<std::uint8_t> body{id};
-        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    static std::array<std::uint8_t, 5> Request(std::uint8_t id, ULONG length) {
+        std::array<std::uint8_t, 5> body{id};
+        for (std::size_t i = 0; i < 4; ++i) body[1 + i] = static_cast<std::uint8_t>(length >> (8 * i));
         return body;
     }
 
@@ -442,22 +448,109 @@ private:
         if (fd_.Get() < 0) return ERROR_DEVICE_NOT_CONNECTED;
         if (payload.size() > simsocket::kMaxPayload) return ERROR_INVALID_PARAMETER;
         DWORD status = ERROR_GEN_FAILURE;
-        std::vector<std::uint8_t> data;
+        std::span<const std::uint8_t> data;
         if (DWORD error = Transact(type, payload, status, data); error != ERROR_SUCCESS) return error;
-        if (answer) *answer = std::move(data);
+        if (answer) answer->assign(data.begin(), data.end());
         return status;
     }
 
     // Sends one request and takes its reply, under lock_. ERROR_SUCCESS when the exchange
-    // worked (the device's status is in `status`); otherwise the connection is dropped.
+    // worked: the device's status is in `status` and its data in `data` (valid until the
+    // next request); otherwise the connection is dropped.
     DWORD Transact(MessageType type, std::span<const std::uint8_t> payload, DWORD& status,
-                   std::vector<std::uint8_t>& data) {
+                   std::span<const std::uint8_t>& data) {
         if (!Quiet()) return ERROR_DEVICE_NOT_CONNECTED;
         next_ = (next_ + 1) & simsocket::kRequestNumberMask;
-        IoStatus io = Exchange(fd_.Get(), type, next_, payload, simsocket::ReplyTimeoutMs(), status, data);
+        IoStatus io = Send(type, payload);
+        if (io == IoStatus::Ok) io = Receive(status, data);
         if (io == IoStatus::Ok) return ERROR_SUCCESS;
         Drop();
         return io == IoStatus::Timeout ? ERROR_SEM_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
+    }
+
+    // The request as one frame, in one call unless the socket has no room for it.
+    IoStatus Send(MessageType type, std::span<const std::uint8_t> payload) {
+        if (!Prepare()) return IoStatus::Closed;
+        frame_.resize(simsocket::kHeaderBytes + payload.size());
+        const auto length = static_cast<std::uint32_t>(payload.size());
+        for (std::size_t i = 0; i < 4; ++i) frame_[i] = static_cast<std::uint8_t>(length >> (8 * i));
+        frame_[4] = static_cast<std::uint8_t>(type);
+        for (std::size_t i = 0; i < 3; ++i) frame_[5 + i] = static_cast<std::uint8_t>(next_ >> (8 * i));
+        if (!payload.empty()) std::memcpy(frame_.data() + simsocket::kHeaderBytes, payload.data(), payload.size());
+        std::size_t done = 0;
+        Clock::time_point deadline{};
+        while (done < frame_.size()) {
+            const ssize_t n = send(fd_.Get(), frame_.data() + done, frame_.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::Closed;
+            if (deadline == Clock::time_point{})
+                deadline = Clock::now() + std::chrono::milliseconds(simsocket::ReplyTimeoutMs());
+            if (IoStatus waited = simsocket::Wait(fd_.Get(), POLLOUT, RemainingMs(deadline), -1); waited != IoStatus::Ok)
+                return waited;
+        }
+        return IoStatus::Ok;
+    }
+
+    // The reply to request next_. The socket blocks for at most the reply time, so the
+    // first read waits for the reply and, as a rule, brings all of it; what is missing then
+    // must come within the reply time too. Bytes beyond the reply answer nothing this end
+    // asked for: the reply is taken (it is the one awaited), and the connection is dropped
+    // before the next request.
+    IoStatus Receive(DWORD& status, std::span<const std::uint8_t>& data) {
+        constexpr std::size_t kHeader = simsocket::kHeaderBytes;
+        if (in_.size() < kFirstRead) in_.resize(kFirstRead);
+        Clock::time_point deadline{};  // taken only when one read is not enough
+        std::size_t got = 0, total = 0;
+        simsocket::Header header;
+        for (bool first = true;; first = false) {
+            const std::size_t want = total == 0 ? in_.size() - got : total - got;
+            const ssize_t n = recv(fd_.Get(), in_.data() + got, want, first ? 0 : MSG_DONTWAIT);
+            if (n > 0) {
+                got += static_cast<std::size_t>(n);
+                if (total == 0 && got >= kHeader) {
+                    if (!simsocket::DecodeHeader(std::span<const std::uint8_t, kHeader>(in_.data(), kHeader), header))
+                        return IoStatus::Malformed;
+                    total = kHeader + header.length;
+                    if (in_.size() < total) in_.resize(total);
+                }
+                if (total != 0 && got >= total) break;
+                continue;
+            }
+            if (n == 0) return IoStatus::Closed;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (first) return IoStatus::Timeout;  // the socket's own wait ran out
+            } else if (errno != EINTR) {
+                return IoStatus::Closed;
+            }
+            if (deadline == Clock::time_point{})
+                deadline = Clock::now() + std::chrono::milliseconds(simsocket::ReplyTimeoutMs());
+            if (IoStatus waited = simsocket::Wait(fd_.Get(), POLLIN, RemainingMs(deadline), -1); waited != IoStatus::Ok)
+                return waited;
+        }
+        if (header.type != MessageType::Reply || header.number != next_ || header.length < 4) return IoStatus::Malformed;
+        status = Le32(std::span<const std::uint8_t>(in_.data() + kHeader, 4));
+        data = std::span<const std::uint8_t>(in_.data() + kHeader + 4, total - kHeader - 4);
+        poisoned_ = got > total;
+        return IoStatus::Ok;
+    }
+
+    // Before its first request a connection's socket is made blocking, with the reply time
+    // as its receive time-out (set again whenever a test changed it).
+    bool Prepare() {
+        const int timeoutMs = std::max(simsocket::ReplyTimeoutMs(), 1);
+        if (preparedMs_ == timeoutMs) return true;
+        if (preparedMs_ < 0) {
+            const int flags = fcntl(fd_.Get(), F_GETFL);
+            if (flags < 0 || fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return false;
+        }
+        const timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        if (setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) return false;
+        preparedMs_ = timeoutMs;
+        return true;
     }
 
     // Before a request nothing may be waiting: data now answers nothing this end asked for
@@ -465,6 +558,10 @@ private:
     // more. A connection the simulator closed while idle is opened again, unless it held
     // the claim: that ended with it, and the program must learn so.
     bool Quiet() {
+        if (poisoned_) {
+            Drop();
+            return false;
+        }
         std::uint8_t byte = 0;
         ssize_t n = 0;
         do {
@@ -490,17 +587,26 @@ private:
             SocketPlugId(socketPath_, file, fd.Get()) != info_.plugId)
             return false;
         fd_ = std::move(fd);
+        preparedMs_ = -1;
         return true;
     }
 
     void Drop() {
         fd_.Reset();
         claimed_ = false;
+        poisoned_ = false;
+        preparedMs_ = -1;
     }
 
+    // A reply of a flash chunk, and most others, fits the first read.
+    static constexpr std::size_t kFirstRead = 4096;
+
     std::mutex lock_;
-    Fd fd_;                  // under lock_, as the two below
+    Fd fd_;                  // under lock_, as everything below
     bool claimed_ = false;   // this connection holds the device's claim
+    bool poisoned_ = false;  // bytes came after a reply: the connection goes before the next request
+    int preparedMs_ = -1;    // the receive time-out the socket has; -1: not made blocking yet
+    std::vector<std::uint8_t> frame_, in_;  // the request being sent, the reply being read
     std::uint32_t next_ = kProbeNumber;  // the last request number used
     vhid::DeviceInfo info_;
     std::u16string path_;

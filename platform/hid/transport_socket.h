@@ -25,8 +25,10 @@
 // the call fails with ERROR_SEM_TIMEOUT, later calls with ERROR_DEVICE_NOT_CONNECTED.
 // A reply that is not the awaited one (another number or type), or anything the simulator
 // sends before it is asked, fails the call the same way: the connection is not trusted
-// any more. A connection the simulator closed between requests is opened again before the
-// next request, unless it held the claim (which ended with it).
+// any more. Bytes that come right behind the awaited reply are such data too: the reply
+// is taken, and the next call fails without sending. A connection the simulator closed
+// between requests is opened again before the next request, unless it held the claim
+// (which ended with it).
 //
 // Claims: while one connection holds the device, the simulator refuses every transfer of
 // the others with ERROR_BUSY; Take by another connection answers ERROR_BUSY with the
@@ -90,7 +92,7 @@ std::vector<std::uint8_t> EncodeMessage(MessageType type, std::uint32_t number, 
 
 enum class IoStatus { Ok, Closed, Timeout, Malformed, Woken };
 
-// Sends one message on a non-blocking socket, waiting at most timeoutMs for room.
+// Sends one message without blocking on the socket itself, waiting at most timeoutMs for room.
 IoStatus SendMessage(int fd, MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload,
                      int timeoutMs);
 // Receives one message. Waits up to firstByteTimeoutMs (-1: without limit) for it to

@@ -269,6 +269,66 @@ TEST_F(SimSocket, EnumerationIsAnsweredWhileATransferIsSlow) {
     slow.join();
 }
 
+Bytes InputRequest(std::uint32_t number, ULONG length) {
+    Bytes body{2};
+    for (std::uint8_t byte : Le4(length)) body.push_back(byte);
+    return simsocket::EncodeMessage(MessageType::GetInput, number, body);
+}
+
+// A client that sends its requests without waiting for the replies (and takes none for a
+// while, so that the server's replies fill the socket) gets them one at a time and in
+// order: a large body read in parts, Info between device requests, then a thousand more.
+TEST_F(SimSocket, RequestsSentAheadOfTheirRepliesAreServedOneAtATimeInOrder) {
+    constexpr std::uint32_t kInputs = 2000;
+    Bytes stream = simsocket::EncodeMessage(MessageType::Write, 1, Pattern(3000, 0x10));
+    for (std::uint8_t byte : simsocket::EncodeMessage(MessageType::Info, 2, {})) stream.push_back(byte);
+    for (std::uint32_t i = 0; i < kInputs; ++i)
+        for (std::uint8_t byte : InputRequest(3 + i, 0x240)) stream.push_back(byte);
+    const int raw = UnixSocket(SimDir() + "/one.sock", true);
+    ASSERT_GE(raw, 0);
+    ASSERT_EQ(send(raw, stream.data(), stream.size(), MSG_NOSIGNAL), static_cast<ssize_t>(stream.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (std::uint32_t number = 1; number < 3 + kInputs; ++number) {
+        simsocket::Message reply;
+        ASSERT_EQ(simsocket::ReceiveMessage(raw, reply, 5000, 5000), IoStatus::Ok) << number;
+        ASSERT_EQ(reply.type, MessageType::Reply);
+        ASSERT_EQ(reply.number, number);
+        if (number == 2) {
+            EXPECT_EQ(Bytes(reply.payload.begin() + 4, reply.payload.end()), simsocket::EncodeInfo(device->Info()));
+        }
+    }
+    close(raw);
+    const auto log = device->Log();
+    ASSERT_EQ(log.size(), 1 + kInputs);
+    EXPECT_EQ(log[0].direction, sim::Direction::Write);
+    EXPECT_EQ(log[0].bytes, Pattern(3000, 0x10)) << "the large body whole";
+}
+
+// Device requests of several connections wait while the device is busy and are served in
+// the order they came; one whose client left meanwhile never reaches the device.
+TEST_F(SimSocket, DeviceRequestsOfSeveralConnectionsAreServedInArrivalOrder) {
+    device->SetDelay(std::chrono::milliseconds(20));
+    std::vector<int> clients;
+    for (ULONG command = 1; command <= 7; ++command) {
+        clients.push_back(UnixSocket(SimDir() + "/one.sock", true));
+        ASSERT_GE(clients.back(), 0);
+        const Bytes request = InputRequest(command, command << 8 | 0x40);
+        ASSERT_EQ(send(clients.back(), request.data(), request.size(), MSG_NOSIGNAL), 13);
+        if (command == 4) close(clients.back()), clients.back() = -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    std::vector<ULONG> served;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        if (clients[i] < 0) continue;
+        simsocket::Message reply;
+        EXPECT_EQ(simsocket::ReceiveMessage(clients[i], reply, 5000, 5000), IoStatus::Ok);
+        EXPECT_EQ(reply.number, i + 1);
+        close(clients[i]);
+    }
+    for (const auto& record : device->Log()) served.push_back(record.requestedLength >> 8);
+    EXPECT_EQ(served, (std::vector<ULONG>{1, 2, 3, 5, 6, 7}));
+}
+
 // ---- hostile peers: an impostor simulator at SimDir()/fake.sock
 
 Bytes ReplyFrame(std::uint32_t number, DWORD status, const Bytes& data = {}, MessageType type = MessageType::Reply) {
@@ -291,8 +351,9 @@ vhid::DeviceInfo FakeInfo(USHORT productId) {
 class FakePeer {
 public:
     struct Action {
-        Bytes bytes;         // sent as they are
-        bool close = false;  // then the connection is closed
+        Bytes bytes;             // sent as they are
+        bool close = false;      // then the connection is closed
+        std::size_t first = 0;   // when set: these many bytes first, the rest 50 ms later
     };
     using Script = std::function<Action(const simsocket::Message& request, int call)>;
 
@@ -335,7 +396,13 @@ private:
             } else {
                 action = script_(request, calls_++);
             }
-            if (!action.bytes.empty()) send(fd, action.bytes.data(), action.bytes.size(), MSG_NOSIGNAL);
+            std::size_t at = 0;
+            if (action.first > 0 && action.first < action.bytes.size()) {
+                send(fd, action.bytes.data(), action.first, MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                at = action.first;
+            }
+            if (at < action.bytes.size()) send(fd, action.bytes.data() + at, action.bytes.size() - at, MSG_NOSIGNAL);
             if (action.close) return;
         }
     }
@@ -452,6 +519,28 @@ TEST_P(SimSocketReopen, ClosedIdleConnectionIsOpenedAgainOnlyWhenNothingIsLost) 
 
 INSTANTIATE_TEST_SUITE_P(Peers, SimSocketReopen, testing::ValuesIn(kReopen),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// A reply is read with as few calls as it allows; one that comes in pieces (the header
+// split, a body beyond the first read) is put together, and one that stops midway times out.
+TEST_F(RuntimeDirFixture, ReplyInPiecesIsPutTogetherAndOneThatStopsMidwayTimesOut) {
+    simsocket::SetClientTimeouts(400, 400);
+    const Bytes big = Pattern(20000, 0x31);
+    FakePeer peer(SimDir() + "/fake.sock", {FakeInfo(0x0F0F)}, [&](const simsocket::Message& request, int call) {
+        FakePeer::Action action{ReplyFrame(request.number, ERROR_SUCCESS, big)};
+        action.first = 5;  // inside the header
+        if (call == 1) action.bytes.resize(action.bytes.size() / 2), action.first = 0;  // and the rest never comes
+        return action;
+    });
+    auto connection = Open(u"fake.sock");
+    ASSERT_TRUE(connection);
+    Bytes answer;
+    ASSERT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    EXPECT_EQ(answer, big);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_SEM_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(connection->GetInputReport(2, 0x440, answer), ERROR_DEVICE_NOT_CONNECTED);
+}
 
 // ---- floods
 
