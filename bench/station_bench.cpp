@@ -1,20 +1,22 @@
 // Two figures of the production line, printed, not judged (not part of the test suite):
 //
-// 1. The station serving 8 boards against serving 1, each board an in-process simulated
-//    device at a modelled pace of 250 us per transfer (a high-speed device's control
-//    transfer). The transfers wait on the devices, so boards in parallel should cost
-//    little more than one: host CPU per transfer is what decides it. The pace is modelled
-//    twice: as a sleep (a device takes no host CPU while it works) and as the simulator's
-//    own pace, which waits on the clock and so spends a core per board.
+// 1. The station serving 8 boards against serving 1, each board a simulator program
+//    (uvc_hid_sim --pace-us) that takes 250 us of the device's time per transfer (a
+//    high-speed device's control transfer) and sleeps it, as a device the host waits on.
+//    The 8 simulators run on this machine beside the station; the transfers wait on the
+//    devices, so boards in parallel should cost little more than one: host CPU per
+//    transfer is what decides it.
 // 2. A flash chunk through uvc-hid and the simulator program (an 8 MiB dump) against a bare
 //    round trip of the same sizes over a Unix socket between two processes, both with the
-//    processes free to run on any core and with every process on one core.
+//    processes free to run on any core and with every process on one core. Beside it, the
+//    same exchange through the socket transport alone (no command line around it), which
+//    shows what of the chunk is the socket path's and what is uvc-hid's own work.
 //
 //   uvc_station_bench [--quick]    (--quick: one run per figure instead of three)
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +25,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -31,8 +32,8 @@
 #include <vector>
 
 #include "platform/hid/hid_library.h"
-#include "platform/hid/virtual_device.h"
-#include "sim/simulated_device.h"
+#include "platform/hid/hid_transport.h"
+#include "sim/config.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
 
@@ -43,13 +44,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-constexpr auto kPace = std::chrono::microseconds(250);
+constexpr int kPaceMicros = 250;
 constexpr std::uint16_t k256KiBPartRow = 34;
 constexpr std::uint16_t k8MiBPartRow = 29;
-constexpr std::uint16_t kBenchProductId = 0xBE05;  // no running simulator has it
+constexpr const char* kBenchProductId = "be05";  // no running simulator has it
 constexpr std::size_t kChunk = 256;               // flash bytes per read report
 constexpr std::size_t kRequestBytes = 8 + 5;      // GetInput: header, report ID, length
 constexpr std::size_t kReplyBytes = 8 + 4 + 257;  // Reply: header, status, the report
+constexpr int kTrips = 32768;                     // round trips of the bare and the transport loops
 
 int runs = 3;
 
@@ -60,95 +62,12 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// A device's time on the bus as a sleep: the host's thread waits without spending a core.
-class SleepingPace final : public vhid::DeviceHandler {
-public:
-    explicit SleepingPace(std::shared_ptr<sim::SimulatedDevice> device) : device_(std::move(device)) {}
-    DWORD OnOutputReport(std::span<const std::uint8_t> report) override { return Pace(), device_->OnOutputReport(report); }
-    DWORD OnInputRequest(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return Pace(), device_->OnInputRequest(id, length, answer);
-    }
-    DWORD OnSetFeature(std::span<const std::uint8_t> report) override { return Pace(), device_->OnSetFeature(report); }
-    DWORD OnGetFeature(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return Pace(), device_->OnGetFeature(id, length, answer);
-    }
-
-private:
-    static void Pace() {
-        timespec wait{0, std::chrono::nanoseconds(kPace).count()};
-        while (clock_nanosleep(CLOCK_MONOTONIC, 0, &wait, &wait) != 0) {
-        }
-    }
-    std::shared_ptr<sim::SimulatedDevice> device_;
-};
-
-// The station's wall time for `boards` boards present from its start, each burnt whole.
-double StationSeconds(int boards, bool sleeping, const std::string& image) {
-    std::vector<std::unique_ptr<vhid::Publication>> published;
-    for (int i = 0; i < boards; ++i) {
-        sim::Config config;
-        config.productId = kBenchProductId;
-        config.partRow = k256KiBPartRow;
-        config.logLimit = 0;
-        config.serialNumber = u"BENCH-" + std::u16string(1, static_cast<char16_t>(u'0' + i));
-        config.portPath = u"9-" + std::u16string(1, static_cast<char16_t>(u'1' + i));
-        std::string error;
-        auto device = sim::SimulatedDevice::Create(config, error);
-        if (!device) {
-            std::fprintf(stderr, "uvc_station_bench: %s\n", error.c_str());
-            std::exit(1);
-        }
-        vhid::DeviceInfo info = device->Info();
-        info.path = vhid::MakePath("station-bench");
-        if (!sleeping) device->SetDelay(kPace);
-        std::shared_ptr<vhid::DeviceHandler> handler = device;
-        if (sleeping) handler = std::make_shared<SleepingPace>(device);
-        published.push_back(vhid::Publish(std::move(info), handler));
-    }
-    cli::Options options;
-    if (std::string e = cli::ParseCommandLine({"station", image, "--count", std::to_string(boards), "--vid", "1209", "--pid",
-                                               "be05", "-q"},
-                                              options);
-        !e.empty()) {
-        std::fprintf(stderr, "uvc_station_bench: %s\n", e.c_str());
-        std::exit(1);
-    }
-    std::FILE* out = std::tmpfile();
-    const auto start = Clock::now();
-    const int code = cli::RunCommandLine(options, out, -1);
-    const double seconds = Seconds(Clock::now() - start);
-    std::fclose(out);
-    if (code != 0) {
-        std::fprintf(stderr, "uvc_station_bench: the station ended with status %d\n", code);
-        std::exit(1);
-    }
-    return seconds;
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "uvc_station_bench: %s\n", what.c_str());
+    std::exit(1);
 }
 
-void StationFigures(const std::string& folder) {
-    const std::string image = folder + "/image.bin";
-    {
-        std::vector<char> bytes(256 * 1024);
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + (i >> 9));
-        std::FILE* file = std::fopen(image.c_str(), "wb");
-        if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) std::exit(1);
-    }
-    std::printf("station, 256 KiB burnt and compared per board, %lld us per transfer:\n",
-                static_cast<long long>(kPace.count()));
-    for (bool sleeping : {true, false}) {
-        std::vector<double> one, eight;
-        for (int run = 0; run < runs; ++run) {
-            one.push_back(StationSeconds(1, sleeping, image));
-            eight.push_back(StationSeconds(8, sleeping, image));
-        }
-        const double a = Median(one), b = Median(eight);
-        std::printf("  %-44s 1 board %.3f s, 8 boards %.3f s: %.2fx (goal <= 1.25x)\n",
-                    sleeping ? "pace as a sleep (the device's own time):" : "the simulator's pace (waits on the clock):",
-                    a, b, b / a);
-    }
-}
-
-// ---- The socket path
+// ---- programs
 
 pid_t Start(const std::vector<std::string>& args, const std::string& out) {
     posix_spawn_file_actions_t actions;
@@ -173,46 +92,151 @@ int Finish(pid_t pid) {
 double ProgramSeconds(const std::vector<std::string>& args, const std::string& out) {
     const auto start = Clock::now();
     const int code = Finish(Start(args, out));
-    if (code != 0) {
-        std::fprintf(stderr, "uvc_station_bench: %s ended with status %d\n", args[1].c_str(), code);
-        std::exit(1);
-    }
+    if (code != 0) Fail(args[1] + " ended with status " + std::to_string(code));
     return Seconds(Clock::now() - start);
 }
 
+// A simulator program, serving once its socket's path is printed; stopped with SIGINT.
+class Simulator {
+public:
+    Simulator(const std::string& folder, const std::string& name, std::vector<std::string> options) {
+        out_ = folder + "/" + name + ".out";
+        std::vector<std::string> args{UVC_SIM_PROGRAM, "--name", name, "--pid", kBenchProductId, "--log-limit", "0"};
+        args.insert(args.end(), options.begin(), options.end());
+        pid_ = Start(args, out_);
+        if (pid_ <= 0) Fail("cannot start " + std::string(UVC_SIM_PROGRAM));
+    }
+    ~Simulator() {
+        kill(pid_, SIGINT);
+        Finish(pid_);
+    }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // The socket's path once it serves.
+    const std::string& Socket() {
+        for (int tick = 0; tick < 5000 && socket_.empty(); ++tick) {
+            std::FILE* file = std::fopen(out_.c_str(), "r");
+            char line[512] = {};
+            if (file && std::fgets(line, sizeof line, file) && std::string(line).find('\n') != std::string::npos) {
+                const std::string text = line;
+                if (auto at = text.find("ready: "); at != std::string::npos)
+                    socket_ = text.substr(at + 7, text.size() - at - 8);
+            }
+            if (file) std::fclose(file);
+            if (socket_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (socket_.empty()) Fail("the simulator did not start");
+        return socket_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string out_;
+    std::string socket_;
+};
+
+// ---- the station
+
+// The station's wall time for `boards` simulators present from its start, each burnt whole.
+double StationSeconds(int boards, const std::string& folder, const std::string& image) {
+    std::vector<std::unique_ptr<Simulator>> simulators;
+    for (int i = 0; i < boards; ++i)
+        simulators.push_back(std::make_unique<Simulator>(
+            folder, "station-" + std::to_string(i) + ".sock",
+            std::vector<std::string>{"--part-row", std::to_string(k256KiBPartRow), "--pace-us",
+                                     std::to_string(kPaceMicros), "--serial", "BENCH-" + std::to_string(i),
+                                     "--port-path", "9-" + std::to_string(i + 1)}));
+    for (auto& simulator : simulators) simulator->Socket();
+    cli::Options options;
+    if (std::string e = cli::ParseCommandLine(
+            {"station", image, "--count", std::to_string(boards), "--vid", "1209", "--pid", kBenchProductId, "-q"},
+            options);
+        !e.empty())
+        Fail(e);
+    std::FILE* out = std::tmpfile();
+    const auto start = Clock::now();
+    const int code = cli::RunCommandLine(options, out, -1);
+    const double seconds = Seconds(Clock::now() - start);
+    std::fclose(out);
+    if (code != 0) Fail("the station ended with status " + std::to_string(code));
+    return seconds;
+}
+
+void StationFigures(const std::string& folder) {
+    const std::string image = folder + "/image.bin";
+    {
+        std::vector<char> bytes(256 * 1024);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + (i >> 9));
+        std::FILE* file = std::fopen(image.c_str(), "wb");
+        if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
+            Fail("cannot write " + image);
+    }
+    std::printf("station, 256 KiB burnt and compared per board, each board a simulator program at --pace-us %d:\n",
+                kPaceMicros);
+    std::vector<double> one, eight;
+    for (int run = 0; run < runs; ++run) {
+        one.push_back(StationSeconds(1, folder, image));
+        eight.push_back(StationSeconds(8, folder, image));
+    }
+    const double a = Median(one), b = Median(eight);
+    std::printf("  1 board %.3f s, 8 boards %.3f s: %.2fx (goal <= 1.25x)\n", a, b, b / a);
+}
+
+// ---- the socket path
+
 // Microseconds per chunk of an 8 MiB dump through uvc-hid, beyond what `uvc-hid id` costs
 // (start, open, claim, Get ID).
-double UvcHidChunkMicros(const std::string& folder) {
-    const std::string out = folder + "/sim.out";
-    pid_t sim = Start({UVC_SIM_PROGRAM, "--name", "bench.sock", "--part-row", std::to_string(k8MiBPartRow), "--pid", "be05",
-                       "--log-limit", "0"},
-                      out);
-    std::string socket;
-    for (int tick = 0; tick < 5000 && socket.empty(); ++tick) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::FILE* file = std::fopen(out.c_str(), "r");
-        char line[512] = {};
-        if (file && std::fgets(line, sizeof line, file) && std::string(line).find('\n') != std::string::npos) {
-            std::string text = line;
-            if (auto at = text.find("ready: "); at != std::string::npos) socket = text.substr(at + 7, text.size() - at - 8);
-        }
-        if (file) std::fclose(file);
-    }
-    if (socket.empty()) {
-        std::fprintf(stderr, "uvc_station_bench: the simulator did not start\n");
-        std::exit(1);
-    }
+double UvcHidChunkMicros(const std::string& socket) {
     std::vector<double> chunks;
     for (int run = 0; run < runs; ++run) {
         const double fixed = ProgramSeconds({UVC_CLI_PROGRAM, "id", "-q", "--device", socket}, "/dev/null");
-        const double dump = ProgramSeconds({UVC_CLI_PROGRAM, "dump", "-q", "/dev/shm/uvc-station-bench.bin", "--device", socket},
-                                           "/dev/null");
+        const double dump = ProgramSeconds(
+            {UVC_CLI_PROGRAM, "dump", "-q", "/dev/shm/uvc-station-bench.bin", "--device", socket}, "/dev/null");
         chunks.push_back((dump - fixed) * 1e6 / ((8u << 20) / kChunk));
     }
     std::remove("/dev/shm/uvc-station-bench.bin");
-    kill(sim, SIGINT);
-    Finish(sim);
     return Median(chunks);
+}
+
+// Microseconds per flash chunk read through the socket transport alone: a read burst of
+// the whole flash, one input request a chunk.
+double TransportChunkMicros(const std::string& socket) {
+    std::u16string path(u"\\\\?\\simhid#");
+    for (char c : fs::path(socket).filename().string()) path.push_back(static_cast<char16_t>(c));  // [A-Za-z0-9._-]
+    std::unique_ptr<hidtransport::Connection> connection;
+    for (const auto& provider : hidtransport::Providers())
+        if (provider->Owns(path) && provider->Open(path, 0, 0, connection) != ERROR_SUCCESS) connection.reset();
+    if (!connection) Fail("cannot open the simulator through the socket transport");
+    const sim::Config config;
+    const sim::ReportConfig& control = config.output[static_cast<std::size_t>(sim::ReportKind::Control)];
+    const sim::ReportConfig& data = config.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
+    // A control frame: report ID, the length byte, the command, little-endian parameters.
+    auto frame = [&](std::uint8_t lengthByte, std::uint8_t command, std::vector<std::uint8_t> params) {
+        std::vector<std::uint8_t> report(std::size_t{control.count} + 1, 0);
+        report[0] = control.id, report[1] = lengthByte, report[2] = command;
+        std::copy(params.begin(), params.end(), report.begin() + 3);
+        return report;
+    };
+    constexpr std::uint32_t kBurst = (8u << 20) / kChunk;
+    const std::uint32_t length = kBurst * kChunk;
+    std::vector<double> micros;
+    std::vector<std::uint8_t> answer;
+    for (int run = 0; run < runs; ++run) {
+        if (connection->SetOutputReport(frame(0x07, 0x03, {1, 0, 0, 0, 0})) != ERROR_SUCCESS ||  // mode 1: all of it
+            connection->SetOutputReport(frame(0x06, 0x05,
+                                              {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+                                               static_cast<std::uint8_t>(length >> 16),
+                                               static_cast<std::uint8_t>(length >> 24)})) != ERROR_SUCCESS)
+            Fail("the simulator refused the read burst");
+        const auto start = Clock::now();
+        for (std::uint32_t i = 0; i < kBurst; ++i)
+            if (connection->GetInputReport(data.id, ULONG{data.count} + 1, answer) != ERROR_SUCCESS ||
+                answer.size() != std::size_t{data.count} + 1)
+                Fail("a flash chunk failed through the socket transport");
+        micros.push_back(Seconds(Clock::now() - start) * 1e6 / kBurst);
+    }
+    return Median(micros);
 }
 
 bool Exactly(int fd, void* data, std::size_t length, bool write) {
@@ -228,7 +252,6 @@ bool Exactly(int fd, void* data, std::size_t length, bool write) {
 
 // Microseconds per round trip of a chunk's sizes between this process and a child.
 double BareRoundTripMicros() {
-    constexpr int kTrips = 32768;
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) std::exit(1);
     pid_t child = fork();
@@ -245,7 +268,8 @@ double BareRoundTripMicros() {
     for (int run = 0; run < runs; ++run) {
         const auto start = Clock::now();
         for (int i = 0; i < kTrips; ++i)
-            if (!Exactly(pair[0], request, sizeof request, true) || !Exactly(pair[0], reply, sizeof reply, false)) std::exit(1);
+            if (!Exactly(pair[0], request, sizeof request, true) || !Exactly(pair[0], reply, sizeof reply, false))
+                std::exit(1);
         micros.push_back(Seconds(Clock::now() - start) * 1e6 / kTrips);
     }
     close(pair[0]);
@@ -266,9 +290,17 @@ void SocketFigures(const std::string& folder) {
                 kRequestBytes, kReplyBytes);
     for (bool pinned : {false, true}) {
         sched_setaffinity(0, sizeof(cpu_set_t), pinned ? &one : &all);  // the processes started inherit it
-        const double uvc = UvcHidChunkMicros(folder), bare = BareRoundTripMicros();
+        double uvc = 0, transport = 0;
+        {
+            Simulator simulator(folder, "bench.sock", {"--part-row", std::to_string(k8MiBPartRow)});
+            uvc = UvcHidChunkMicros(simulator.Socket());
+            transport = TransportChunkMicros(simulator.Socket());
+        }
+        const double bare = BareRoundTripMicros();
         std::printf("  %-12s uvc-hid %.1f us a chunk, bare round trip %.1f us: %.2fx (goal <= 1.25x)\n",
                     pinned ? "one core:" : "unpinned:", uvc, bare, uvc / bare);
+        std::printf("  %-12s the socket transport alone %.1f us a chunk: %.2fx of the bare trip\n", "", transport,
+                    transport / bare);
     }
     sched_setaffinity(0, sizeof all, &all);
 }
@@ -282,9 +314,6 @@ int main(int argc, char** argv) {
     if (mkdtemp(pattern) == nullptr) return 1;
     const std::string folder = pattern;
     setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    // Sleeps of a few hundred microseconds end on time, not 50 us late; the threads made
-    // from here on inherit it.
-    prctl(PR_SET_TIMERSLACK, 1UL);
     hidlibrary::EnsureRegistered();
     std::printf("uvc_station_bench on %u cores\n", std::thread::hardware_concurrency());
     StationFigures(folder);
