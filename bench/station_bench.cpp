@@ -188,56 +188,54 @@ void StationFigures(const std::string& folder) {
 // Microseconds per chunk of an 8 MiB dump through uvc-hid, beyond what `uvc-hid id` costs
 // (start, open, claim, Get ID).
 double UvcHidChunkMicros(const std::string& socket) {
-    std::vector<double> chunks;
-    for (int run = 0; run < runs; ++run) {
-        const double fixed = ProgramSeconds({UVC_CLI_PROGRAM, "id", "-q", "--device", socket}, "/dev/null");
-        const double dump = ProgramSeconds(
-            {UVC_CLI_PROGRAM, "dump", "-q", "/dev/shm/uvc-station-bench.bin", "--device", socket}, "/dev/null");
-        chunks.push_back((dump - fixed) * 1e6 / ((8u << 20) / kChunk));
-    }
+    const double fixed = ProgramSeconds({UVC_CLI_PROGRAM, "id", "-q", "--device", socket}, "/dev/null");
+    const double dump = ProgramSeconds(
+        {UVC_CLI_PROGRAM, "dump", "-q", "/dev/shm/uvc-station-bench.bin", "--device", socket}, "/dev/null");
     std::remove("/dev/shm/uvc-station-bench.bin");
-    return Median(chunks);
+    return (dump - fixed) * 1e6 / ((8u << 20) / kChunk);
 }
 
-// Microseconds per flash chunk read through the socket transport alone: a read burst of
-// the whole flash, one input request a chunk.
-double TransportChunkMicros(const std::string& socket) {
-    std::u16string path(u"\\\\?\\simhid#");
-    for (char c : fs::path(socket).filename().string()) path.push_back(static_cast<char16_t>(c));  // [A-Za-z0-9._-]
-    std::unique_ptr<hidtransport::Connection> connection;
-    for (const auto& provider : hidtransport::Providers())
-        if (provider->Owns(path) && provider->Open(path, 0, 0, connection) != ERROR_SUCCESS) connection.reset();
-    if (!connection) Fail("cannot open the simulator through the socket transport");
-    const sim::Config config;
-    const sim::ReportConfig& control = config.output[static_cast<std::size_t>(sim::ReportKind::Control)];
-    const sim::ReportConfig& data = config.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
-    // A control frame: report ID, the length byte, the command, little-endian parameters.
-    auto frame = [&](std::uint8_t lengthByte, std::uint8_t command, std::vector<std::uint8_t> params) {
-        std::vector<std::uint8_t> report(std::size_t{control.count} + 1, 0);
-        report[0] = control.id, report[1] = lengthByte, report[2] = command;
-        std::copy(params.begin(), params.end(), report.begin() + 3);
-        return report;
-    };
-    constexpr std::uint32_t kBurst = (8u << 20) / kChunk;
-    const std::uint32_t length = kBurst * kChunk;
-    std::vector<double> micros;
-    std::vector<std::uint8_t> answer;
-    for (int run = 0; run < runs; ++run) {
-        if (connection->SetOutputReport(frame(0x07, 0x03, {1, 0, 0, 0, 0})) != ERROR_SUCCESS ||  // mode 1: all of it
-            connection->SetOutputReport(frame(0x06, 0x05,
-                                              {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-                                               static_cast<std::uint8_t>(length >> 16),
-                                               static_cast<std::uint8_t>(length >> 24)})) != ERROR_SUCCESS)
+// Flash chunks read through the socket transport alone: a read burst of the whole flash,
+// one input request a chunk.
+class TransportLoop {
+public:
+    explicit TransportLoop(const std::string& socket) {
+        std::u16string path(u"\\\\?\\simhid#");
+        for (char c : fs::path(socket).filename().string()) path.push_back(static_cast<char16_t>(c));  // [A-Za-z0-9._-]
+        for (const auto& provider : hidtransport::Providers())
+            if (provider->Owns(path) && provider->Open(path, 0, 0, connection_) != ERROR_SUCCESS) connection_.reset();
+        if (!connection_) Fail("cannot open the simulator through the socket transport");
+    }
+
+    // Microseconds per chunk of one burst.
+    double ChunkMicros() {
+        const sim::Config config;
+        const sim::ReportConfig& control = config.output[static_cast<std::size_t>(sim::ReportKind::Control)];
+        const sim::ReportConfig& data = config.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
+        // A control frame: report ID, the length byte, the command, little-endian parameters.
+        auto frame = [&](std::uint8_t lengthByte, std::uint8_t command, std::uint32_t value, bool withMode) {
+            std::vector<std::uint8_t> report(std::size_t{control.count} + 1, 0);
+            report[0] = control.id, report[1] = lengthByte, report[2] = command;
+            std::size_t at = 3;
+            if (withMode) report[at++] = 1;  // access mode 1: the whole flash
+            for (int i = 0; i < 4; ++i) report[at++] = static_cast<std::uint8_t>(value >> (8 * i));
+            return report;
+        };
+        if (connection_->SetOutputReport(frame(0x07, 0x03, 0, true)) != ERROR_SUCCESS ||
+            connection_->SetOutputReport(frame(0x06, 0x05, kTrips * kChunk, false)) != ERROR_SUCCESS)
             Fail("the simulator refused the read burst");
+        std::vector<std::uint8_t> answer;
         const auto start = Clock::now();
-        for (std::uint32_t i = 0; i < kBurst; ++i)
-            if (connection->GetInputReport(data.id, ULONG{data.count} + 1, answer) != ERROR_SUCCESS ||
+        for (int i = 0; i < kTrips; ++i)
+            if (connection_->GetInputReport(data.id, ULONG{data.count} + 1, answer) != ERROR_SUCCESS ||
                 answer.size() != std::size_t{data.count} + 1)
                 Fail("a flash chunk failed through the socket transport");
-        micros.push_back(Seconds(Clock::now() - start) * 1e6 / kBurst);
+        return Seconds(Clock::now() - start) * 1e6 / kTrips;
     }
-    return Median(micros);
-}
+
+private:
+    std::unique_ptr<hidtransport::Connection> connection_;
+};
 
 bool Exactly(int fd, void* data, std::size_t length, bool write) {
     auto* bytes = static_cast<char*>(data);
@@ -250,32 +248,43 @@ bool Exactly(int fd, void* data, std::size_t length, bool write) {
     return true;
 }
 
-// Microseconds per round trip of a chunk's sizes between this process and a child.
-double BareRoundTripMicros() {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) std::exit(1);
-    pid_t child = fork();
-    if (child == 0) {
-        close(pair[0]);
-        char request[kRequestBytes], reply[kReplyBytes] = {};
-        while (Exactly(pair[1], request, sizeof request, false) && Exactly(pair[1], reply, sizeof reply, true)) {
+// Round trips of a chunk's sizes between this process and a child.
+class BareLoop {
+public:
+    BareLoop() {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) Fail("socketpair failed");
+        child_ = fork();
+        if (child_ == 0) {
+            close(pair[0]);
+            char request[kRequestBytes], reply[kReplyBytes] = {};
+            while (Exactly(pair[1], request, sizeof request, false) && Exactly(pair[1], reply, sizeof reply, true)) {
+            }
+            _exit(0);
         }
-        _exit(0);
+        close(pair[1]);
+        fd_ = pair[0];
     }
-    close(pair[1]);
-    char request[kRequestBytes] = {}, reply[kReplyBytes];
-    std::vector<double> micros;
-    for (int run = 0; run < runs; ++run) {
+    ~BareLoop() {
+        close(fd_);
+        Finish(child_);
+    }
+    BareLoop(const BareLoop&) = delete;
+    BareLoop& operator=(const BareLoop&) = delete;
+
+    double TripMicros() {
+        char request[kRequestBytes] = {}, reply[kReplyBytes];
         const auto start = Clock::now();
         for (int i = 0; i < kTrips; ++i)
-            if (!Exactly(pair[0], request, sizeof request, true) || !Exactly(pair[0], reply, sizeof reply, false))
-                std::exit(1);
-        micros.push_back(Seconds(Clock::now() - start) * 1e6 / kTrips);
+            if (!Exactly(fd_, request, sizeof request, true) || !Exactly(fd_, reply, sizeof reply, false))
+                Fail("the bare round trip failed");
+        return Seconds(Clock::now() - start) * 1e6 / kTrips;
     }
-    close(pair[0]);
-    Finish(child);
-    return Median(micros);
-}
+
+private:
+    pid_t child_ = -1;
+    int fd_ = -1;
+};
 
 void SocketFigures(const std::string& folder) {
     cpu_set_t all, one;
@@ -290,13 +299,19 @@ void SocketFigures(const std::string& folder) {
                 kRequestBytes, kReplyBytes);
     for (bool pinned : {false, true}) {
         sched_setaffinity(0, sizeof(cpu_set_t), pinned ? &one : &all);  // the processes started inherit it
-        double uvc = 0, transport = 0;
+        // Run by run in turn, so that the three see the machine alike.
+        std::vector<double> uvcRuns, transportRuns, bareRuns;
         {
             Simulator simulator(folder, "bench.sock", {"--part-row", std::to_string(k8MiBPartRow)});
-            uvc = UvcHidChunkMicros(simulator.Socket());
-            transport = TransportChunkMicros(simulator.Socket());
+            TransportLoop transportLoop(simulator.Socket());
+            BareLoop bareLoop;
+            for (int run = 0; run < runs; ++run) {
+                uvcRuns.push_back(UvcHidChunkMicros(simulator.Socket()));
+                transportRuns.push_back(transportLoop.ChunkMicros());
+                bareRuns.push_back(bareLoop.TripMicros());
+            }
         }
-        const double bare = BareRoundTripMicros();
+        const double uvc = Median(uvcRuns), transport = Median(transportRuns), bare = Median(bareRuns);
         std::printf("  %-12s uvc-hid %.1f us a chunk, bare round trip %.1f us: %.2fx (goal <= 1.25x)\n",
                     pinned ? "one core:" : "unpinned:", uvc, bare, uvc / bare);
         std::printf("  %-12s the socket transport alone %.1f us a chunk: %.2fx of the bare trip\n", "", transport,
