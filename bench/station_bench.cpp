@@ -54,6 +54,8 @@ constexpr std::size_t kReplyBytes = 8 + 4 + 257;  // Reply: header, status, the 
 constexpr int kTrips = 32768;                     // round trips of the bare and the transport loops
 
 int runs = 3;
+std::vector<pid_t> runningSimulators;  // stopped by Fail too
+std::string benchFolder;               // the private runtime folder, removed by Fail too
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -62,8 +64,13 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+int Finish(pid_t pid);
+
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "uvc_station_bench: %s\n", what.c_str());
+    for (pid_t pid : runningSimulators) kill(pid, SIGINT), Finish(pid);
+    std::error_code ignored;
+    if (!benchFolder.empty()) fs::remove_all(benchFolder, ignored);
     std::exit(1);
 }
 
@@ -105,10 +112,12 @@ public:
         args.insert(args.end(), options.begin(), options.end());
         pid_ = Start(args, out_);
         if (pid_ <= 0) Fail("cannot start " + std::string(UVC_SIM_PROGRAM));
+        runningSimulators.push_back(pid_);
     }
     ~Simulator() {
         kill(pid_, SIGINT);
         Finish(pid_);
+        std::erase(runningSimulators, pid_);
     }
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -327,7 +336,7 @@ int main(int argc, char** argv) {
     // A private runtime folder: no simulator of the user's is seen, none of ours is left.
     char pattern[] = "/tmp/uvc-station-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
-    const std::string folder = pattern;
+    const std::string folder = benchFolder = pattern;
     setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
     hidlibrary::EnsureRegistered();
     std::printf("uvc_station_bench on %u cores\n", std::thread::hardware_concurrency());
