@@ -2,9 +2,8 @@
 // reaches the device, and it works again once the holder lets go.
 #include <unistd.h>
 
-#include "platform/hid/hidsdi.h"
+#include "tests/support/device_holder.h"
 #include "platform/win/text.h"
-#include "platform/win/file_api.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/vendor_descriptor.h"
 #include "tools/cli/exit_codes.h"
@@ -12,22 +11,7 @@
 namespace clitest {
 namespace {
 
-// Another program's hold on a device, through a handle of its own.
-class Holder {
-public:
-    explicit Holder(const std::u16string& path)
-        : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr)) {
-        ULONG pid = 0;
-        EXPECT_TRUE(HidExt_ClaimDevice(handle_, HidExtClaim::Take, &pid));
-    }
-    ~Holder() { CloseHandle(handle_); }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-private:
-    HANDLE handle_;
-};
+using Holder = testsupport::DeviceHolder;
 
 std::string BusyText() { return "device busy: held by process " + std::to_string(::getpid()); }
 

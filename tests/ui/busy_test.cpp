@@ -7,30 +7,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/hid/hidsdi.h"
-#include "platform/win/file_api.h"
+#include "support/device_holder.h"
 #include "support/dialog_sim_fixture.h"
 
 namespace {
 
 namespace ids = ui::ids;
 
-// Another program's hold on a device, through a handle of its own.
-class Holder {
-public:
-    explicit Holder(const std::u16string& path)
-        : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr)) {
-        ULONG pid = 0;
-        EXPECT_TRUE(HidExt_ClaimDevice(handle_, HidExtClaim::Take, &pid));
-    }
-    ~Holder() { CloseHandle(handle_); }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-private:
-    HANDLE handle_;
-};
+using Holder = testsupport::DeviceHolder;
 
 class DialogBusy : public testsupport::DialogSimFixture {
 protected:
