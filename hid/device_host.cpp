@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <limits>
 
 #include "core/format.h"
@@ -133,8 +134,13 @@ void HidDeviceHost::ResolveHidEntryPoints() {
     HMODULE module = LoadLibraryW(u"HID.DLL");
     FARPROC extended = module != nullptr ? GetProcAddress(module, "HidP_GetExtendedAttributes") : nullptr;
     FARPROC initialize = module != nullptr ? GetProcAddress(module, "HidP_InitializeReportForID") : nullptr;
-    pHidP_GetExtendedAttributes = reinterpret_cast<PFN_HidP_GetExtendedAttributes>(extended);
-    pHidP_InitializeReportForID = reinterpret_cast<PFN_HidP_InitializeReportForID>(initialize);
+    {
+        // Several hosts (the station's boards) open devices at once; the entry points are shared.
+        static std::mutex entryPointsLock;
+        std::lock_guard guard(entryPointsLock);
+        pHidP_GetExtendedAttributes = reinterpret_cast<PFN_HidP_GetExtendedAttributes>(extended);
+        pHidP_InitializeReportForID = reinterpret_cast<PFN_HidP_InitializeReportForID>(initialize);
+    }
     if (extended == nullptr || initialize == nullptr) reporter.Trace("Fail to get HID function\n");
 }
 
