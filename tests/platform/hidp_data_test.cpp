@@ -14,6 +14,8 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Chars = std::vector<char>;
+using Usages = std::vector<USAGE>;
 using Entries = std::vector<std::pair<USHORT, ULONG>>;
 
 constexpr USAGE kPageDesktop = 0x01, kPageKeyboard = 0x07, kPageButton = 0x09;
@@ -29,42 +31,35 @@ constexpr USAGE kX = 0x30, kY = 0x31, kRz = 0x35, kSlider = 0x36, kHat = 0x39;
 // bit 168). Output (4 bytes): LEDs 1-3, padding, usage 0x20 with Logical 10..5 (bad),
 // usage 0x21 (Logical 0..255, Physical 0..1000).
 const Bytes kGameController = {
-    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01,                                      // Application: game pad
-    0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01,  // buttons 1-8
-    0x95, 0x08, 0x81, 0x02,                                                  //
-    0x05, 0x01, 0x09, 0x39, 0x15, 0x00, 0x25, 0x07, 0x35, 0x00, 0x46, 0x3B,  // hat switch, Null State
-    0x01, 0x75, 0x04, 0x95, 0x01, 0x81, 0x42,                                //
-    0x09, 0x35, 0x26, 0xFF, 0x0F, 0x45, 0x00, 0x75, 0x0C, 0x81, 0x02,        // Rz, 12 bits
-    0x09, 0x01, 0xA1, 0x00, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F,  // Physical: X, Y
-    0x36, 0x18, 0xFC, 0x46, 0xE8, 0x03, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0,
-    0x09, 0x36, 0x15, 0x00, 0x27, 0xFF, 0xFF, 0x3F, 0x00, 0x35, 0x00, 0x45,  // slider, 22 bits
-    0x00, 0x75, 0x16, 0x95, 0x01, 0x81, 0x02, 0x75, 0x02, 0x81, 0x01,        // and padding
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x04,  // feature: vendor arrays
-    0xB1, 0x02, 0x09, 0x02, 0x25, 0x0F, 0x75, 0x04, 0x95, 0x03, 0xB1, 0x02,  //
-    0x95, 0x01, 0xB1, 0x01, 0x09, 0x03, 0x75, 0x30, 0x95, 0x02, 0xB1, 0x02,  // padding, 48-bit array
-    0x09, 0x04, 0x25, 0x64, 0x75, 0x10, 0x95, 0x01, 0xB1, 0x02,              // vendor value 4
-    0x19, 0x10, 0x29, 0x11, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x02, 0xB1, 0x02,  // vendor range
-    0x05, 0x08, 0x19, 0x01, 0x29, 0x03, 0x25, 0x01, 0x75, 0x01, 0x95, 0x03,  // output: LEDs 1-3
-    0x91, 0x02, 0x75, 0x05, 0x95, 0x01, 0x91, 0x01,                          //
-    0x06, 0x00, 0xFF, 0x09, 0x20, 0x15, 0x0A, 0x25, 0x05, 0x75, 0x08, 0x91, 0x02,  // bad logical range
-    0x09, 0x21, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x46, 0xE8, 0x03, 0x91, 0x02, 0xC0};
+    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01,                                                              // game pad
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02,  // buttons
+    0x05, 0x01, 0x09, 0x39, 0x15, 0x00, 0x25, 0x07, 0x35, 0x00, 0x46, 0x3B, 0x01, 0x75, 0x04, 0x95,  // hat
+    0x01, 0x81, 0x42, 0x09, 0x35, 0x26, 0xFF, 0x0F, 0x45, 0x00, 0x75, 0x0C, 0x81, 0x02,              // Rz
+    0x09, 0x01, 0xA1, 0x00, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x36, 0x18, 0xFC, 0x46,  // X, Y
+    0xE8, 0x03, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0,                                            //
+    0x09, 0x36, 0x15, 0x00, 0x27, 0xFF, 0xFF, 0x3F, 0x00, 0x35, 0x00, 0x45, 0x00, 0x75, 0x16, 0x95,  // slider
+    0x01, 0x81, 0x02, 0x75, 0x02, 0x81, 0x01,                                                        // padding
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x04, 0xB1, 0x02, 0x09, 0x02,  // feature
+    0x25, 0x0F, 0x75, 0x04, 0x95, 0x03, 0xB1, 0x02, 0x95, 0x01, 0xB1, 0x01, 0x09, 0x03, 0x75, 0x30,  //
+    0x95, 0x02, 0xB1, 0x02, 0x09, 0x04, 0x25, 0x64, 0x75, 0x10, 0x95, 0x01, 0xB1, 0x02,              //
+    0x19, 0x10, 0x29, 0x11, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x02, 0xB1, 0x02,                    // range
+    0x05, 0x08, 0x19, 0x01, 0x29, 0x03, 0x25, 0x01, 0x75, 0x01, 0x95, 0x03, 0x91, 0x02, 0x75, 0x05,  // output
+    0x95, 0x01, 0x91, 0x01, 0x06, 0x00, 0xFF, 0x09, 0x20, 0x15, 0x0A, 0x25, 0x05, 0x75, 0x08, 0x91,  //
+    0x02, 0x09, 0x21, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x46, 0xE8, 0x03, 0x91, 0x02, 0xC0};
 
 // The same controller with report IDs: input report 1 holds buttons, hat and Rz (4 bytes),
 // report 2 holds X, Y and the slider (6 bytes); feature report 1 holds vendor value 4;
 // output report 3 holds only padding.
 const Bytes kGameControllerWithIds = {
-    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85, 0x01,                          //
-    0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01,  // buttons 1-8
-    0x95, 0x08, 0x81, 0x02,                                                  //
-    0x05, 0x01, 0x09, 0x39, 0x25, 0x07, 0x35, 0x00, 0x46, 0x3B, 0x01, 0x75,  // hat switch
-    0x04, 0x95, 0x01, 0x81, 0x42,                                            //
-    0x09, 0x35, 0x26, 0xFF, 0x0F, 0x45, 0x00, 0x75, 0x0C, 0x81, 0x02,        // Rz
-    0x85, 0x02, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x36, 0x18,  // report 2: X, Y
-    0xFC, 0x46, 0xE8, 0x03, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02,              //
-    0x09, 0x36, 0x15, 0x00, 0x27, 0xFF, 0xFF, 0x3F, 0x00, 0x35, 0x00, 0x45,  // slider, padding
-    0x00, 0x75, 0x16, 0x95, 0x01, 0x81, 0x02, 0x75, 0x02, 0x81, 0x01,        //
-    0x85, 0x01, 0x06, 0x00, 0xFF, 0x09, 0x04, 0x25, 0x64, 0x75, 0x10, 0xB1, 0x02,  // feature 1
-    0x85, 0x03, 0x75, 0x08, 0x91, 0x01, 0xC0};                                     // output 3
+    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85, 0x01,                                                  //
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02,  // buttons
+    0x05, 0x01, 0x09, 0x39, 0x25, 0x07, 0x35, 0x00, 0x46, 0x3B, 0x01, 0x75, 0x04, 0x95, 0x01, 0x81,  // hat
+    0x42, 0x09, 0x35, 0x26, 0xFF, 0x0F, 0x45, 0x00, 0x75, 0x0C, 0x81, 0x02,                          // Rz
+    0x85, 0x02, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x36, 0x18, 0xFC, 0x46, 0xE8, 0x03,  // X, Y
+    0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0x09, 0x36, 0x15, 0x00, 0x27, 0xFF, 0xFF, 0x3F, 0x00, 0x35,  // slider
+    0x00, 0x45, 0x00, 0x75, 0x16, 0x95, 0x01, 0x81, 0x02, 0x75, 0x02, 0x81, 0x01,                    // padding
+    0x85, 0x01, 0x06, 0x00, 0xFF, 0x09, 0x04, 0x25, 0x64, 0x75, 0x10, 0xB1, 0x02,                    // feature 1
+    0x85, 0x03, 0x75, 0x08, 0x91, 0x01, 0xC0};                                                       // output 3
 
 // Array items. Input (7 bytes): range 0x08-0x0F with Logical 0..7 (8-bit x 2, bit 8,
 // data 0-7); the list 0x8C, 0x8D, 0x8E, 0x8F (8-bit x 2, bit 24, data 8-11); buttons 1-3
@@ -81,20 +76,6 @@ const Bytes kArrays = {
 // (data 8-109). Output (2 bytes): LEDs 1-5 (data 0-4) and 3 bits of padding.
 Bytes Keyboard() { return parsertest::ReadBytes(parsertest::DescriptorDir() / "boot_keyboard.bin"); }
 
-// Owns parsed preparsed data and hands out its handle.
-struct Parsed {
-    std::unique_ptr<hidparse::PreparsedData> data;
-    explicit Parsed(const Bytes& descriptor) : data(parsertest::Parse(descriptor)) {
-        EXPECT_NE(data, nullptr) << "descriptor refused";
-    }
-    PHIDP_PREPARSED_DATA Handle() const { return hidparse::ToHandle(data.get()); }
-    ULONG Length(HIDP_REPORT_TYPE type) const {
-        const HIDP_CAPS& c = data->caps;
-        return type == HidP_Input ? c.InputReportByteLength
-                                  : type == HidP_Output ? c.OutputReportByteLength : c.FeatureReportByteLength;
-    }
-};
-
 HIDP_DATA Entry(USHORT index, ULONG raw, bool on) {
     HIDP_DATA data{};
     data.DataIndex = index;
@@ -107,16 +88,23 @@ HIDP_DATA Button(USHORT index, bool on) { return Entry(index, 0, on); }
 // Parsed data with one report buffer of one type, of exactly the type's length so that
 // AddressSanitizer sees any access past it, and the report calls on it.
 struct Device {
-    Parsed parsed;
+    std::unique_ptr<hidparse::PreparsedData> data;
     HIDP_REPORT_TYPE type;
-    std::vector<char> report;
+    Chars report;
     Device(const Bytes& descriptor, HIDP_REPORT_TYPE reportType, UCHAR id = 0)
-        : parsed(descriptor), type(reportType), report(parsed.Length(reportType), 0) {
+        : data(parsertest::Parse(descriptor)), type(reportType) {
+        EXPECT_NE(data, nullptr) << "descriptor refused";
+        report.assign(data ? Length(type) : 0, 0);
         if (!report.empty()) report[0] = static_cast<char>(id);
     }
-    PHIDP_PREPARSED_DATA Handle() const { return parsed.Handle(); }
-    ULONG Length() const { return static_cast<ULONG>(report.size()); }
+    ULONG Length(HIDP_REPORT_TYPE t) const {
+        const HIDP_CAPS& c = data->caps;
+        return t == HidP_Input ? c.InputReportByteLength : t == HidP_Output ? c.OutputReportByteLength : c.FeatureReportByteLength;
+    }
+    PHIDP_PREPARSED_DATA Handle() const { return hidparse::ToHandle(data.get()); }
     std::uint8_t Byte(std::size_t i) const { return static_cast<std::uint8_t>(report.at(i)); }
+    template <class F, class... A>
+    NTSTATUS Call(F f, A... a) { return f(type, a..., Handle(), report.data(), static_cast<ULONG>(report.size())); }
 
     // HidP_GetData into a list of `room` entries; answers (index, raw) pairs of what it filled.
     Entries GetData(ULONG room = 16, NTSTATUS expected = HIDP_STATUS_SUCCESS, ULONG* needed = nullptr) {
@@ -134,45 +122,36 @@ struct Device {
         if (applied != nullptr) *applied = length;
         return status;
     }
-
-    // Set or unset buttons; `failedAt` gets the count the function hands back.
-    using UsagesCall = NTSTATUS (*)(HIDP_REPORT_TYPE, USAGE, USHORT, PUSAGE, PULONG, PHIDP_PREPARSED_DATA, PCHAR, ULONG);
-    NTSTATUS Apply(UsagesCall call, USAGE page, std::vector<USAGE> usages, ULONG* failedAt = nullptr) {
+    // HidP_SetUsages (or HidP_UnsetUsages); `failedAt` gets the count the function hands back.
+    NTSTATUS Set(USAGE page, Usages usages, ULONG* failedAt = nullptr, bool unset = false) {
         auto length = static_cast<ULONG>(usages.size());
-        NTSTATUS status = Call(call, page, USHORT{0}, usages.data(), &length);
+        NTSTATUS status = Call(unset ? HidP_UnsetUsages : HidP_SetUsages, page, USHORT{0}, usages.data(), &length);
         if (failedAt != nullptr) *failedAt = length;
         return status;
     }
-    NTSTATUS SetUsages(USAGE page, std::vector<USAGE> u, ULONG* failedAt = nullptr) { return Apply(HidP_SetUsages, page, u, failedAt); }
-    NTSTATUS UnsetUsages(USAGE page, std::vector<USAGE> u, ULONG* failedAt = nullptr) { return Apply(HidP_UnsetUsages, page, u, failedAt); }
-    std::vector<USAGE> GetUsages(USAGE page, USHORT link = 0, NTSTATUS* status = nullptr) {
-        std::vector<USAGE> list(64, 0xEEEE);
+    NTSTATUS Unset(USAGE page, Usages usages, ULONG* failedAt = nullptr) { return Set(page, usages, failedAt, true); }
+    Usages Get(USAGE page, USHORT link = 0, NTSTATUS* status = nullptr) {
+        Usages list(64, 0xEEEE);
         auto length = static_cast<ULONG>(list.size());
         NTSTATUS result = Call(HidP_GetUsages, page, link, list.data(), &length);
         if (status != nullptr) *status = result;
         list.resize(result == HIDP_STATUS_SUCCESS ? length : 0);
         return list;
     }
-
-    NTSTATUS SetValue(USAGE page, USAGE u, ULONG v, USHORT link = 0) { return Call(HidP_SetUsageValue, page, link, u, v); }
+    NTSTATUS SetValue(USAGE page, USAGE u, ULONG v) { return Call(HidP_SetUsageValue, page, USHORT{0}, u, v); }
     NTSTATUS GetValue(USAGE page, USAGE u, ULONG& v, USHORT link = 0) { return Call(HidP_GetUsageValue, page, link, u, &v); }
     NTSTATUS SetScaled(USAGE page, USAGE u, LONG v) { return Call(HidP_SetScaledUsageValue, page, USHORT{0}, u, v); }
     NTSTATUS GetScaled(USAGE page, USAGE u, LONG& v) { return Call(HidP_GetScaledUsageValue, page, USHORT{0}, u, &v); }
-    template <class F, class... A>
-    NTSTATUS Call(F f, A... a) { return f(type, a..., Handle(), report.data(), Length()); }
     // HidP_Get/SetUsageValueArray of a vendor usage, over `length` bytes of `buffer` (all by default).
     template <class F>
-    NTSTATUS Array(F f, USAGE usage, std::vector<char>& buffer, std::size_t length = 0) {
+    NTSTATUS Array(F f, USAGE usage, Chars& buffer, std::size_t length = 0) {
         return Call(f, kPageVendor, USHORT{0}, usage, buffer.data(), static_cast<USHORT>(length ? length : buffer.size()));
     }
 };
 
 TEST(HidpData, GetDataListsPressedButtonsAndSingleValuesInRecordOrderButNoValueArrays) {
     Device d(kGameController, HidP_Input);
-    d.report[1] = 0x05;                     // buttons 1 and 3
-    d.report[2] = 0x35;                     // hat 5, Rz low nibble 3
-    d.report[4] = static_cast<char>(0xFB);  // X
-    d.report[5] = 0x07;                     // Y
+    d.report = {0, 0x05, 0x35, 0, static_cast<char>(0xFB), 0x07, 0, 0, 0};  // buttons 1, 3; hat 5; Rz 3; X; Y
     // Y is listed before X; values give an entry also when they are 0.
     EXPECT_EQ(d.GetData(), (Entries{{0, 1}, {2, 1}, {8, 5}, {9, 3}, {10, 7}, {11, 0xFB}, {12, 0}}));
     ULONG needed = 0;
@@ -185,7 +164,7 @@ TEST(HidpData, GetDataListsPressedButtonsAndSingleValuesInRecordOrderButNoValueA
     EXPECT_EQ(feature.GetData(), (Entries{{3, 0}, {4, 0}, {5, 0x42}}));
 }
 
-TEST(HidpData, SetDataThenGetDataRoundTrips) {
+TEST(HidpData, SetDataRoundTripsAndStopsAtTheFirstFailingEntry) {
     Device d(Keyboard(), HidP_Input);
     // LeftShift (0xE1: data 1), keys 0x04 and 0x1E (data 8 + usage).
     ULONG applied = 0;
@@ -194,64 +173,54 @@ TEST(HidpData, SetDataThenGetDataRoundTrips) {
     EXPECT_EQ(d.GetData(), (Entries{{1, 1}, {8 + 0x04, 1}, {8 + 0x1E, 1}}));
     // Off removes an array usage and shifts later slots: [5,0x1F] becomes [0x1F,0].
     ASSERT_EQ(d.SetData({Button(8 + 0x04, false)}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(d.Byte(3), 0x1F);
-    EXPECT_EQ(d.Byte(4), 0);
-}
+    EXPECT_EQ(std::tuple(d.Byte(3), d.Byte(4)), std::tuple(0x1F, 0));
 
-TEST(HidpData, SetDataStopsAtTheFirstFailingEntry) {
     struct Row { const char* name; HIDP_REPORT_TYPE type; std::vector<HIDP_DATA> entries; NTSTATUS status; ULONG applied; };
     const Row rows[] = {
         {"unknown index", HidP_Input, {Button(0, true), Value(13, 1)}, HIDP_STATUS_DATA_INDEX_NOT_FOUND, 1},
-        {"button already off", HidP_Input, {Button(3, true), Button(3, false), Button(3, false)},
-         HIDP_STATUS_BUTTON_NOT_PRESSED, 2},
+        {"button already off", HidP_Input, {Button(3, true), Button(3, false), Button(3, false)}, HIDP_STATUS_BUTTON_NOT_PRESSED, 2},
         {"value array", HidP_Feature, {Value(3, 5), Value(0, 1)}, HIDP_STATUS_IS_VALUE_ARRAY, 1},
         {"too wide value array", HidP_Feature, {Value(2, 5)}, HIDP_STATUS_IS_VALUE_ARRAY, 0},
         {"all applied", HidP_Input, {Value(8, 3), Value(11, 0x80), Button(7, true)}, HIDP_STATUS_SUCCESS, 3}};
     for (const Row& row : rows) {
-        Device d(kGameController, row.type);
-        ULONG applied = 99;
-        EXPECT_EQ(d.SetData(row.entries, &applied), row.status) << row.name;
+        Device g(kGameController, row.type);
+        applied = 99;
+        EXPECT_EQ(g.SetData(row.entries, &applied), row.status) << row.name;
         EXPECT_EQ(applied, row.applied) << row.name;
     }
 }
 
 TEST(HidpData, InitializeReportZeroFillsWithTheIdOrRefusesUntouched) {
     struct Row { const char* name; HIDP_REPORT_TYPE type; UCHAR id; int lengthDelta; NTSTATUS status; };
-    const Row rows[] = {{"length + 1", HidP_Input, 1, 1, HIDP_STATUS_INVALID_REPORT_LENGTH},
+    const Row rows[] = {{"fits", HidP_Input, 2, 0, HIDP_STATUS_SUCCESS},
+                        {"length + 1", HidP_Input, 1, 1, HIDP_STATUS_INVALID_REPORT_LENGTH},
                         {"length - 1", HidP_Input, 1, -1, HIDP_STATUS_INVALID_REPORT_LENGTH},
                         {"unknown ID", HidP_Input, 3, 0, HIDP_STATUS_REPORT_DOES_NOT_EXIST},
                         {"ID 0 when IDs are used", HidP_Input, 0, 0, HIDP_STATUS_REPORT_DOES_NOT_EXIST},
                         {"padding-only report", HidP_Output, 3, 0, HIDP_STATUS_REPORT_DOES_NOT_EXIST}};
-    Parsed parsed(kGameControllerWithIds);
-    std::vector<char> filled(parsed.Length(HidP_Input), static_cast<char>(0xCD));
-    ASSERT_EQ(HidP_InitializeReportForID(HidP_Input, 2, parsed.Handle(), filled.data(), 6), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(filled, (std::vector<char>{2, 0, 0, 0, 0, 0}));
+    Device d(kGameControllerWithIds, HidP_Input);
     for (const Row& row : rows) {
-        auto length = static_cast<ULONG>(static_cast<int>(parsed.Length(row.type)) + row.lengthDelta);
-        std::vector<char> report(length, static_cast<char>(0xCD));
-        EXPECT_EQ(HidP_InitializeReportForID(row.type, row.id, parsed.Handle(), report.data(), length), row.status)
+        auto length = static_cast<ULONG>(static_cast<int>(d.Length(row.type)) + row.lengthDelta);
+        Chars report(length, static_cast<char>(0xCD));
+        EXPECT_EQ(HidP_InitializeReportForID(row.type, row.id, d.Handle(), report.data(), length), row.status) << row.name;
+        EXPECT_EQ(report, (row.status == HIDP_STATUS_SUCCESS ? Chars{2, 0, 0, 0, 0, 0} : Chars(length, static_cast<char>(0xCD))))
             << row.name;
-        EXPECT_EQ(report, std::vector<char>(length, static_cast<char>(0xCD))) << row.name;
     }
 }
 
 TEST(HidpData, ExtendedAttributesForAKnownDataIndexHaveNoUnknownGlobals) {
-    Parsed parsed(kGameController);
+    Device d(kGameController, HidP_Input);
     HIDP_EXTENDED_ATTRIBUTES attributes;
     std::memset(static_cast<void*>(&attributes), 0xCD, sizeof attributes);
     ULONG length = sizeof attributes;
-    ASSERT_EQ(HidP_GetExtendedAttributes(HidP_Input, 12, parsed.Handle(), &attributes, &length), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(attributes.NumGlobalUnknowns, 0);
-    EXPECT_EQ(length, sizeof attributes);
-    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 13, parsed.Handle(), &attributes, &length),
-              HIDP_STATUS_DATA_INDEX_NOT_FOUND);
-    length = sizeof attributes - 1;
-    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, parsed.Handle(), &attributes, &length),
-              HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(HidP_GetExtendedAttributes(static_cast<HIDP_REPORT_TYPE>(3), 0, parsed.Handle(), &attributes, &length),
+    ASSERT_EQ(HidP_GetExtendedAttributes(HidP_Input, 12, d.Handle(), &attributes, &length), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(std::tuple(attributes.NumGlobalUnknowns, length), (std::tuple<USHORT, ULONG>(0, sizeof attributes)));
+    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 13, d.Handle(), &attributes, &length), HIDP_STATUS_DATA_INDEX_NOT_FOUND);
+    EXPECT_EQ(HidP_GetExtendedAttributes(static_cast<HIDP_REPORT_TYPE>(3), 0, d.Handle(), &attributes, &length),
               HIDP_STATUS_INVALID_REPORT_TYPE);
-    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, nullptr, &attributes, &length),
-              HIDP_STATUS_INVALID_PREPARSED_DATA);
+    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, nullptr, &attributes, &length), HIDP_STATUS_INVALID_PREPARSED_DATA);
+    length = sizeof attributes - 1;
+    EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, d.Handle(), &attributes, &length), HIDP_STATUS_BUFFER_TOO_SMALL);
 }
 
 // ---- checks all report functions share
@@ -271,17 +240,17 @@ TEST(HidpReports, ByteZeroSelectsTheReport) {
     Device d(kGameControllerWithIds, HidP_Input, 2);
     ASSERT_EQ(d.SetValue(kPageDesktop, kX, 0x11), HIDP_STATUS_SUCCESS);
     ASSERT_EQ(d.SetValue(kPageDesktop, kY, 0x22), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(d.report, (std::vector<char>{2, 0x11, 0x22, 0, 0, 0}));
-    EXPECT_EQ(d.SetUsages(kPageButton, {1}), HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
+    EXPECT_EQ(d.report, (Chars{2, 0x11, 0x22, 0, 0, 0}));
+    EXPECT_EQ(d.Set(kPageButton, {1}), HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
     ULONG applied = 99;
     EXPECT_EQ(d.SetData({Button(0, true)}, &applied), HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
     EXPECT_EQ(applied, 0u);
     d.report = {1, 0, 0, 0, 0, 0};
-    ASSERT_EQ(d.SetUsages(kPageButton, {2}), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(d.Set(kPageButton, {2}), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(d.Byte(1), 0x02);
     EXPECT_EQ(d.GetData(), (Entries{{1, 1}, {8, 0}, {9, 0}}));
     d.report[0] = 0;
-    EXPECT_EQ(d.GetUsages(kPageButton), std::vector<USAGE>{2});
+    EXPECT_EQ(d.Get(kPageButton), Usages{2});
     d.report[0] = 5;
     d.GetData(16, HIDP_STATUS_REPORT_DOES_NOT_EXIST);
     Device feature(kGameControllerWithIds, HidP_Feature, 0);  // feature report 1, byte 0 left 0
@@ -292,21 +261,19 @@ TEST(HidpReports, ByteZeroSelectsTheReport) {
 // Preparsed data that claims a shorter report than its records need: those records are
 // neither read nor written.
 TEST(HidpReports, RecordsBeyondTheReportAreRefusedUntouched) {
-    Device keys(Keyboard(), HidP_Input);
-    keys.parsed.data->caps.InputReportByteLength = 4;  // the key array from byte 3 reaches past it
+    Device keys(Keyboard(), HidP_Input), v(kGameController, HidP_Input);
+    keys.data->caps.InputReportByteLength = 4;  // the key array from byte 3 reaches past it
     keys.report.assign(4, 0);
-    EXPECT_EQ(keys.SetUsages(kPageKeyboard, {0x04}), HIDP_STATUS_INVALID_REPORT_LENGTH);
-    NTSTATUS status = 0;
-    keys.GetUsages(kPageKeyboard, 0, &status);
-    EXPECT_EQ(status, HIDP_STATUS_INVALID_REPORT_LENGTH);
-    EXPECT_EQ(keys.report, std::vector<char>(4, 0));
-    Device v(kGameController, HidP_Input);
-    v.parsed.data->caps.InputReportByteLength = 6;  // the slider at bytes 6-8 lies outside
+    v.data->caps.InputReportByteLength = 6;  // the slider at bytes 6-8 lies outside
     v.report.assign(6, 0);
+    NTSTATUS status = 0;
+    EXPECT_EQ(keys.Set(kPageKeyboard, {0x04}), HIDP_STATUS_INVALID_REPORT_LENGTH);
+    keys.Get(kPageKeyboard, 0, &status);
+    EXPECT_EQ(status, HIDP_STATUS_INVALID_REPORT_LENGTH);
     ULONG value = 0;
     EXPECT_EQ(v.SetValue(kPageDesktop, kSlider, 1), HIDP_STATUS_INVALID_REPORT_LENGTH);
     EXPECT_EQ(v.GetValue(kPageDesktop, kSlider, value), HIDP_STATUS_INVALID_REPORT_LENGTH);
-    EXPECT_EQ(v.report, std::vector<char>(6, 0));
+    EXPECT_EQ(std::tuple(keys.report, v.report), std::tuple(Chars(4, 0), Chars(6, 0)));
 }
 
 // The checks every report function makes before it looks at a usage, in this order:
@@ -335,72 +302,77 @@ TEST(HidpData, EveryReportFunctionChecksItsArgumentsFirst) {
         {"SetData", [](auto t, auto p, auto r, auto l) { return n = 0, HidP_SetData(t, data, &n, p, r, l); }},
         {"InitializeReportForID", [](auto t, auto p, auto r, auto l) { return HidP_InitializeReportForID(t, 0, p, r, l); }},
     };
-    Parsed parsed(kGameController);
+    Device d(kGameController, HidP_Input);
     hidparse::PreparsedData freed;
     freed.magic = 0;
-    const ULONG length = parsed.Length(HidP_Input);
-    std::vector<char> report(64, 0);
+    const ULONG length = d.Length(HidP_Input);
+    Chars report(64, 0);
     for (const auto& [name, call] : calls) {
         SCOPED_TRACE(name);
         EXPECT_EQ(call(HidP_Input, nullptr, report.data(), length), HIDP_STATUS_INVALID_PREPARSED_DATA);
         EXPECT_EQ(call(HidP_Input, hidparse::ToHandle(&freed), report.data(), length), HIDP_STATUS_INVALID_PREPARSED_DATA);
         for (int type : {3, -1})
-            EXPECT_EQ(call(static_cast<HIDP_REPORT_TYPE>(type), parsed.Handle(), report.data(), length),
-                      HIDP_STATUS_INVALID_REPORT_TYPE);
-        EXPECT_EQ(call(HidP_Input, parsed.Handle(), nullptr, length), HIDP_STATUS_INTERNAL_ERROR);
+            EXPECT_EQ(call(static_cast<HIDP_REPORT_TYPE>(type), d.Handle(), report.data(), length), HIDP_STATUS_INVALID_REPORT_TYPE);
+        EXPECT_EQ(call(HidP_Input, d.Handle(), nullptr, length), HIDP_STATUS_INTERNAL_ERROR);
         for (ULONG bad : {length + 1, length - 1, ULONG{0}})
-            EXPECT_EQ(call(HidP_Input, parsed.Handle(), report.data(), bad), HIDP_STATUS_INVALID_REPORT_LENGTH) << bad;
-        EXPECT_EQ(report, std::vector<char>(64, 0));
+            EXPECT_EQ(call(HidP_Input, d.Handle(), report.data(), bad), HIDP_STATUS_INVALID_REPORT_LENGTH) << bad;
+        EXPECT_EQ(report, Chars(64, 0));
     }
-}
-
-TEST(HidpData, NullCountsAndListsAreRefused) {
-    Device d(kGameController, HidP_Input);
+    // Null counts and lists are refused; an empty list needs no buffer.
     ULONG count = 3;
     USAGE usage = 1;
     EXPECT_EQ(d.Call(HidP_GetUsages, kPageButton, USHORT{0}, PUSAGE{}, &count), HIDP_STATUS_INTERNAL_ERROR);
     EXPECT_EQ(d.Call(HidP_SetUsages, kPageButton, USHORT{0}, &usage, PULONG{}), HIDP_STATUS_INTERNAL_ERROR);
     EXPECT_EQ(d.Call(HidP_GetData, PHIDP_DATA{}, &count), HIDP_STATUS_INTERNAL_ERROR);
-    count = 0;  // an empty list needs no buffer
+    count = 0;
     EXPECT_EQ(d.Call(HidP_GetData, PHIDP_DATA{}, &count), HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 5u);  // hat, Rz, Y, X, slider
 }
 
 TEST(HidpUsages, VariableButtonsRoundTripThroughTheirBits) {
     Device b(kGameController, HidP_Input);
-    ASSERT_EQ(b.SetUsages(kPageButton, {1, 3, 8}), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(b.Set(kPageButton, {1, 3, 8}), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(b.Byte(1), 0x85);
-    EXPECT_EQ(b.GetUsages(kPageButton), (std::vector<USAGE>{1, 3, 8}));
-    ASSERT_EQ(b.UnsetUsages(kPageButton, {3}), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(b.Get(kPageButton), (Usages{1, 3, 8}));
+    ASSERT_EQ(b.Unset(kPageButton, {3}), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(b.Byte(1), 0x81);
-    ASSERT_EQ(b.SetUsages(kPageButton, {1}), HIDP_STATUS_SUCCESS);  // set twice: on once
-    EXPECT_EQ(b.GetUsages(kPageButton), (std::vector<USAGE>{1, 8}));
-    EXPECT_EQ(b.UnsetUsages(kPageButton, {4}), HIDP_STATUS_BUTTON_NOT_PRESSED);
+    ASSERT_EQ(b.Set(kPageButton, {1}), HIDP_STATUS_SUCCESS);  // set twice: on once
+    EXPECT_EQ(b.Get(kPageButton), (Usages{1, 8}));
+    EXPECT_EQ(b.Unset(kPageButton, {4}), HIDP_STATUS_BUTTON_NOT_PRESSED);
     // A list too short gets what fits and the count needed.
     USAGE list[1] = {0};
     ULONG length = 1;
     EXPECT_EQ(b.Call(HidP_GetUsages, kPageButton, USHORT{0}, list, &length), HIDP_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(std::tuple(length, list[0]), std::tuple(2u, 1));
+    // A usage or page absent: the usages before the failing one are set.
+    ULONG failedAt = 99;
+    EXPECT_EQ(b.Set(kPageButton, {2, 9}, &failedAt), HIDP_STATUS_USAGE_NOT_FOUND);
+    EXPECT_EQ(std::tuple(failedAt, b.Byte(1)), std::tuple(1u, 0x83));
+    // Another page, no such link collection, and collection 1 (buttons live in 0).
+    for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 7}, {kPageButton, 1}}) {
+        NTSTATUS status = 0;
+        b.Get(page, link, &status);
+        EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND) << page << " in " << link;
+    }
 }
 
 TEST(HidpUsages, KeyboardModifiersAndKeysLandInTheirOwnFields) {
     Device b(Keyboard(), HidP_Input);
-    ASSERT_EQ(b.SetUsages(kPageKeyboard, {0xE1, 0x04, 0x05, 0xE7}), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(b.Set(kPageKeyboard, {0xE1, 0x04, 0x05, 0xE7}), HIDP_STATUS_SUCCESS);
     // Slots hold the 1-based position in the usage list 0x00-0x65, not the usage itself;
     // the reserved byte 2 stays untouched.
-    EXPECT_EQ(std::vector<char>(b.report.begin() + 1, b.report.begin() + 6), (std::vector<char>{'\x82', 0, 5, 6, 0}));
-    EXPECT_EQ(b.GetUsages(kPageKeyboard), (std::vector<USAGE>{0xE1, 0xE7, 0x04, 0x05}));
+    EXPECT_EQ(Chars(b.report.begin() + 1, b.report.begin() + 6), (Chars{'\x82', 0, 5, 6, 0}));
+    EXPECT_EQ(b.Get(kPageKeyboard), (Usages{0xE1, 0xE7, 0x04, 0x05}));
     // A full key array answers BUFFER_TOO_SMALL at the failing usage.
     Device full(Keyboard(), HidP_Input);
     ULONG failedAt = 99;
-    EXPECT_EQ(full.SetUsages(kPageKeyboard, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}, &failedAt),
-              HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(std::tuple(failedAt, full.GetUsages(kPageKeyboard).size()), std::tuple(6u, std::size_t{6}));
+    EXPECT_EQ(full.Set(kPageKeyboard, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}, &failedAt), HIDP_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(std::tuple(failedAt, full.Get(kPageKeyboard).size()), std::tuple(6u, std::size_t{6}));
     // Slot values outside the usage list are not reported.
     Device odd(Keyboard(), HidP_Input);
     odd.report[3] = static_cast<char>(0x67);  // beyond the 0x66 usages of the list
     odd.report[4] = static_cast<char>(0x01);  // position 1: usage 0x00
-    EXPECT_EQ(odd.GetUsages(kPageKeyboard), std::vector<USAGE>{0x00});
+    EXPECT_EQ(odd.Get(kPageKeyboard), Usages{0x00});
 }
 
 TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
@@ -410,76 +382,57 @@ TEST(HidpUsages, ArrayUsageIsWrittenAsItsPositionInTheItemsUsageList) {
                     Row{kPageButton, 3, 5, 3}, Row{kPageVendor2, 0x20, 5, 4}}) {
         SCOPED_TRACE(testing::Message() << "usage " << row.page << ":" << row.usage);
         Device b(kArrays, HidP_Input);
-        ASSERT_EQ(b.SetUsages(row.page, {row.usage}), HIDP_STATUS_SUCCESS);
+        ASSERT_EQ(b.Set(row.page, {row.usage}), HIDP_STATUS_SUCCESS);
         EXPECT_EQ(b.Byte(row.byte), row.expected);
-        EXPECT_EQ(b.GetUsages(row.page), std::vector<USAGE>{row.usage});
+        EXPECT_EQ(b.Get(row.page), Usages{row.usage});
     }
 }
 
 TEST(HidpUsages, ArraySlotsFillInOrderAndRemovalShiftsLaterSlotsDownAcrossBytes) {
     Device b(kArrays, HidP_Input);
-    ASSERT_EQ(b.SetUsages(kPageVendor2, {0x8C, 0x8E, 0x8E}), HIDP_STATUS_SUCCESS);  // one slot per usage
+    ASSERT_EQ(b.Set(kPageVendor2, {0x8C, 0x8E, 0x8E}), HIDP_STATUS_SUCCESS);  // one slot per usage
     EXPECT_EQ(std::tuple(b.Byte(3), b.Byte(4)), std::tuple(1, 3));
     ULONG failedAt = 99;
-    EXPECT_EQ(b.UnsetUsages(kPageVendor2, {0x8C, 0x8F}, &failedAt), HIDP_STATUS_BUTTON_NOT_PRESSED);
+    EXPECT_EQ(b.Unset(kPageVendor2, {0x8C, 0x8F}, &failedAt), HIDP_STATUS_BUTTON_NOT_PRESSED);
     EXPECT_EQ(std::tuple(failedAt, b.Byte(3), b.Byte(4)), std::tuple(1u, 3, 0));
-    ASSERT_EQ(b.SetUsages(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);  // the freed slot is the first free one
+    ASSERT_EQ(b.Set(kPageVendor2, {0x8D}), HIDP_STATUS_SUCCESS);  // the freed slot is the first free one
     EXPECT_EQ(b.Byte(4), 2);
     // Four-bit slots shift across a byte boundary: slots 0 and 1 in byte 5, slot 2 in the
     // low nibble of byte 6.
-    ASSERT_EQ(b.SetUsages(kPageButton, {2, 1}), HIDP_STATUS_SUCCESS);
-    ASSERT_EQ(b.SetUsages(kPageVendor2, {0x20}), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(b.Set(kPageButton, {2, 1}), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(b.Set(kPageVendor2, {0x20}), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(std::tuple(b.Byte(5), b.Byte(6)), std::tuple(0x12, 0x04));
-    ASSERT_EQ(b.UnsetUsages(kPageButton, {2}), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(std::tuple(b.Byte(5), b.Byte(6)), std::tuple(0x41, 0x00));
-    EXPECT_EQ(b.GetUsages(kPageButton), std::vector<USAGE>{1});
-}
-
-TEST(HidpUsages, UsageOrPageAbsentAnswersUsageNotFound) {
-    Device b(kGameController, HidP_Input);
-    ULONG failedAt = 99;
-    EXPECT_EQ(b.SetUsages(kPageButton, {2, 9}, &failedAt), HIDP_STATUS_USAGE_NOT_FOUND);
-    EXPECT_EQ(std::tuple(failedAt, b.Byte(1)), std::tuple(1u, 0x02));  // the usages before the failing one are set
-    // Another page, no such link collection, and collection 1 (buttons live in 0).
-    for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 7}, {kPageButton, 1}}) {
-        NTSTATUS status = 0;
-        b.GetUsages(page, link, &status);
-        EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND) << page << " in " << link;
-    }
-}
-
-TEST(HidpUsages, GetUsagesExWalksEveryPageInRecordOrder) {
-    Device b(kArrays, HidP_Input);
-    ASSERT_EQ(b.SetUsages(kPageVendor2, {0x0A, 0x20}), HIDP_STATUS_SUCCESS);
-    ASSERT_EQ(b.SetUsages(kPageButton, {3}), HIDP_STATUS_SUCCESS);
+    // GetUsagesEx walks every page in record order; the mixed item lists its last entry (0x20) first.
     std::vector<USAGE_AND_PAGE> list(8);
     auto length = static_cast<ULONG>(list.size());
     ASSERT_EQ(b.Call(HidP_GetUsagesEx, USHORT{0}, list.data(), &length), HIDP_STATUS_SUCCESS);
     std::vector<std::pair<USAGE, USAGE>> got;
     for (ULONG i = 0; i < length; ++i) got.emplace_back(list[i].Usage, list[i].UsagePage);
-    // The mixed item lists its last entry (0x20) first.
-    EXPECT_EQ(got, (std::vector<std::pair<USAGE, USAGE>>{{0x0A, kPageVendor2}, {0x20, kPageVendor2}, {3, kPageButton}}));
+    EXPECT_EQ(got, (std::vector<std::pair<USAGE, USAGE>>{{0x8E, kPageVendor2}, {0x8D, kPageVendor2}, {0x20, kPageVendor2},
+                                                         {2, kPageButton}, {1, kPageButton}}));
+    ASSERT_EQ(b.Unset(kPageButton, {2}), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(std::tuple(b.Byte(5), b.Byte(6)), std::tuple(0x41, 0x00));
+    EXPECT_EQ(b.Get(kPageButton), Usages{1});
 }
 
 TEST(HidpUsages, UsageListDifferenceGivesBreaksAndMakes) {
-    struct Row { const char* name; std::vector<USAGE> previous, current, breaks, makes; };
+    struct Row { const char* name; Usages previous, current, breaks, makes; };
     const Row rows[] = {{"changed", {4, 5, 6, 0}, {5, 7, 0, 0}, {4, 6, 0, 0}, {7, 0, 0, 0}},
                         {"same", {4, 5, 0}, {5, 4, 0}, {0, 0, 0}, {0, 0, 0}},
                         {"all released", {4, 5, 6}, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}},
                         {"entries after 0 ignored", {4, 0, 9}, {0, 5, 9}, {4, 0, 0}, {0, 0, 0}},
                         {"full lists without terminator", {1, 2}, {2, 3}, {1, 0}, {3, 0}}};
     for (Row row : rows) {
+        SCOPED_TRACE(row.name);
         auto length = static_cast<ULONG>(row.previous.size());
-        std::vector<USAGE> breaks(length, 0xEEEE), makes(length, 0xEEEE);
+        Usages breaks(length, 0xEEEE), makes(length, 0xEEEE);
         ASSERT_EQ(HidP_UsageListDifference(row.previous.data(), row.current.data(), breaks.data(), makes.data(), length),
                   HIDP_STATUS_SUCCESS);
-        EXPECT_EQ(breaks, row.breaks) << row.name;
-        EXPECT_EQ(makes, row.makes) << row.name;
+        EXPECT_EQ(std::tuple(breaks, makes), std::tuple(row.breaks, row.makes));
         // The output may be the input list itself.
-        ASSERT_EQ(HidP_UsageListDifference(row.previous.data(), row.current.data(), row.previous.data(), makes.data(),
-                                           length),
+        ASSERT_EQ(HidP_UsageListDifference(row.previous.data(), row.current.data(), row.previous.data(), makes.data(), length),
                   HIDP_STATUS_SUCCESS);
-        EXPECT_EQ(row.previous, row.breaks) << row.name << " in place";
+        EXPECT_EQ(row.previous, row.breaks) << "in place";
     }
 }
 
@@ -493,43 +446,39 @@ TEST(HidpValues, FieldsStraddlingBytesRoundTripWithoutDisturbingNeighbours) {
     ASSERT_EQ(v.SetValue(kPageDesktop, kRz, 0xABC), HIDP_STATUS_SUCCESS);
     ASSERT_EQ(v.SetValue(kPageDesktop, kX, 0xFFFFFFFBu), HIDP_STATUS_SUCCESS);  // -5
     ASSERT_EQ(v.SetValue(kPageDesktop, kSlider, 0x2ABCDE), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(v.report, (std::vector<char>{0, 0, '\xCF', '\xAB', '\xFB', 0, '\xDE', '\xBC', '\xEA'}));
-    for (auto [usage, expected] :
-         {std::pair<USAGE, ULONG>{kRz, 0xABC}, {kSlider, 0x2ABCDE}, {kHat, 0xF}, {kX, 0xFB}}) {
-        ULONG value = 0;
-        ASSERT_EQ(v.GetValue(kPageDesktop, usage, value), HIDP_STATUS_SUCCESS);
-        EXPECT_EQ(value, expected) << usage;
-    }
+    EXPECT_EQ(v.report, (Chars{0, 0, '\xCF', '\xAB', '\xFB', 0, '\xDE', '\xBC', '\xEA'}));
     // The link collection restricts the search; a button is no value.
-    ULONG value = 0;
-    EXPECT_EQ(v.GetValue(kPageDesktop, kY, value, 1), HIDP_STATUS_SUCCESS);
-    for (auto [page, usage, link] : {std::tuple<USAGE, USAGE, USHORT>{kPageDesktop, kY, 2}, {kPageDesktop, kRz, 1}, {kPageButton, 1, 0}})
-        EXPECT_EQ(v.GetValue(page, usage, value, link), HIDP_STATUS_USAGE_NOT_FOUND) << usage << " in " << link;
+    struct Row { USAGE page, usage; USHORT link; NTSTATUS status; ULONG value; };
+    for (Row row : {Row{kPageDesktop, kRz, 0, HIDP_STATUS_SUCCESS, 0xABC}, {kPageDesktop, kSlider, 0, HIDP_STATUS_SUCCESS, 0x2ABCDE},
+                    {kPageDesktop, kHat, 0, HIDP_STATUS_SUCCESS, 0xF}, {kPageDesktop, kX, 0, HIDP_STATUS_SUCCESS, 0xFB},
+                    {kPageDesktop, kY, 1, HIDP_STATUS_SUCCESS, 0}, {kPageDesktop, kY, 2, HIDP_STATUS_USAGE_NOT_FOUND, 0},
+                    {kPageDesktop, kRz, 1, HIDP_STATUS_USAGE_NOT_FOUND, 0}, {kPageButton, 1, 0, HIDP_STATUS_USAGE_NOT_FOUND, 0}}) {
+        ULONG value = 0;
+        EXPECT_EQ(v.GetValue(row.page, row.usage, value, row.link), row.status) << row.usage << " in " << row.link;
+        EXPECT_EQ(value, row.value) << row.usage << " in " << row.link;
+    }
 }
 
 // X: Logical -127..127, Physical -1000..1000, 8 bits at byte 4. Hat: Logical 0..7,
 // Physical 0..315, Null State, low nibble of byte 2. Rz: no physical range.
 TEST(HidpValues, GetScaledAtExactPoints) {
-    struct Row { const char* name; USAGE usage; std::size_t byte; std::uint8_t raw; NTSTATUS status; LONG value; };
-    const Row rows[] = {{"XMin", kX, 4, 0x81, HIDP_STATUS_SUCCESS, -1000},
-                        {"XMax", kX, 4, 0x7F, HIDP_STATUS_SUCCESS, 1000},
-                        {"XOneTruncates", kX, 4, 0x01, HIDP_STATUS_SUCCESS, 7},
-                        {"XMinusOne", kX, 4, 0xFF, HIDP_STATUS_SUCCESS, -8},
-                        {"XBelowRange", kX, 4, 0x80, HIDP_STATUS_VALUE_OUT_OF_RANGE, 0},
-                        {"HatOne", kHat, 2, 0x01, HIDP_STATUS_SUCCESS, 45},
-                        {"HatNull", kHat, 2, 0x08, HIDP_STATUS_NULL, 0},
-                        {"RzWithoutPhysicalRange", kRz, 3, 0x9C, HIDP_STATUS_SUCCESS, 0x9C0}};
+    struct Row { const char* name; HIDP_REPORT_TYPE type; USAGE page, usage; std::size_t byte; std::uint8_t raw; NTSTATUS status; LONG value; };
+    const Row rows[] = {{"XMin", HidP_Input, kPageDesktop, kX, 4, 0x81, HIDP_STATUS_SUCCESS, -1000},
+                        {"XMax", HidP_Input, kPageDesktop, kX, 4, 0x7F, HIDP_STATUS_SUCCESS, 1000},
+                        {"XOneTruncates", HidP_Input, kPageDesktop, kX, 4, 0x01, HIDP_STATUS_SUCCESS, 7},
+                        {"XMinusOne", HidP_Input, kPageDesktop, kX, 4, 0xFF, HIDP_STATUS_SUCCESS, -8},
+                        {"XBelowRange", HidP_Input, kPageDesktop, kX, 4, 0x80, HIDP_STATUS_VALUE_OUT_OF_RANGE, 0},
+                        {"HatOne", HidP_Input, kPageDesktop, kHat, 2, 0x01, HIDP_STATUS_SUCCESS, 45},
+                        {"HatNull", HidP_Input, kPageDesktop, kHat, 2, 0x08, HIDP_STATUS_NULL, 0},
+                        {"RzWithoutPhysicalRange", HidP_Input, kPageDesktop, kRz, 3, 0x9C, HIDP_STATUS_SUCCESS, 0x9C0},
+                        {"BadLogicalRange", HidP_Output, kPageVendor, 0x20, 2, 0, HIDP_STATUS_BAD_LOG_PHY_VALUES, 0}};
     for (const Row& row : rows) {
-        Device v(kGameController, HidP_Input);
+        Device v(kGameController, row.type);
         v.report[row.byte] = static_cast<char>(row.raw);
         LONG value = 12345;
-        EXPECT_EQ(v.GetScaled(kPageDesktop, row.usage, value), row.status) << row.name;
+        EXPECT_EQ(v.GetScaled(row.page, row.usage, value), row.status) << row.name;
         EXPECT_EQ(value, row.value) << row.name;
     }
-    Device bad(kGameController, HidP_Output);
-    LONG value = 5;
-    EXPECT_EQ(bad.GetScaled(kPageVendor, 0x20, value), HIDP_STATUS_BAD_LOG_PHY_VALUES);
-    EXPECT_EQ(value, 0);
 }
 
 // Windows' conversion: L = (LogMax - LogMin + 1) / 2, P = (PhysMax - PhysMin + 1) / 2,
@@ -560,17 +509,14 @@ TEST(HidpValues, SetScaledAtExactPoints) {
 TEST(HidpValues, ScalingExtremeThirtyTwoBitRangesNeitherOverflowsNorDividesByZero) {
     // Value 1: 32 bits, Logical and Physical INT32_MIN..INT32_MAX; value 2: 8 bits,
     // Logical 3..3, Physical 7..7.
-    Device v({0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x17, 0x00, 0x00, 0x00, 0x80, 0x27, 0xFF, 0xFF, 0xFF,
-              0x7F, 0x37, 0x00, 0x00, 0x00, 0x80, 0x47, 0xFF, 0xFF, 0xFF, 0x7F, 0x75, 0x20, 0x95, 0x01, 0x09,
-              0x01, 0x81, 0x02, 0x15, 0x03, 0x25, 0x03, 0x35, 0x07, 0x45, 0x07, 0x75, 0x08, 0x09, 0x02, 0x81,
-              0x02, 0xC0},
+    Device v({0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x17, 0x00, 0x00, 0x00, 0x80, 0x27, 0xFF, 0xFF, 0xFF, 0x7F, 0x37,
+              0x00, 0x00, 0x00, 0x80, 0x47, 0xFF, 0xFF, 0xFF, 0x7F, 0x75, 0x20, 0x95, 0x01, 0x09, 0x01, 0x81, 0x02, 0x15,
+              0x03, 0x25, 0x03, 0x35, 0x07, 0x45, 0x07, 0x75, 0x08, 0x09, 0x02, 0x81, 0x02, 0xC0},
              HidP_Input);
-    v.report[1] = v.report[2] = v.report[3] = static_cast<char>(0xFF);
-    v.report[4] = static_cast<char>(0x7F);
+    v.report = {0, '\xFF', '\xFF', '\xFF', '\x7F', 3};
     LONG value = 0;
     ASSERT_EQ(v.GetScaled(kPageVendor, 1, value), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(value, INT32_MAX);
-    v.report[5] = 3;
     ASSERT_EQ(v.GetScaled(kPageVendor, 2, value), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(value, 7);
     EXPECT_EQ(v.SetScaled(kPageVendor, 2, 7), HIDP_STATUS_BAD_LOG_PHY_VALUES);          // a one-point physical range
@@ -579,35 +525,31 @@ TEST(HidpValues, ScalingExtremeThirtyTwoBitRangesNeitherOverflowsNorDividesByZer
 
 TEST(HidpValues, ValueArraysRoundTripByteForByteAndRangesSplit) {
     Device v(kGameController, HidP_Feature);
-    std::vector<char> in{1, 2, 3, 4}, out{0, 0, 0, 0, 0x55};
+    Chars in{1, 2, 3, 4}, out{0, 0, 0, 0, 0x55};
     ASSERT_EQ(v.Array(HidP_SetUsageValueArray, 1, in), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(std::vector<char>(v.report.begin() + 1, v.report.begin() + 5), in);
+    EXPECT_EQ(Chars(v.report.begin() + 1, v.report.begin() + 5), in);
     ASSERT_EQ(v.Array(HidP_GetUsageValueArray, 1, out), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(out, (std::vector<char>{1, 2, 3, 4, 0x55}));
-    ULONG first = 0;
-    ASSERT_EQ(v.GetValue(kPageVendor, 1, first), HIDP_STATUS_SUCCESS);  // the first element
-    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(out, (Chars{1, 2, 3, 4, 0x55}));
+    ULONG value = 0;
+    ASSERT_EQ(v.GetValue(kPageVendor, 1, value), HIDP_STATUS_SUCCESS);  // the first element
+    EXPECT_EQ(value, 1u);
     // 48-bit elements move all their bits, but do not fit ULONG.
-    std::vector<char> wide(12), back(12);
+    Chars wide(12), back(12);
     for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char>(0xA0 + i);
     ASSERT_EQ(v.Array(HidP_SetUsageValueArray, 3, wide), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(std::vector<char>(v.report.begin() + 7, v.report.begin() + 19), wide);
+    EXPECT_EQ(Chars(v.report.begin() + 7, v.report.begin() + 19), wide);
     ASSERT_EQ(v.Array(HidP_GetUsageValueArray, 3, back), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(back, wide);
-    ULONG value = 0;
     EXPECT_EQ(v.GetValue(kPageVendor, 3, value), HIDP_STATUS_NOT_IMPLEMENTED);
     // Each usage of a value range has its own field.
     ASSERT_EQ(v.SetValue(kPageVendor, 0x11, 0x99), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(std::tuple(v.Byte(21), v.Byte(22)), std::tuple(0, 0x99));
-}
-
-TEST(HidpValues, ValueArrayRefusalsAgreeForGetAndSet) {
+    // Refusals agree for get and set.
     struct Row { USAGE usage; std::size_t bufferLength; NTSTATUS status; };
     for (Row row : {Row{1, 3, HIDP_STATUS_BUFFER_TOO_SMALL}, Row{2, 16, HIDP_STATUS_NOT_IMPLEMENTED},  // nibbles
                     Row{4, 16, HIDP_STATUS_NOT_VALUE_ARRAY}, Row{0x10, 16, HIDP_STATUS_NOT_VALUE_ARRAY},  // a range
                     Row{9, 16, HIDP_STATUS_USAGE_NOT_FOUND}}) {
-        Device v(kGameController, HidP_Feature);
-        std::vector<char> buffer(16, 0);
+        Chars buffer(16, 0);
         EXPECT_EQ(v.Array(HidP_GetUsageValueArray, row.usage, buffer, row.bufferLength), row.status) << row.usage;
         EXPECT_EQ(v.Array(HidP_SetUsageValueArray, row.usage, buffer, row.bufferLength), row.status) << row.usage;
     }
