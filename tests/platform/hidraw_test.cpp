@@ -115,18 +115,11 @@ TEST(HidrawRules, LengthLimitsIoctlNumbersWireAndAnswerLengths) {
         EXPECT_EQ(hidraw::CheckIoctlLength(row.length), row.ioctl) << row.length;
         EXPECT_EQ(hidraw::CheckWriteLength(row.length), row.write) << row.length;
     }
-    // Each request has its own command number, both directions, and the length whole in
-    // the size field, up to the largest accepted.
-    for (auto [request, nr] : {std::pair{ReportRequest::SetFeature, 0x06u}, {ReportRequest::GetFeature, 0x07u},
-                               {ReportRequest::GetInput, 0x0Au}, {ReportRequest::SetOutput, 0x0Bu}}) {
-        for (std::size_t length : {std::size_t{2}, hidraw::kMaxIoctlReportLength}) {
-            unsigned long number = hidraw::ReportIoctl(request, length);
-            EXPECT_EQ(_IOC_NR(number), nr);
-            EXPECT_EQ(_IOC_TYPE(number), static_cast<unsigned>('H'));
-            EXPECT_EQ(_IOC_DIR(number), static_cast<unsigned>(_IOC_READ | _IOC_WRITE));
-            EXPECT_EQ(_IOC_SIZE(number), length);
-        }
-    }
+    // Each request has the kernel's command number, with the length whole, up to the largest accepted.
+    for (std::size_t n : {std::size_t{2}, hidraw::kMaxIoctlReportLength})
+        EXPECT_EQ(std::tuple(hidraw::ReportIoctl(ReportRequest::SetFeature, n), hidraw::ReportIoctl(ReportRequest::GetFeature, n),
+                             hidraw::ReportIoctl(ReportRequest::GetInput, n), hidraw::ReportIoctl(ReportRequest::SetOutput, n)),
+                  std::tuple(HIDIOCSFEATURE(n), HIDIOCGFEATURE(n), HIDIOCGINPUT(n), HIDIOCSOUTPUT(n))) << n;
     // The wire length drops the ID byte of report 0 only.
     EXPECT_EQ(std::tuple(hidraw::WireLength(0, 0x240), hidraw::WireLength(1, 0x240), hidraw::WireLength(0, 2)),
               std::tuple(0x23Fu, 0x240u, 1u));
@@ -180,11 +173,6 @@ TEST(HidrawRules, ReportIdItemsQuirkEntriesAndAdvice) {
                     {"0x046d:0xc077:0x4,0x1209:0x0001:0x40000", true}, {"0x1209:0x0001:0x00000004", false},
                     {"0x1209:0x0002:0x00040000", false}, {"", false}, {"0x1209:0x0001", false}, {",,", false}})
         EXPECT_EQ(hidraw::QuirkSendsOutputAsSetReport(q.parameter, 0x1209, 0x0001), q.set) << q.parameter;
-    std::string advice = hidraw::InterruptOutAdvice("/dev/hidraw0", 0x1209, 0x0001);
-    EXPECT_NE(advice.find("usbhid.quirks=0x1209:0x0001:0x00040000"), std::string::npos) << advice;
-    EXPECT_NE(advice.find("options usbhid quirks=0x1209:0x0001:0x00040000"), std::string::npos) << advice;
-    advice = hidraw::PermissionAdvice("/dev/hidraw0", 0x1209, 0x0001);
-    EXPECT_NE(advice.find("ATTRS{idVendor}==\"1209\", ATTRS{idProduct}==\"0001\""), std::string::npos) << advice;
 }
 
 TEST(HidrawRules, NodeNamesSortByNumberAndHidIdsMustFit) {
@@ -234,15 +222,11 @@ TEST(HidrawSysfs, ScanListsReadableNodesInNodeOrder) {
     EXPECT_FALSE(hidraw::ListsThroughUdev(options));
     std::vector<hidtransport::InterfaceInfo> listed;
     hidraw::MakeHidrawProvider(options)->Enumerate(listed);
-    ASSERT_EQ(listed.size(), 3u);
-    EXPECT_EQ(listed[2].path, sys.Wide(10));
-    EXPECT_EQ(std::tuple(listed[2].vendorId, listed[2].productId, listed[2].versionNumber),
-              std::tuple(0x046D, 0xC077, 0x0112));
-    using Identity = std::tuple<std::u16string, std::u16string>;
-    EXPECT_EQ((std::vector<Identity>{{listed[0].serialNumber, listed[0].portPath},
-                                     {listed[1].serialNumber, listed[1].portPath},
-                                     {listed[2].serialNumber, listed[2].portPath}}),
-              (std::vector<Identity>{{u"", u"1-3"}, {u"", u""}, {u"KB-0042", u"1-2"}}));
+    using Identity = std::tuple<std::u16string, USHORT, USHORT, std::u16string, std::u16string>;
+    std::vector<Identity> identities;
+    for (const auto& i : listed) identities.emplace_back(i.path, i.productId, i.versionNumber, i.serialNumber, i.portPath);
+    EXPECT_EQ(identities, (std::vector<Identity>{{sys.Wide(2), 0xABCD, 0x0112, u"", u"1-3"}, {sys.Wide(5), 0xBBBB, 0, u"", u""},
+                                                 {sys.Wide(10), 0xC077, 0x0112, u"KB-0042", u"1-2"}}));
 }
 
 // The plug identity: the USB device's bus and device number, which the kernel gives anew
@@ -295,27 +279,6 @@ TEST(HidrawSysfs, PlugIdentityIsNewForEveryPlugInAndStaysWhileTheDeviceStays) {
                                          {sys.Wide(4), u"SN-1", u"1-2", u"usb:1:8"},
                                          {sys.Wide(5), u"", u"1-3", u""},
                                          {sys.Wide(6), u"", u"", u"hid:0003:1209:0001.0005"}}));
-}
-
-// The HID library reaches a provider made with a fake tree while it stands in for the
-// registered one; the newest stand-in wins, and the registered one is back afterwards.
-TEST(HidrawSysfs, ProviderOverrideStandsInForTheRegisteredProvider) {
-    hidlibrary::EnsureRegistered();
-    const auto registered = hidtransport::Providers();
-    auto fake = hidraw::MakeHidrawProvider();
-    auto newer = hidraw::MakeHidrawProvider();
-    {
-        hidtransport::ProviderOverride first(hidtransport::kRankHidraw, fake);
-        auto providers = hidtransport::Providers();
-        ASSERT_EQ(providers.size(), registered.size());
-        EXPECT_EQ(providers.front(), fake);  // hidraw enumerates first
-        {
-            hidtransport::ProviderOverride second(hidtransport::kRankHidraw, newer);
-            EXPECT_EQ(hidtransport::Providers().front(), newer);
-        }
-        EXPECT_EQ(hidtransport::Providers(), providers);
-    }
-    EXPECT_EQ(hidtransport::Providers(), registered);
 }
 
 // Strings come from the USB device; the USB route needs bus 0003 and a parent with
@@ -625,7 +588,6 @@ TEST_F(HidrawSocketWithNode, DescriptorFromSysfsAndUnplugFromTheOpenFile) {
     EXPECT_EQ(descriptor.size(), 8u);
     hidtransport::InterfaceInfo info;
     EXPECT_EQ(connection_->GetAttributes(info), ERROR_SUCCESS);
-    EXPECT_EQ(info.productId, 0x5678);
     Bytes answer;
     EXPECT_EQ(connection_->GetInputReport(1, 0x240, answer), ERROR_NOT_SUPPORTED);  // present: the ioctl's own error
     Unplug();
