@@ -24,11 +24,13 @@
 #include <set>
 #include <sstream>
 
+#include "core/stop_request.h"
 #include "platform/hid/hid_library.h"
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
+#include "tools/cli/sha256.h"
 
 extern char** environ;
 
@@ -147,6 +149,26 @@ inline void ExpectSchema(const Json& doc, const std::string& context) {
     EXPECT_EQ(doc.Kind("error") == 's', !ok) << context << ": an error only on failure";
 }
 
+inline std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+inline std::string Sha256Of(std::span<const std::uint8_t> bytes) {
+    cli::Sha256 sha;
+    sha.Update(bytes);
+    return sha.HexDigest();
+}
+
+// The program's signal handlers installed; no stop request before or after the test.
+struct StopState {
+    StopState() { core::ResetStopRequests(); }
+    ~StopState() { core::ResetStopRequests(); }
+    core::StopSignals handlers{""};
+};
+
 // A temporary file's text from its start; closes the file.
 inline std::string ReadAll(std::FILE* file) {
     std::string text;
@@ -204,6 +226,8 @@ protected:
         hidlibrary::EnsureRegistered();
     }
     void TearDown() override {
+        for (pid_t sim : sims_)  // a test that stopped midway
+            if (sim > 0 && kill(sim, SIGKILL) == 0) waitpid(sim, nullptr, 0);
         publications_.clear();
         if (savedRuntime_.empty()) unsetenv("XDG_RUNTIME_DIR");
         else setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
@@ -213,10 +237,12 @@ protected:
 
     // Publishes a simulated device with the tests' own ids; by default the small 256 KiB part.
     // `wrap`, when given, makes the handler that serves the device's transfers in its place;
-    // `serial` and `port` replace the simulator's serial number and give it a USB port path.
+    // `serial` and `port` replace the simulator's serial number and give it a USB port path;
+    // `path`, when given, is used in place of one made from `tag`.
     using Wrap = std::function<std::shared_ptr<vhid::DeviceHandler>(std::shared_ptr<sim::SimulatedDevice>)>;
     std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34, const Wrap& wrap = {},
-                                                  const std::string& serial = "", const std::string& port = "") {
+                                                  const std::string& serial = "", const std::string& port = "",
+                                                  const std::u16string& path = {}) {
         sim::Config config;
         config.vendorId = 0x1209;
         config.productId = 0x5A5B;
@@ -225,7 +251,7 @@ protected:
         auto device = sim::SimulatedDevice::Create(std::move(config), error);
         EXPECT_TRUE(device) << error;
         vhid::DeviceInfo info = device->Info();
-        info.path = vhid::MakePath(tag);
+        info.path = path.empty() ? vhid::MakePath(tag) : path;
         if (!serial.empty()) info.serialNumber = std::u16string(serial.begin(), serial.end());
         info.portPath = std::u16string(port.begin(), port.end());
         paths_.push_back(info.path);
@@ -236,9 +262,7 @@ protected:
     // Runs "uvc-hid --json --vid 1209 --pid 5a5b <line>" (ids left out when the line names
     // a --device or --pid); the document must parse and match the schema.
     RunResult Run(const std::string& line) {
-        std::vector<std::string> args = {"--json"};
-        std::istringstream in(line);
-        for (std::string word; in >> word;) args.push_back(word);
+        std::vector<std::string> args = Words("--json " + line);
         if (line.find("--device") == std::string::npos && line.find("--pid") == std::string::npos)
             args.insert(args.end(), {"--vid", "1209", "--pid", "5a5b"});
         cli::Options options;
@@ -261,18 +285,22 @@ protected:
         return now;
     }
     // Starts the simulator program named `name` with `options`; answers its socket once it is
-    // ready, empty when it did not start. StopSimulator ends it and expects a clean exit.
+    // ready, empty when it did not start. StopSimulator ends the last one started and expects
+    // a clean exit.
     std::string StartSimulator(const std::string& name, std::vector<std::string> options) {
         options.insert(options.begin(), {UVC_SIM_PROGRAM, "--name", name});
-        sim_ = Spawn(options, File(name + ".out"), File(name + ".err"));
+        sims_.push_back(Spawn(options, File(name + ".out"), File(name + ".err")));
         std::string ready = WaitFor(File(name + ".out"), "\n");
         EXPECT_NE(ready.find("ready: "), std::string::npos) << ready << Text(File(name + ".err"));
         if (ready.find("ready: ") == std::string::npos) return "";
         return ready.substr(ready.find("ready: ") + 7, ready.find('\n') - ready.find("ready: ") - 7);
     }
     void StopSimulator() {
-        if (sim_ > 0) kill(sim_, SIGINT);
-        EXPECT_EQ(Wait(std::exchange(sim_, -1)), 0);
+        ASSERT_FALSE(sims_.empty());
+        const pid_t sim = sims_.back();
+        sims_.pop_back();
+        if (sim > 0) kill(sim, SIGINT);
+        EXPECT_EQ(Wait(sim), 0);
     }
     static void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -295,7 +323,7 @@ protected:
     std::string dir_;
     std::vector<std::u16string> paths_;
     std::vector<std::unique_ptr<vhid::Publication>> publications_;  // withdrawn when erased
-    pid_t sim_ = -1;
+    std::vector<pid_t> sims_;
 
 private:
     std::string savedRuntime_;

@@ -1,19 +1,10 @@
 // The command line's parsing: what each accepted line means, and every refusal with its reason.
-#include <gtest/gtest.h>
-
-#include <sstream>
-
-#include "tools/cli/cli_options.h"
+#include "tests/cli/cli_fixture.h"
 
 namespace cli {
 namespace {
 
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
+using clitest::Words;
 
 // What a parsed line means besides its command: its numbers, and whatever else was set.
 std::string Meaning(const Options& o) {
@@ -109,17 +100,6 @@ TEST(CommandLine, RefusedLinesSayWhy) {
         Options o;
         EXPECT_EQ(ParseCommandLine(Words(line), o), reason) << line;
     }
-}
-
-TEST(CommandLine, HelpNamesEveryCommandAndExitStatus) {
-    std::string help = UsageText();
-    for (const char* text : {"list", "fw-version", "hdmi-info", "reg read", "iic write", "gpio dir", "hdcp on|off",
-                             "burn IMAGE", "dump FILE", "verify IMAGE", "--device PATH", "--backup FILE", "--log FILE", "--force",
-                             "--json", "  0  success", "  6  pre-flight refusal", "\"first_difference\"", "station IMAGE",
-                             "--device usb:PORT", "--device serial:TEXT", "--count N", "--jobs N", "--ports LIST",
-                             "-q, --quiet", "-v, --verbose", "  -V ", "--log-json", "  9  several boards match"})
-        EXPECT_NE(help.find(text), std::string::npos) << text;
-    EXPECT_STREQ(VersionText(), "uvc-hid 1.0.7.3");
 }
 
 }  // namespace

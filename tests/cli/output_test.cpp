@@ -3,7 +3,6 @@
 // output for a dump.
 #include "tests/cli/cli_fixture.h"
 #include "tools/cli/exit_codes.h"
-#include "tools/cli/sha256.h"
 
 namespace clitest {
 namespace {
@@ -15,10 +14,6 @@ protected:
         Write(File("image.bin"), image);
         socket = StartSimulator("out.sock", {"--part-row", "34", "--serial", "OUT-1", "--port-path", "2-1"});
         ASSERT_FALSE(socket.empty());
-    }
-    void TearDown() override {
-        StopSimulator();
-        CliFixture::TearDown();
     }
     // Runs uvc-hid on the simulator with `args`, standard input from `input` when given.
     int Program(std::vector<std::string> args, int input = -1) {
@@ -33,20 +28,17 @@ protected:
 
 TEST_F(CliOutput, QuietDefaultAndVerboseAddToStandardErrorWhatTheLogAlwaysHas) {
     const std::string box = "[Info] The entire flash has updated", trace = "Open Device Info--VID/PID";
-    const struct {
-        const char* level;
-        bool box, trace;
-    } rows[] = {{"-q", false, false}, {"", true, false}, {"-v", true, true}};
-    for (const auto& row : rows) {
+    for (const auto& [level, withBox, withTrace] : {std::tuple{"-q", false, false}, {"", true, false}, {"-v", true, true}}) {
         std::vector<std::string> args = {"burn", File("image.bin"), "--log", File("run.log")};
-        if (*row.level) args.push_back(row.level);
-        ASSERT_EQ(Program(args), cli::kExitOk) << row.level << Text(File("err"));
+        if (*level) args.push_back(level);
+        const int code = Program(args);
         const std::string err = Text(File("err"));
-        EXPECT_EQ(err.find(box) != std::string::npos, row.box) << row.level << ": " << err;
-        EXPECT_EQ(err.find(trace) != std::string::npos, row.trace) << row.level << ": " << err;
+        ASSERT_EQ(code, cli::kExitOk) << level << err;
+        EXPECT_EQ(err.find(box) != std::string::npos, withBox) << level << ": " << err;
+        EXPECT_EQ(err.find(trace) != std::string::npos, withTrace) << level << ": " << err;
         EXPECT_TRUE(std::regex_search(err, std::regex("(^|\n)result command=burn exit=0 device=2-1 serial=OUT-1 bytes=131072 ")))
-            << row.level << ": " << err;
-        EXPECT_NE(Text(File("out")).find("burn summary: "), std::string::npos) << row.level;
+            << level << ": " << err;
+        EXPECT_NE(Text(File("out")).find("burn summary: "), std::string::npos) << level;
     }
     // Each of the three runs logged all of it, by the board's port.
     const std::string log = Text(File("run.log"));
@@ -70,15 +62,14 @@ TEST_F(CliOutput, StandardInputCarriesAnImageAndStandardOutputADump) {
     ASSERT_EQ(Wait(burn), cli::kExitOk) << Text(File("err"));
     Json burned;
     ASSERT_TRUE(burned.Parse(Text(File("out"))));
-    cli::Sha256 sha;
-    sha.Update(image);
-    EXPECT_EQ(burned["image"] + " " + burned["sha256"] + " " + burned["verification"], "- " + sha.HexDigest() + " passed");
+    EXPECT_EQ(burned["image"] + " " + burned["sha256"] + " " + burned["verification"], "- " + Sha256Of(image) + " passed");
 
     // The dump: the flash's bytes alone on standard output, the document on standard error.
     ASSERT_EQ(Program({"dump", "-", "--json"}), cli::kExitOk) << Text(File("err"));
     const auto dumped = Read(File("out"));
     ASSERT_EQ(dumped.size(), 256u * 1024);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), dumped.begin()));
+    StopSimulator();
     const std::string err = Text(File("err"));
     Json doc;
     ASSERT_TRUE(doc.Parse(err.substr(err.rfind('\n', err.size() - 2) + 1))) << err;

@@ -14,7 +14,7 @@
 namespace clitest {
 namespace {
 
-class CliRun : public CliFixture {};
+using CliRun = CliFixture;
 
 TEST_F(CliRun, EveryCommandAnswersOneDocumentOfTheDocumentedShape) {
     auto device = Publish("cli-schema");
@@ -117,17 +117,15 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
 }
 
 // A device that is there but closed to this user (a fake hidraw node whose open is refused):
-// no device to work with, and the error says how to get access; list says so too.
+// no device to work with, and the error says so; list too.
 TEST_F(CliRun, ADeviceThisUserMayNotOpenIsNoDeviceAndTheErrorSaysWhy) {
     namespace fs = std::filesystem;
     const std::string root = File("fake"), node = root + "/dev/hidraw3";
-    auto write = [](const std::string& path, const std::string& text) {
+    for (const auto& [path, text] : {std::pair{root + "/sys/devices/HID.3/uevent", "HID_ID=0003:00001209:00005A5B\n"},
+                                     {root + "/sys/class/hidraw/hidraw3/uevent", "DEVNAME=hidraw3\n"}, {node, ""}}) {
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path) << text;
-    };
-    write(root + "/sys/devices/HID.3/uevent", "HID_ID=0003:00001209:00005A5B\n");
-    write(root + "/sys/class/hidraw/hidraw3/uevent", "DEVNAME=hidraw3\n");
-    write(node, "");
+    }
     fs::create_directory_symlink(root + "/sys/devices/HID.3", root + "/sys/class/hidraw/hidraw3/device");
     auto refuse = [](const std::string&) {
         errno = EACCES;
@@ -139,10 +137,7 @@ TEST_F(CliRun, ADeviceThisUserMayNotOpenIsNoDeviceAndTheErrorSaysWhy) {
 
     RunResult r = Run("id");
     EXPECT_EQ(r.code, cli::kExitNoDevice) << r.text;
-    EXPECT_NE(r.doc["error"].find("(VID 0x1209, PID 0x5A5B) is present, but this user may not open it (" + node + ")"),
-              std::string::npos)
-        << r.doc["error"];
-    EXPECT_NE(r.doc["error"].find("70-uvc-hid-tool.rules"), std::string::npos) << r.doc["error"];
+    EXPECT_NE(r.doc["error"].find("is present, but this user may not open it (" + node + ")"), std::string::npos) << r.text;
     RunResult list = Run("list");
     EXPECT_EQ(list.doc["interfaces.0.path"] + "|" + list.doc["interfaces.0.problem"], node + "|no access") << list.text;
 }

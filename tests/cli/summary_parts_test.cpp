@@ -1,10 +1,9 @@
-// The pieces of the burn and verify summaries: the ranges a choice covers, the compare,
-// the SHA-256 and the JSON text.
+// The pieces of the burn and verify summaries: the ranges a choice covers, the compare and
+// the JSON text.
 #include <gtest/gtest.h>
 
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/json.h"
-#include "tools/cli/sha256.h"
 #include "core/format.h"
 
 namespace cli {
@@ -24,12 +23,7 @@ std::vector<std::uint8_t> ImageWithFirmware(ULONG size, ULONG sum) {
     return image;
 }
 
-AreaChoice Areas(bool firmware, bool privateData, bool customized) {
-    AreaChoice choice;
-    choice.entire = false;
-    choice.boxes = {firmware, privateData, customized};
-    return choice;
-}
+AreaChoice Areas(bool firmware, bool privateData, bool customized) { return {false, {firmware, privateData, customized}}; }
 
 // The ranges a choice covers ("address+length", "=" for those the burn compares), or the
 // refusal that comes before anything is written.
@@ -74,20 +68,6 @@ TEST(FlashPlan, CompareCountsAndKeepsTheFirstDifference) {
     Difference d;
     CompareRange(FlashRange{16, 32, "entire", true}, image, found, d);
     EXPECT_EQ(core::Format("%u at %x: %x, found %x", d.count, d.firstAddress, d.expected, d.found), "2 at 15: aa, found 1");
-}
-
-TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {
-    auto digest = [](std::string_view text, std::size_t pieces) {
-        Sha256 sha;
-        auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        for (std::size_t at = 0; at < bytes.size(); at += pieces) sha.Update(bytes.subspan(at, std::min(pieces, bytes.size() - at)));
-        return sha.HexDigest();
-    };
-    EXPECT_EQ(digest("", 1), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(digest("abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    const char* twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    EXPECT_EQ(digest(twoBlocks, 7), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(digest(std::string(1000, 'a'), 1000), digest(std::string(1000, 'a'), 13));
 }
 
 TEST(Json, EscapesAndKeepsKeyOrder) {

@@ -45,7 +45,9 @@ struct SignalingPublication {
     std::unique_ptr<vhid::Publication> publication;
 };
 
-inline SignalingPublication PublishSignalingSim(const std::string& tag) {
+// `afterWrite` and `afterRead` map a chunk number to the signal raised there.
+inline SignalingPublication PublishSignalingSim(const std::string& tag, std::map<int, int> afterWrite = {},
+                                                std::map<int, int> afterRead = {}) {
     sim::Config config;
     config.vendorId = 0x1209;
     config.productId = 0x5A5B;
@@ -56,6 +58,8 @@ inline SignalingPublication PublishSignalingSim(const std::string& tag) {
     vhid::DeviceInfo info = device->Info();
     info.path = vhid::MakePath(tag);
     auto signaling = std::make_shared<SignalingSim>(std::move(device));
+    signaling->afterWrite = std::move(afterWrite);
+    signaling->afterRead = std::move(afterRead);
     return {signaling, vhid::Publish(std::move(info), signaling)};
 }
 
