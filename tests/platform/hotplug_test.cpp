@@ -57,27 +57,41 @@ TEST(UsbPortPath, FormIsBusDashThenOneToSevenPorts) {
         EXPECT_FALSE(hidtransport::IsUsbPortPath(bad)) << "bad row " << row++;
 }
 
-// Enumeration, an open connection's attributes and HidD_GetSerialNumberString all carry
-// what the device was published with; a device without them shows none.
-TEST(VirtualIdentity, SerialAndPortPathReachEnumerationAttributesAndHidD) {
-    auto board = Publish(u"ABC123", u"3-1.4");
-    auto plain = Publish(u"", u"");
-    const auto listed = hidtransport::EnumerateInterfaces();
-    const auto* a = Listed(listed, board->Path());
-    const auto* b = Listed(listed, plain->Path());
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(std::tuple(a->serialNumber, a->portPath), std::tuple(u"ABC123", u"3-1.4"));
-    EXPECT_EQ(std::tuple(b->serialNumber, b->portPath), std::tuple(u"", u""));
-
+std::unique_ptr<hidtransport::Connection> Connect(const std::u16string& path) {
     std::unique_ptr<hidtransport::Connection> connection;
     for (const auto& provider : hidtransport::Providers())
-        if (provider->Owns(board->Path())) {
-            ASSERT_EQ(provider->Open(board->Path(), 0, 0, connection), ERROR_SUCCESS);
-        }
+        if (provider->Owns(path)) { EXPECT_EQ(provider->Open(path, 0, 0, connection), ERROR_SUCCESS); }
+    return connection;
+}
+
+// Enumeration, an open connection's attributes and HidD_GetSerialNumberString all carry
+// what the device was published with; a device without them shows none. Each publication
+// is a plug-in of its own: a device withdrawn and published again under the same path,
+// serial number and port gets a new plug identity, and what the publisher gave is not
+// taken. The identity stays while the device stays, and an open connection tells the same.
+TEST(VirtualIdentity, SerialPortAndPlugIdentityReachEnumerationAttributesAndHidD) {
+    vhid::DeviceInfo info;
+    info.path = vhid::MakePath("plug");
+    info.serialNumber = u"ABC123";
+    info.portPath = u"3-1.4";
+    info.plugId = u"chosen by the publisher";
+    auto board = vhid::Publish(info, std::make_shared<Quiet>());
+    auto plain = Publish(u"", u""), other = Publish(u"ABC123", u"1-5");
+    auto listed = hidtransport::EnumerateInterfaces();
+    const auto *a = Listed(listed, board->Path()), *b = Listed(listed, plain->Path()), *c = Listed(listed, other->Path());
+    ASSERT_TRUE(a && b && c);
+    const std::u16string first = a->plugId;
+    EXPECT_TRUE(first.starts_with(u"vhid:")) << Utf16ToUtf8(first);
+    EXPECT_EQ(std::tuple(a->serialNumber, a->portPath), std::tuple(u"ABC123", u"3-1.4"));
+    EXPECT_EQ(std::tuple(b->serialNumber, b->portPath), std::tuple(u"", u""));
+    EXPECT_NE(c->plugId, first);
+    EXPECT_EQ(Listed(hidtransport::EnumerateInterfaces(), info.path)->plugId, first);
+
+    auto connection = Connect(board->Path());
     ASSERT_TRUE(connection);
     hidtransport::InterfaceInfo attributes;
     ASSERT_EQ(connection->GetAttributes(attributes), ERROR_SUCCESS);
-    EXPECT_EQ(std::tuple(attributes.serialNumber, attributes.portPath), std::tuple(u"ABC123", u"3-1.4"));
+    EXPECT_EQ(std::tuple(attributes.serialNumber, attributes.portPath, attributes.plugId), std::tuple(u"ABC123", u"3-1.4", first));
 
     for (const auto& [device, serial] : {std::pair{board.get(), u"ABC123"}, {plain.get(), u""}}) {
         HANDLE h = CreateFileW(device->Path().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
@@ -89,43 +103,12 @@ TEST(VirtualIdentity, SerialAndPortPathReachEnumerationAttributesAndHidD) {
         EXPECT_EQ(got ? std::u16string(text) : u"(none)", *serial ? serial : u"(none)");
         CloseHandle(h);
     }
-}
-
-// Each publication is a plug-in of its own: a device withdrawn and published again under
-// the same path, serial number and port gets a new plug identity, and what the publisher
-// gave is not taken. The identity stays while the device stays, and an open connection
-// tells the same.
-TEST(VirtualIdentity, EveryPublicationIsANewPlugIn) {
-    auto plugIdOf = [](const std::u16string& path) {
-        const auto listed = hidtransport::EnumerateInterfaces();
-        const auto* info = Listed(listed, path);
-        return info ? info->plugId : u"(not listed)";
-    };
-    vhid::DeviceInfo info;
-    info.path = vhid::MakePath("plug");
-    info.serialNumber = u"SAME";
-    info.portPath = u"1-4";
-    info.plugId = u"chosen by the publisher";
-    auto board = vhid::Publish(info, std::make_shared<Quiet>());
-    auto other = Publish(u"SAME", u"1-5");
-    const std::u16string first = plugIdOf(info.path);
-    EXPECT_TRUE(first.starts_with(u"vhid:")) << Utf16ToUtf8(first);
-    EXPECT_EQ(plugIdOf(info.path), first);
-    EXPECT_NE(plugIdOf(other->Path()), first);
-
-    std::unique_ptr<hidtransport::Connection> connection;
-    for (const auto& provider : hidtransport::Providers())
-        if (provider->Owns(info.path)) {
-            EXPECT_EQ(provider->Open(info.path, 0, 0, connection), ERROR_SUCCESS);
-        }
-    ASSERT_TRUE(connection);
-    hidtransport::InterfaceInfo attributes;
-    ASSERT_EQ(connection->GetAttributes(attributes), ERROR_SUCCESS);
-    EXPECT_EQ(attributes.plugId, first);
 
     board.reset();
     board = vhid::Publish(info, std::make_shared<Quiet>());
-    const std::u16string second = plugIdOf(info.path);
+    listed = hidtransport::EnumerateInterfaces();
+    ASSERT_TRUE(Listed(listed, info.path));
+    const std::u16string second = Listed(listed, info.path)->plugId;
     EXPECT_TRUE(second.starts_with(u"vhid:")) << Utf16ToUtf8(second);
     EXPECT_NE(second, first);
     EXPECT_EQ(connection->GetAttributes(attributes), ERROR_DEVICE_NOT_CONNECTED) << "the old plug-in's handle went with it";
