@@ -67,7 +67,6 @@ TEST(HidCapsInput, EveryKindOfPathEndsWithADescriptorOrAMessage) {
     const std::string fifo = dir.Path() + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-    const Bytes mouse{0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0};
     struct Row { std::string path; bool ok; std::string said; /* part of the message */ };
     const Row rows[] = {
         {raw, true, ""},
@@ -85,7 +84,7 @@ TEST(HidCapsInput, EveryKindOfPathEndsWithADescriptorOrAMessage) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
         EXPECT_EQ(loaded.ok, row.ok) << loaded.error;
         if (row.ok) {
-            EXPECT_EQ(loaded.bytes, mouse);
+            EXPECT_EQ(loaded.bytes, (Bytes{0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0}));
         }
         EXPECT_NE(loaded.error.find(row.said), std::string::npos) << loaded.error;
     }
@@ -133,20 +132,17 @@ TEST(HidCapsCollections, EachCollectionStartsFromTheGlobalStateInForce) {
     const auto pieces = hidcaps::SplitTopLevelCollections(descriptor);
     ASSERT_EQ(pieces.size(), 3u);
     EXPECT_EQ(pieces[0].size(), descriptor.size());  // the first carries everything after it
-    struct Expected { USAGE usage; USHORT inputLength, buttons, values; UCHAR reportId; };
-    const Expected expected[3] = {{6, 2, 1, 0, 1}, {0x30, 7, 0, 1, 2}, {0x31, 2, 1, 0, 1}};
-    for (std::size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        const auto data = Parse(pieces[i]);
-        ASSERT_NE(data, nullptr);
-        const Expected& e = expected[i];
-        EXPECT_EQ(std::tuple(data->caps.Usage, data->caps.InputReportByteLength, data->caps.NumberInputButtonCaps,
-                             data->caps.NumberInputValueCaps),
-                  std::tuple(e.usage, e.inputLength, e.buttons, e.values));
-        ASSERT_EQ(data->records[HidP_Input].size(), 1u);
-        EXPECT_EQ(data->records[HidP_Input][0].reportId, e.reportId);
-        EXPECT_EQ(data->records[HidP_Input][0].usagePage, 9);  // set inside the first collection
+    // Usage, input length, button and value caps, report ID; usage page 9 was set inside the first.
+    using Seen = std::tuple<USAGE, USHORT, USHORT, USHORT, UCHAR, USAGE>;
+    std::vector<Seen> seen;
+    for (const Bytes& piece : pieces) {
+        const auto data = Parse(piece);
+        ASSERT_TRUE(data && data->records[HidP_Input].size() == 1u);
+        const HIDP_CAPS& c = data->caps;
+        const hidparse::Record& r = data->records[HidP_Input][0];
+        seen.emplace_back(c.Usage, c.InputReportByteLength, c.NumberInputButtonCaps, c.NumberInputValueCaps, r.reportId, r.usagePage);
     }
+    EXPECT_EQ(seen, (std::vector<Seen>{{6, 2, 1, 0, 1, 9}, {0x30, 7, 0, 1, 2, 9}, {0x31, 2, 1, 0, 1, 9}}));
     EXPECT_EQ(pieces[1].back(), 0xC0);  // a later one ends with its own End Collection
 }
 
@@ -157,13 +153,6 @@ Bytes ManyCollections(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         d.insert(d.end(), {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x81, 0x02, 0xC0});
     return d;
-}
-
-std::string Printed(const Bytes& descriptor, int& status) {
-    std::ostringstream out, err;
-    status = hidcaps::PrintTopLevelCollections("many", descriptor, out, err);
-    EXPECT_EQ(err.str(), "");
-    return out.str();
 }
 
 // Thousands of collections: the pieces together stay within a small multiple of the
@@ -181,9 +170,10 @@ TEST(HidCapsCollections, ThousandsOfCollectionsSplitAndPrintLinearly) {
         std::size_t total = 0;
         for (const Bytes& piece : pieces) total += piece.size();
         EXPECT_LE(total, 3 * descriptor.size());
-        int status = -1;
-        const std::string out = Printed(descriptor, status);
-        EXPECT_EQ(status, 0);
+        std::ostringstream printedOut, err;
+        EXPECT_EQ(hidcaps::PrintTopLevelCollections("many", descriptor, printedOut, err), 0);
+        EXPECT_EQ(err.str(), "");
+        const std::string out = printedOut.str();
         std::size_t objects = 0;
         for (std::size_t at = out.find("\"Caps\""); at != std::string::npos; at = out.find("\"Caps\"", at + 1)) ++objects;
         EXPECT_EQ(objects, counts[k]);
