@@ -231,16 +231,12 @@ INSTANTIATE_TEST_SUITE_P(Parse, Descriptor, ::testing::ValuesIn(Cases()),
 
 class CapsFunctions : public ::testing::Test {
 protected:
-    void SetUp() override {
-        mouse_ = parsertest::Parse(parsertest::ReadBytes(parsertest::DescriptorDir() / "mouse_wheel.bin"));
-        consumer_ = parsertest::Parse(parsertest::ReadBytes(parsertest::DescriptorDir() / "consumer_ranges.bin"));
-        ASSERT_NE(mouse_, nullptr);
-        ASSERT_NE(consumer_, nullptr);
-    }
+    void SetUp() override { ASSERT_TRUE(mouse_ && consumer_); }
     PHIDP_PREPARSED_DATA Mouse() { return parsertest::Handle(mouse_); }
     PHIDP_PREPARSED_DATA Consumer() { return parsertest::Handle(consumer_); }
 
-    std::unique_ptr<hidparse::PreparsedData> mouse_, consumer_;
+    std::unique_ptr<hidparse::PreparsedData> mouse_ = parsertest::Parse(parsertest::ReadBytes(parsertest::DescriptorDir() / "mouse_wheel.bin")),
+                                             consumer_ = parsertest::Parse(parsertest::ReadBytes(parsertest::DescriptorDir() / "consumer_ranges.bin"));
 };
 
 TEST_F(CapsFunctions, RefuseForeignDataUnknownTypesAndNullCounts) {
