@@ -50,13 +50,14 @@ TEST_F(Interrupt, ABurnReportsTheBytesWrittenAndExits130) {
         auto flash = published.sim->device->FlashContents();
         EXPECT_TRUE(std::equal(image.begin(), image.begin() + row.bytes, flash.begin()));
         EXPECT_EQ(flash[row.bytes], 0xFF) << "written past the stop";
-        const std::string log = Text(logFile);
+        // The log's lines name the device by its path, as it has no port.
+        const std::string log = Text(logFile), path = Utf16ToUtf8(published.publication->Path());
         for (const std::string& line : std::vector<std::string>{
-                 row.error, std::to_string(row.bytes) + " bytes (entire), sha256 " + written + ", verification " +
-                                row.verification + ", " + row.error,
-                 "result command=burn exit=130" + cli::Field("device", Utf16ToUtf8(published.publication->Path())) +
-                     " serial=SIM0001 bytes=" + std::to_string(row.bytes) + " sha256=" + written +
-                     cli::Field("verification", row.verification) + cli::Field("error", row.error)})
+                 "] " + path + ": " + row.error, ", " + std::to_string(row.bytes) + " bytes (entire), sha256 " + written +
+                                                     ", verification " + row.verification + ", " + row.error,
+                 "] " + path + ": result command=burn exit=130" + cli::Field("device", path) + " serial=SIM0001 bytes=" +
+                     std::to_string(row.bytes) + " sha256=" + written + cli::Field("verification", row.verification) +
+                     cli::Field("error", row.error)})
             EXPECT_NE(log.find(line + "\n"), std::string::npos) << line << "\n" << log;
     }
 }

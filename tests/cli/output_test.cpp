@@ -40,9 +40,12 @@ TEST_F(CliOutput, QuietDefaultAndVerboseAddToStandardErrorWhatTheLogAlwaysHas) {
             << level << ": " << err;
         EXPECT_NE(Text(File("out")).find("burn summary: "), std::string::npos) << level;
     }
-    // Each of the three runs logged all of it, by the board's port.
+    // Each of the three runs logged all of it, every line with its UTC time, the process and the board's port.
     const std::string log = Text(File("run.log"));
-    for (const std::string& line : {trace, box, std::string("result command=burn exit=0")}) {
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uvc-hid\[\d+\] 2-1: .*)"))) << line;
+    for (const std::string& line : {trace, box, std::string("burn summary: "), std::string("result command=burn exit=0")}) {
         const std::string wanted = "] 2-1: " + line;
         int runs = 0;
         for (std::size_t at = 0; (at = log.find(wanted, at)) != std::string::npos; at += wanted.size()) ++runs;

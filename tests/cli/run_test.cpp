@@ -1,5 +1,6 @@
 // uvc-hid against in-process simulators: each command's JSON document (checked against the
-// schema by Run), what it answers, and the exit status of every failure kind.
+// schema by Run), what it answers, the exit status of every failure kind, held devices, and
+// what list shows of hostile ones.
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,7 +8,8 @@
 #include "platform/hid/transport_hidraw.h"
 #include "platform/win/text.h"
 #include "tests/cli/cli_fixture.h"
-#include "tools/cli/log_file.h"
+#include "tests/support/device_holder.h"
+#include "tests/support/vendor_descriptor.h"
 #include "tools/cli/exit_codes.h"
 #include "core/format.h"
 
@@ -43,7 +45,7 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
     auto image = Pattern(0x500000, 9);
     for (ULONG i = 0; i < 8; ++i) image[0x18000C + i] = i == 6 ? 0x10 : 0;  // Header_len 0, Boot_Size 0x1000
     Write(File("areas.bin"), image);
-    RunResult r = Run("burn " + File("areas.bin") + " --area private,firmware --log " + File("run.log"));
+    RunResult r = Run("burn " + File("areas.bin") + " --area private,firmware");
     ASSERT_EQ(r.code, cli::kExitOk) << r.text;
     EXPECT_EQ(r.doc["verification"], "passed");
     EXPECT_EQ(r.doc.Number("bytes"), 0x10000 + 0x10000);  // one firmware sector, the private area
@@ -58,25 +60,6 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
     EXPECT_EQ(blind.code, cli::kExitCompare) << blind.text;
     EXPECT_EQ(blind.doc["verification"], "failed");
     EXPECT_NE(blind.doc["error"].find("1 of 65536 bytes differ; the first at 0x004f0000"), std::string::npos);
-
-    // The log holds the trace lines, the summary and the result line, each with its UTC time,
-    // this process and the device.
-    const std::string text = Text(File("run.log"));
-    const std::string escaped = std::regex_replace(Utf16ToUtf8(paths_[0]), std::regex(R"([\\?#])"), "\\$&");
-    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uvc-hid\[)" + std::to_string(getpid()) + "\\] " +
-                             escaped + ": .*");
-    std::istringstream lines(text);
-    std::vector<std::string> tails;
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
-        tails.push_back(line.substr(line.find(": ") + 2));
-    }
-    const std::string sha = r.doc["sha256"];
-    for (const std::string& wanted : {std::string("FlashWrite -- Compare data OK."),
-                                      "result command=burn exit=0" + cli::Field("device", Utf16ToUtf8(paths_[0])) +
-                                          " serial=SIM0001 bytes=131072 sha256=" + sha + " verification=passed"})
-        EXPECT_NE(std::find(tails.begin(), tails.end(), wanted), tails.end()) << wanted << "\n" << text;
-    EXPECT_TRUE(std::regex_search(text, std::regex(": burn summary: .*sha256 " + sha + ", verification passed\n")));
 }
 
 TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
@@ -175,6 +158,76 @@ TEST_F(CliRun, BoardsAreToldApartByPortAndSerialAndNeverTakenByChance) {
     RunResult shared = Run("reg read 100 --device serial:A-0001");
     EXPECT_EQ(shared.code, cli::kExitAmbiguous) << shared.text;
     EXPECT_EQ(shared.doc["candidates"], "2");
+}
+
+// A held device: every command refuses with the holder's pid (exit 7), nothing reaches the
+// device, and it works again once the holder lets go.
+TEST_F(CliRun, EveryCommandRefusesAHeldDeviceAndSendsItNothing) {
+    auto device = Publish("cli-busy");
+    Write(File("image.bin"), Pattern(0x10000, 3));
+    Write(File("kept.bin"), {1, 2, 3});
+    {
+        testsupport::DeviceHolder holder(paths_[0]);
+        const char* lines[] = {"id", "reg write 100 cafe0001", "gpio write 2 1", "hdcp off",
+                               "burn image.bin", "dump kept.bin", "dump fresh.bin", "verify image.bin"};
+        for (const char* line : lines) {
+            RunResult r = Run(std::regex_replace(line, std::regex("(\\w+\\.bin)"), dir_ + "/$1"));
+            EXPECT_EQ(r.code, cli::kExitBusy) << line << ": " << r.text;
+            EXPECT_EQ(r.doc["error"], "device busy: held by process " + std::to_string(::getpid())) << line;
+        }
+        RunResult list = Run("list");
+        EXPECT_EQ(list.doc.Number("interfaces.0.busy_pid"), ::getpid()) << list.text;
+    }
+    EXPECT_TRUE(device->Log().empty()) << "a refused command reached the device";
+    EXPECT_EQ(Read(File("kept.bin")), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(std::filesystem::exists(File("fresh.bin")));
+    auto flash = device->FlashContents();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 0x10000, [](std::uint8_t b) { return b == 0xFF; }));
+
+    // Once the holder has let go, the device serves again and is listed as free.
+    RunResult read = Run("reg read 100");
+    EXPECT_EQ(read.code, cli::kExitOk) << read.text;
+    EXPECT_NE(read.doc["value"], "cafe0001");
+    EXPECT_EQ(Run("list").doc.Kind("interfaces.0.busy_pid"), '\0');
+}
+
+// A device that never answers; only its descriptor and strings matter to `list`.
+class SilentDevice final : public vhid::DeviceHandler {
+public:
+    DWORD OnOutputReport(std::span<const std::uint8_t>) override { return ERROR_GEN_FAILURE; }
+    DWORD OnInputRequest(std::uint8_t, ULONG, std::vector<std::uint8_t>&) override { return ERROR_GEN_FAILURE; }
+};
+
+// An unparsable descriptor is listed as such; control characters in a name cannot forge a plain line.
+TEST_F(CliRun, ListsUnparsableAndHostileInterfacesForWhatTheyAre) {
+    vhid::DeviceInfo bad;
+    bad.path = vhid::MakePath("list-bad");
+    bad.vendorId = 0x1209;
+    bad.productId = 0x0BAD;
+    bad.reportDescriptor = {0x06, 0x00, 0xFF, 0xA1};  // cut off inside a collection
+    vhid::DeviceInfo hostile = bad;
+    hostile.path = vhid::MakePath("list-hostile");
+    hostile.reportDescriptor = testsupport::CaptureDeviceDescriptor();
+    hostile.product = u"cam\n/dev/hidraw0  1209:0001\x1b[2J";
+    auto a = vhid::Publish(bad, std::make_shared<SilentDevice>());
+    auto b = vhid::Publish(hostile, std::make_shared<SilentDevice>());
+
+    RunResult doc = Run("list");
+    EXPECT_EQ(doc.code, cli::kExitOk) << doc.text;
+    EXPECT_EQ(doc.doc["interfaces.0.problem"] + "|" + doc.doc["interfaces.0.accessible"] + "|" + doc.doc["interfaces.0.pid"],
+              "descriptor does not parse|false|0bad");
+    EXPECT_EQ(doc.doc["interfaces.1.product"], "cam\n/dev/hidraw0  1209:0001\x1b[2J");
+
+    cli::Options options;
+    ASSERT_EQ(cli::ParseCommandLine({"list"}, options), "");
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(cli::RunCommandLine(options, out), cli::kExitOk);
+    std::string plain = ReadAll(out);
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), '\n'), 2) << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
+    EXPECT_NE(plain.find("(descriptor does not parse)"), std::string::npos) << plain;
+    EXPECT_NE(plain.find(Utf16ToUtf8(hostile.path) + "  1209:0bad  usage page ff00 usage 0001  cam\\n/dev/hidraw0  1209:0001\\u001b[2J"),
+              std::string::npos) << "a path must read as typed, only control characters escaped: " << plain;
 }
 
 }  // namespace
