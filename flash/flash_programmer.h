@@ -31,6 +31,7 @@ struct FlashFile {
     bool forRead = false;
     std::string pending;  // a dump's temporary file, until committed or removed
     std::string target;   // what the dump replaces: `path` with symbolic links followed
+    std::uint32_t unstarted = 0;  // bytes written since the disk's writeback was last started
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
 };
 
