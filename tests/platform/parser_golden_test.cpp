@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,14 +40,9 @@ Table ReadExpected(const std::filesystem::path& path) {
                 continue;
             }
             const std::string text = word.substr(eq + 1);
-            std::size_t used = 0;
-            long long value = 0;
-            try {
-                value = std::stoll(text, &used, 0);
-            } catch (const std::exception&) {
-            }
-            if (text.empty() || used != text.size()) ADD_FAILURE() << path << ":" << number << ": bad field " << word;
-            fields[word.substr(0, eq)] = value;
+            char* end = nullptr;
+            fields[word.substr(0, eq)] = std::strtoll(text.c_str(), &end, 0);
+            if (text.empty() || *end != '\0') ADD_FAILURE() << path << ":" << number << ": bad field " << word;
         }
         if (!kind.empty()) table[kind].push_back(fields);
     }
