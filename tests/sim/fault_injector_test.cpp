@@ -23,7 +23,6 @@ TEST(SimFaults, FailTransferUnplugAfterAndDelayActOnTheTransfersTheyName) {
     EXPECT_EQ(bench.RegisterWrite(0x14, 2), ERROR_GEN_FAILURE);
     EXPECT_EQ(bench.RegisterWrite(0x18, 3), ERROR_SUCCESS);
     EXPECT_EQ(std::tuple(bench.device->Register(0x14), bench.device->Register(0x18)), std::tuple(0u, 3u));
-    EXPECT_EQ(bench.device->Log()[1].note, "fault: failed transfer");
     // Unplugged after the next two transfers: every later one fails as disconnected.
     bench.device->UnplugAfter(2);
     EXPECT_TRUE(bench.RegisterRead(0x54));

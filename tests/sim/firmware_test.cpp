@@ -54,7 +54,7 @@ TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatch) {
     EXPECT_EQ(bench.GpioRead(1), 1);
     // A level written to an input pin only latches; an output pin reads the latched level.
     for (auto [command, value, read] : {std::tuple<std::uint8_t, std::uint8_t, int>{0x09, 0, 1}, {0x08, 1, 0}, {0x09, 1, 1}}) {
-        ASSERT_EQ(bench.Gpio(command, 1, value), ERROR_SUCCESS);
+        ASSERT_EQ(bench.Send(bench.Control(0x04, command, {{1, value}})), ERROR_SUCCESS);
         EXPECT_EQ(bench.GpioRead(1), read) << int{command} << " " << int{value};
     }
     EXPECT_EQ(bench.device->Gpio(1).direction, 1);

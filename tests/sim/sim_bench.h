@@ -76,9 +76,6 @@ public:
         Bytes answer = Ask(ReportKind::Control, 0x02, Control(0x06, 0x01, {Le4(address)}));
         return answer.empty() ? std::nullopt : std::optional(Le32(answer));
     }
-    DWORD Gpio(std::uint8_t command, std::uint8_t pin, std::uint8_t value) {
-        return Send(Control(0x04, command, {{pin, value}}));
-    }
     int GpioRead(std::uint8_t pin) {
         Bytes answer = Ask(ReportKind::Control, 0x0A, Control(0x03, 0x0A, {{pin}}));
         return answer.empty() ? -1 : answer[0];
@@ -97,7 +94,7 @@ public:
     }
     DWORD Length(std::uint32_t length) { return Send(Control(0x06, 0x05, {Le4(length)})); }
     DWORD Announce(std::uint8_t mode, std::uint32_t address, std::uint32_t length) {
-        DWORD error = AccessMode(mode, address);
+        const DWORD error = AccessMode(mode, address);
         return error != ERROR_SUCCESS ? error : Length(length);
     }
     std::size_t WriteChunkLimit() const { return Out(ReportKind::FlashData).count - 3u; }
@@ -109,8 +106,7 @@ public:
         return Send(report);
     }
     DWORD DataRequest(Bytes& answer) {
-        const auto& flash = In(ReportKind::FlashData);
-        return device->OnInputRequest(flash.id, ULONG{flash.count} + 1, answer);
+        return device->OnInputRequest(In(ReportKind::FlashData).id, ULONG{In(ReportKind::FlashData).count} + 1, answer);
     }
     // A whole write burst, chunk by chunk as a host sends it.
     DWORD WriteBurst(std::uint8_t mode, std::uint32_t address, std::span<const std::uint8_t> data) {
