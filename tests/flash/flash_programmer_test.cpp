@@ -22,38 +22,6 @@ using namespace flashtest;
 using testsupport::kSimProductId;
 using testsupport::kSimVendorId;
 
-// Passes progress on to the recording sinks; notes whether within each burst the count
-// only grows and stays within the total, and raises a signal after a chosen chunk, as an
-// interrupt at that moment would.
-class ChunkProgress final : public core::ProgressSink {
-public:
-    explicit ChunkProgress(core::ProgressSink& to) : to_(to) {}
-    void Start(std::uint32_t total, std::string_view status) override {
-        to_.Start(total, status);
-        total_ = total;
-        last_ = 0;
-    }
-    void Post(std::uint32_t done) override {
-        to_.Post(done);
-        if (done < last_ || done > total_) ordered = false;
-        last_ = done;
-        ++chunks;
-        for (auto [after, signal] : raiseAfterChunk)
-            if (after == chunks) std::raise(signal);
-    }
-    void Flush() override { to_.Flush(); }
-    void Position(std::uint32_t done) override { to_.Position(done); }
-    void Status(std::string_view text) override { to_.Status(text); }
-
-    bool ordered = true;
-    int chunks = 0;
-    std::vector<std::pair<int, int>> raiseAfterChunk;  // (chunk, signal)
-
-private:
-    core::ProgressSink& to_;
-    std::uint32_t total_ = 0, last_ = 0;
-};
-
 // "caption: text" of each box, joined by " | ".
 std::string BoxTexts(const std::vector<core::Box>& boxes) {
     std::string out;
@@ -70,7 +38,7 @@ std::string SpanTexts(const std::vector<WrittenSpan>& spans) {
 }
 
 // Public, so that table rows can prepare through it.
-class FlashRun : public ::testing::Test {
+class FlashRun : public testsupport::SimFixture {
 public:
     // Whatever a test opened, no handle is left behind.
     void TearDown() override {
@@ -80,28 +48,21 @@ public:
         EXPECT_EQ(LiveHandleCount(), handlesBefore);
     }
 
-    // Publishes a simulator of part `partRow` whose flash holds `preload`, opens it and runs Get ID.
+    // A simulator of part `partRow` whose flash holds `preload`, opened and identified.
     void Start(std::uint16_t partRow = k4KSectorPartRow, std::uint16_t readCount = 256) {
         sim::Config config;
         config.partRow = partRow;
         config.input[0].count = readCount;
-        testsupport::PublishedSim published = testsupport::PublishSim(std::move(config), "flash");
-        ASSERT_TRUE(published.sim);
-        sim = std::move(published.sim);
-        publication = std::move(published.publication);
+        SimFixture::Start(std::move(config));
+        ASSERT_TRUE(sim);
         preload.assign(sim->Geometry().totalSize, 0x5A);
         ASSERT_TRUE(sim->LoadFlash(preload));
-        ASSERT_EQ(host.OpenDevice({kSimVendorId, kSimProductId, {}}).kind, OpenOutcome::Kind::Opened);
         ASSERT_EQ(protocol.GetId(), std::optional<ULONG>(partRow));
-        ASSERT_EQ(protocol.IdentifiedPartIndex(), partRow);
         sim->ClearLog();
         sinks.Clear();
     }
 
-    void PickImage(const Bytes& image) {
-        ASSERT_TRUE(programmer.SelectBurnFile(folder.Write("image.bin", image)));
-        ASSERT_TRUE(programmer.Image().IsLoaded());
-    }
+    void PickImage(const Bytes& image) { ASSERT_TRUE(programmer.SelectBurnFile(folder.Write("image.bin", image))); }
     // A Get ID answered with a row the table does not hold: nothing is identified any more.
     void ForgetPart() {
         sim->SetGetIdAnswer(kFlashPartCount);
@@ -109,16 +70,10 @@ public:
         ASSERT_EQ(protocol.IdentifiedPartIndex(), kNoIdentifiedPart);
     }
 
-    // A run as the front ends start one: the device claimed around it, the slot released after.
-    RunOutcome Burn(const std::string& choice) {
+    // A run as the front ends start one: the device claimed around it.
+    RunOutcome Run(const std::string& choice) {
         EXPECT_TRUE(protocol.ClaimDevice());
-        RunOutcome outcome = programmer.Burn(Choice(choice));
-        protocol.ReleaseDevice();
-        return outcome;
-    }
-    RunOutcome Dump() {
-        EXPECT_TRUE(protocol.ClaimDevice());
-        RunOutcome outcome = programmer.Dump();
+        RunOutcome outcome = choice == "dump" ? programmer.Dump() : programmer.Burn(Choice(choice));
         protocol.ReleaseDevice();
         return outcome;
     }
@@ -130,37 +85,27 @@ public:
 
     Folder folder;
     const std::size_t handlesBefore = LiveHandleCount();
-    std::shared_ptr<sim::SimulatedDevice> sim;
-    std::unique_ptr<vhid::Publication> publication;
     Bytes preload;
-    testsupport::RecordingSinks sinks;
-    ChunkProgress progress{sinks};
-    HidDeviceHost host{sinks};
-    CommandProtocol protocol{host, sinks, progress};
     FlashProgrammer programmer{protocol, sinks};
 };
 
 // --- The file slot ---
 
-// The image is the file, one zero byte past its end, or the bytes the caller already read.
+// The image is the file and one zero byte past its end, or the bytes the caller already
+// read; a file open for reading refuses a write.
 TEST_F(FlashRun, BurnPickLoadsTheFileOrTakesTheBytesGiven) {
-    const Bytes bytes = MakeImage(0x1234);
+    Bytes bytes = MakeImage(0x1234);
     const std::string path = folder.Write("image.bin", bytes);
     ASSERT_TRUE(programmer.SelectBurnFile(path));
-    ASSERT_TRUE(programmer.File().IsOpen());
-    EXPECT_TRUE(programmer.File().forRead);
-    EXPECT_EQ(programmer.Image().length, bytes.size());
-    Bytes padded = bytes;
-    padded.push_back(0);
-    EXPECT_EQ(programmer.Image().bytes, padded);
-    EXPECT_EQ(sinks.Traces(), std::vector<std::string>{"FileSize READ = [0] [4660]\n"});
     const std::uint8_t chunk[16] = {};
-    EXPECT_EQ(programmer.WriteFlashFile(chunk, 16), 0u);  // a file open for reading refuses the write, without a box
+    EXPECT_EQ(programmer.WriteFlashFile(chunk, 16), 0u);
     EXPECT_EQ(ReadFile(path), bytes);
+    bytes.push_back(0);
+    EXPECT_EQ(programmer.Image().bytes, bytes);
+    EXPECT_EQ(programmer.Image().length, bytes.size() - 1);
 
     const Bytes given(100, 0xC3);
     ASSERT_TRUE(programmer.SelectBurnFile(path, given));
-    EXPECT_TRUE(programmer.File().IsOpen());
     EXPECT_EQ(programmer.Image().length, given.size());
     EXPECT_EQ(Slice(programmer.Image().bytes, 0, given.size()), given);
     EXPECT_TRUE(sinks.Boxes().empty());
@@ -172,10 +117,7 @@ TEST_F(FlashRun, ADumpPickKeepsTheFileAndTheNextPickReleasesIt) {
     const std::string dump = folder.Write("dump.bin", Bytes(100, 0x33));
     ASSERT_TRUE(programmer.SelectBurnFile(image));
     ASSERT_TRUE(programmer.SelectDumpFile(dump));
-    EXPECT_TRUE(programmer.File().IsOpen());
-    EXPECT_FALSE(programmer.File().forRead);
     EXPECT_FALSE(programmer.Image().IsLoaded());
-    EXPECT_EQ(ReadFile(dump), Bytes(100, 0x33));
     EXPECT_EQ(LiveHandleCount(), handlesBefore + 1);  // the image's handle was closed
 
     const std::uint8_t chunk[3] = {1, 2, 3};
@@ -250,7 +192,7 @@ TEST_P(BurnRun, WritesTheChosenRangesAndAnswersItsVerdict) {
     PickImage(image);
     ASSERT_EQ(programmer.BurnRefusal(Choice(row.choice)), std::nullopt);
     if (row.fault != nullptr) row.fault(*sim);
-    const RunOutcome outcome = Burn(row.choice);
+    const RunOutcome outcome = Run(row.choice);
 
     const Bytes flash = sim->FlashContents();
     for (Range r : row.written) EXPECT_EQ(Slice(flash, r.at, r.length), Slice(image, r.at, r.length)) << r.at;
@@ -267,7 +209,7 @@ TEST_P(BurnRun, WritesTheChosenRangesAndAnswersItsVerdict) {
     EXPECT_EQ(outcome.passed, outcome.boxes[0].caption == "Info");
     EXPECT_EQ(outcome.interruption, "");
     EXPECT_TRUE(sinks.Boxes().empty());
-    EXPECT_TRUE(progress.ordered);
+    EXPECT_TRUE(sinks.Ordered());
 }
 
 std::string Updated(const char* what) { return std::string("Info: ") + what + " has updated, please replug-in device!"; }
@@ -382,53 +324,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Dumps: the target is replaced only by a whole dump that is on the disk ---
 
-// A full disk or an unplug keeps the old file and no temporary; a whole dump (short last
-// chunk, through a symbolic link) replaces the file the link names.
-TEST_F(FlashRun, DumpReplacesTheFileOnlyWhenItCompleted) {
+// A whole dump, with a short last chunk, through a symbolic link replaces the file the link names.
+TEST_F(FlashRun, AWholeDumpReplacesTheFileALinkNames) {
     Start(k256KPartRow, 255);
     const Bytes flash = MakeImage(sim->Geometry().totalSize);
     ASSERT_TRUE(sim->LoadFlash(flash));
-    const Bytes old(5000, 0x77);
-    const std::string path = folder.Write("dump.bin", old);
+    const std::string path = folder.Write("dump.bin", Bytes(5000, 0x77));
     fs::create_symlink("dump.bin", folder.Path() / "link.bin");
-    const std::vector<std::string> files = {"dump.bin", "link.bin"};
-
-    ASSERT_TRUE(programmer.SelectDumpFile(path));
-    RunOutcome outcome;
-    {
-        testsupport::FileSizeLimit full(0x1000);  // the 17th chunk finds the disk full
-        outcome = Dump();
-    }
-    EXPECT_FALSE(outcome.passed);
-    EXPECT_EQ(BoxTexts(outcome.boxes), "Error: Dump firmware failed, the dump file is incomplete!");
-    ASSERT_EQ(sinks.Boxes().size(), 1u);
-    const core::Box diskFull = sinks.Boxes()[0];
-    EXPECT_EQ(diskFull, (core::Box{core::BoxOwner::Dialog,
-                                   "The disk containing dump file has run out of space, so the dump filter has been "
-                                   "stopped.\r\n\r\nYou must set a new dump file name or restart the graph to clear "
-                                   "this filter error.",
-                                   "Dump Filter failure", core::Icon::Warning}));
-    EXPECT_EQ(ReadRequests(sim->Log()), 17u);
-    EXPECT_EQ(ReadFile(path), old);
-    programmer.ReleaseFlashFile();
-    EXPECT_EQ(folder.Entries(), files);
-
-    ASSERT_TRUE(programmer.SelectDumpFile(path));
-    sinks.Clear();
-    sim->UnplugAfter(2 + 10);  // the set-up, then ten chunks
-    outcome = Dump();
-    EXPECT_FALSE(outcome.passed);
-    EXPECT_EQ(BoxTexts(outcome.boxes), "Error: Dump firmware failed, the dump file is incomplete!");
-    EXPECT_TRUE(sinks.Boxes().empty());
-    EXPECT_EQ(ReadFile(path), old);
-    programmer.ReleaseFlashFile();
-    EXPECT_EQ(folder.Entries(), files);
-
-    sim->ClearFaults();
     ASSERT_TRUE(programmer.SelectDumpFile((folder.Path() / "link.bin").string()));
-    sinks.Clear();
-    sim->ClearLog();
-    outcome = Dump();
+    const RunOutcome outcome = Run("dump");
     EXPECT_TRUE(outcome.passed);
     EXPECT_EQ(BoxTexts(outcome.boxes), "Info: Dump firmware has finished!");
     EXPECT_EQ(outcome.boxes.at(0).owner, core::BoxOwner::None);
@@ -436,49 +340,64 @@ TEST_F(FlashRun, DumpReplacesTheFileOnlyWhenItCompleted) {
     EXPECT_EQ(ReadFile(path), flash);
     EXPECT_TRUE(fs::is_symlink(folder.Path() / "link.bin"));
     EXPECT_EQ(ReadRequests(sim->Log()), (flash.size() + 254) / 255);
-    EXPECT_TRUE(progress.ordered);
+    EXPECT_TRUE(sinks.Ordered());
     programmer.ReleaseFlashFile();
-    EXPECT_EQ(folder.Entries(), files);
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"dump.bin", "link.bin"}));
 }
 
-// Every byte read, and then the disk does not take the file: the dump is no dump.
-struct FlushRow {
+// A dump that stops part way, or whose file the disk does not take once every byte is read,
+// is no dump: the old file stays and no temporary one is left.
+struct FailedDumpRow {
     const char* name;
-    int skip;  // flushes that succeed first: the dump's own, then the commit's
-    DWORD error;
-    const char* trace;
+    rlim_t diskRoom;   // 0: no limit
+    int unplugAfter;   // transfers before an unplug; -1: none
+    int flushSkip;     // flushes that succeed first (the dump's own, then the commit's); -1: no failure
+    DWORD flushError;
+    std::size_t reads;
+    const char* trace;  // "": not checked
     bool diskFullBox;
 };
-void PrintTo(const FlushRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const FailedDumpRow& row, std::ostream* os) { *os << row.name; }
 
-class FailedFlush : public FlashRun, public ::testing::WithParamInterface<FlushRow> {};
+class FailedDump : public FlashRun, public ::testing::WithParamInterface<FailedDumpRow> {};
 
-TEST_P(FailedFlush, LeavesTheTargetAndReportsNoDump) {
-    const FlushRow& row = GetParam();
+TEST_P(FailedDump, KeepsTheTargetAndReportsNoDump) {
+    const FailedDumpRow& row = GetParam();
     Start(k256KPartRow);
-    const Bytes old(100, 0x77);
+    const Bytes old(5000, 0x77);
     const std::string path = folder.Write("dump.bin", old);
     ASSERT_TRUE(programmer.SelectDumpFile(path));
-    file_testing::FailFlushAfter(row.skip, row.error);
-    const RunOutcome outcome = Dump();
+    if (row.unplugAfter >= 0) sim->UnplugAfter(static_cast<std::uint64_t>(row.unplugAfter));
+    file_testing::FailFlushAfter(row.flushSkip, row.flushError);
+    RunOutcome outcome;
+    {
+        std::optional<testsupport::FileSizeLimit> full;
+        if (row.diskRoom != 0) full.emplace(row.diskRoom);
+        outcome = Run("dump");
+    }
     file_testing::FailFlushAfter(-1, ERROR_SUCCESS);
 
-    EXPECT_EQ(ReadRequests(sim->Log()), 1024u);  // the whole flash was read
+    EXPECT_EQ(ReadRequests(sim->Log()), row.reads);
     EXPECT_FALSE(outcome.passed);
     EXPECT_EQ(BoxTexts(outcome.boxes), "Error: Dump firmware failed, the dump file is incomplete!");
-    EXPECT_TRUE(Traced(row.trace)) << row.trace;
+    EXPECT_TRUE(*row.trace == '\0' || Traced(row.trace)) << row.trace;
     EXPECT_FALSE(Traced("FlashRead -- Read data OK.\n"));
-    EXPECT_EQ(sinks.Boxes().size(), row.diskFullBox ? 1u : 0u);
+    std::string shown;  // the disk-full warning, owned by the dialog
+    for (const core::Box& box : sinks.Boxes()) shown += box.caption + (box.owner == core::BoxOwner::Dialog ? "*" : "");
+    EXPECT_EQ(shown, row.diskFullBox ? "Dump Filter failure*" : "");
     EXPECT_EQ(ReadFile(path), old);
     programmer.ReleaseFlashFile();
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"dump.bin"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, FailedFlush,
-    ::testing::Values(FlushRow{"DumpFlushFindsTheDiskFull", 0, ERROR_DISK_FULL, "FlashRead -- Flush dump file fail.\n", true},
-                      FlushRow{"CommitFlushFails", 1, ERROR_IO_DEVICE,
-                               "FlashRead -- Save dump file fail, flush, error 1117.\n", false}),
+    Rows, FailedDump,
+    ::testing::Values(
+        FailedDumpRow{"DiskFullAtTheSeventeenthChunk", 0x1000, -1, -1, ERROR_SUCCESS, 17, "", true},
+        FailedDumpRow{"UnplugAfterTenChunks", 0, 2 + 10, -1, ERROR_SUCCESS, 11, "", false},  // the 11th fails
+        FailedDumpRow{"DumpFlushFindsTheDiskFull", 0, -1, 0, ERROR_DISK_FULL, 1024, "FlashRead -- Flush dump file fail.\n", true},
+        FailedDumpRow{"CommitFlushFails", 0, -1, 1, ERROR_IO_DEVICE, 1024,
+                      "FlashRead -- Save dump file fail, flush, error 1117.\n", false}),
     kRowName);
 
 // --- Stop requests: a signal raised after a chosen chunk ---
@@ -486,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A Firmware and Private burn; the firmware sum 0x3001 makes four 4 KiB sectors, 64 chunks.
 struct StopRow {
     const char* name;
-    std::vector<std::pair<int, int>> raiseAfterChunk;  // 256-byte chunks: writes, then compares
+    std::vector<std::pair<std::size_t, int>> raiseAfterPost;  // 256-byte chunks: writes, then compares
     std::vector<int> flags;
     const char* interruption;
     const char* spans;
@@ -511,8 +430,8 @@ TEST_P(StoppedBurn, FinishesTheWriteInProgressAtTheFirstSignalAndStopsAtTheSecon
     Start();
     const Bytes image = MakeImage(0x500000);
     PickImage(image);
-    progress.raiseAfterChunk = row.raiseAfterChunk;
-    const RunOutcome outcome = Burn("fp");
+    sinks.raiseAfterPost = row.raiseAfterPost;
+    const RunOutcome outcome = Run("fp");
 
     const Bytes flash = sim->FlashContents();
     EXPECT_EQ(Slice(flash, 0x180000, 0x4000), Slice(image, 0x180000, 0x4000));

@@ -139,31 +139,24 @@ TEST_F(Peripheral, EachFailedStepHasItsOwnLineAndLeavesTheCallersData) {
 // A device whose control report (here 4 bytes) is shorter than a command's frame: that
 // command fails at its first step and sends nothing, and no frame is written past the
 // buffer (the sanitizer build watches); a frame that fits still goes out.
-TEST_F(Peripheral, AControlReportShorterThanTheFrameFailsTheCommandBeforeAnythingIsWritten) {
+using ShortControlReport = testsupport::SimFixture;
+
+TEST_F(ShortControlReport, FailsACommandWhoseFrameIsLongerBeforeAnythingIsWritten) {
     sim::Config config;
     config.output[static_cast<std::size_t>(sim::ReportKind::Control)].count = 3;
-    testsupport::RecordingSinks smallSinks;
-    HidDeviceHost smallHost(smallSinks);
-    CommandProtocol small(smallHost, smallSinks, smallSinks);
-    std::string error;
-    auto device = sim::SimulatedDevice::Create(config, error);
-    ASSERT_TRUE(device) << error;
-    vhid::DeviceInfo info = device->Info();
-    info.path = vhid::MakePath("short-control");
-    auto published = vhid::Publish(std::move(info), device);
-    ASSERT_EQ(smallHost.OpenDevice({config.vendorId, config.productId, {}}).kind, OpenOutcome::Kind::Opened);
+    Start(config);
     ULONG value = 7;
     std::uint8_t level = 1;
-    EXPECT_EQ(small.RegisterCommand(OP_REG_WRITE, 0x40, value), 0);  // 11-byte frame
-    EXPECT_EQ(small.RegisterCommand(OP_REG_READ, 0x40, value), 0);   // 7
-    EXPECT_EQ(small.FlashAccess(AP_FLASH_BURST_LATER, 1, 0, 16, {}), 0);  // 8
-    EXPECT_EQ(small.GpioCommand(OP_GPIO_WRITE, 1, level), 0);  // 5
-    EXPECT_TRUE(device->Log().empty());
-    EXPECT_EQ(smallSinks.Traces(), (std::vector<std::string>{Failed("REPORT_REG_WRITE"), Failed("REPORT_REG_WRITE_ADDR"),
-                                                         Failed("REPORT_FLASH_ACCESS_MODE"), Failed("REPORT_GPIO_WRITE")}));
+    EXPECT_EQ(protocol.RegisterCommand(OP_REG_WRITE, 0x40, value), 0);  // 11-byte frame
+    EXPECT_EQ(protocol.RegisterCommand(OP_REG_READ, 0x40, value), 0);   // 7
+    EXPECT_EQ(protocol.FlashAccess(AP_FLASH_BURST_LATER, 1, 0, 16, {}), 0);  // 8
+    EXPECT_EQ(protocol.GpioCommand(OP_GPIO_WRITE, 1, level), 0);  // 5
+    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(Traces(), (std::vector<std::string>{Failed("REPORT_REG_WRITE"), Failed("REPORT_REG_WRITE_ADDR"),
+                                                  Failed("REPORT_FLASH_ACCESS_MODE"), Failed("REPORT_GPIO_WRITE")}));
     EXPECT_EQ(std::tuple(value, level), std::tuple(7u, 1));
-    EXPECT_EQ(small.GpioCommand(OP_GPIO_READ, 1, level), 1);  // 4 bytes: the pin fits
-    EXPECT_EQ(device->Log().size(), 2u);
+    EXPECT_EQ(protocol.GpioCommand(OP_GPIO_READ, 1, level), 1);  // 4 bytes: the pin fits
+    EXPECT_EQ(Log().size(), 2u);
 }
 
 TEST_F(Peripheral, AShortAnswerIsAFailedStepNotAValueAndAnUnplugFailsTheFirstStep) {

@@ -9,13 +9,13 @@
 
 namespace testsupport {
 
-class DialogSimFixture : public ::testing::Test {
+// `Window` may be a recording window with test hooks of its own.
+template <class Window = ui::RecordingWindow>
+class DialogSimFixture : public ::testing::Test, public SimDevice {
 protected:
     void Start(sim::Config config = {}) {
-        PublishedSim published = PublishSim(std::move(config), "dialog");
-        ASSERT_TRUE(published.sim);
-        sim = std::move(published.sim);
-        publication = std::move(published.publication);
+        Publish(std::move(config), "dialog");
+        ASSERT_TRUE(sim);
         window.TypeText(ui::ids::kVid, core::Format("%04X", kSimVendorId));
         window.TypeText(ui::ids::kPid, core::Format("%04X", kSimProductId));
         dialog.OnOpenDevice();
@@ -25,12 +25,7 @@ protected:
         window.ClearCalls();
     }
 
-    std::vector<sim::TransferRecord> Log() const { return sim->Log(); }
-    std::string Wire() const { return WireText(sim->Log()); }
-
-    std::shared_ptr<sim::SimulatedDevice> sim;
-    std::unique_ptr<vhid::Publication> publication;
-    ui::RecordingWindow window;
+    Window window;
     Cuvc_hid_quendaDlg dialog{window};
     CommandProtocol& protocol = dialog.Protocol();
 };

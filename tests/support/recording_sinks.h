@@ -1,7 +1,10 @@
 // Records what the services report (trace lines, boxes, progress), for tests that run them
-// with no window. Thread-safe: a run's reports may come from a worker.
+// with no window. Thread-safe: a run's reports may come from a worker. Notes whether each
+// burst's count only grows within its total, and can raise a signal after a chosen post,
+// as an interrupt at that chunk would.
 #pragma once
 
+#include <csignal>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,15 +25,19 @@ public:
         ++bursts_;
     }
     void Post(std::uint32_t done) override {
-        std::lock_guard guard(lock_);
-        done_ = done;
-        posts_.push_back(done);
+        std::size_t count = 0;
+        {
+            std::lock_guard guard(lock_);
+            if (done < done_ || done > total_) ordered_ = false;
+            done_ = done;
+            posts_.push_back(done);
+            count = posts_.size();
+        }
+        for (auto [after, signal] : raiseAfterPost)
+            if (after == count) std::raise(signal);
     }
     void Flush() override {}
-    void Position(std::uint32_t done) override {
-        std::lock_guard guard(lock_);
-        position_ = done;
-    }
+    void Position(std::uint32_t) override {}
     void Status(std::string_view text) override {
         std::lock_guard guard(lock_);
         status_ = text;
@@ -39,17 +46,18 @@ public:
     std::vector<std::string> Traces() const { return Get(traces_); }
     std::vector<core::Box> Boxes() const { return Get(boxes_); }
     std::uint32_t Total() const { return Get(total_); }
-    std::uint32_t Done() const { return Get(done_); }
     std::vector<std::uint32_t> Posts() const { return Get(posts_); }
-    std::uint32_t BarPosition() const { return Get(position_); }
     std::string StatusText() const { return Get(status_); }
     int Bursts() const { return Get(bursts_); }
+    bool Ordered() const { return Get(ordered_); }
     void Clear() {
         std::lock_guard guard(lock_);
         traces_.clear();
         boxes_.clear();
         posts_.clear();
     }
+
+    std::vector<std::pair<std::size_t, int>> raiseAfterPost;  // (posts since Clear, signal); set before a run
 
 private:
     template <class T, class V>
@@ -67,9 +75,10 @@ private:
     std::vector<std::string> traces_;
     std::vector<core::Box> boxes_;
     std::vector<std::uint32_t> posts_;
-    std::uint32_t total_ = 0, done_ = 0, position_ = 0;
+    std::uint32_t total_ = 0, done_ = 0;
     std::string status_;
     int bursts_ = 0;
+    bool ordered_ = true;
 };
 
 }  // namespace testsupport

@@ -36,44 +36,39 @@ inline std::string WireText(const std::vector<sim::TransferRecord>& log) {
     return out;
 }
 
-// A simulator built from `config` with the tests' ids, published as a virtual device.
-struct PublishedSim {
-    std::shared_ptr<sim::SimulatedDevice> sim;
-    std::unique_ptr<vhid::Publication> publication;
-};
-inline PublishedSim PublishSim(sim::Config config, const char* name) {
-    config.vendorId = kSimVendorId;
-    config.productId = kSimProductId;
-    std::string error;
-    PublishedSim published;
-    published.sim = sim::SimulatedDevice::Create(std::move(config), error);
-    EXPECT_TRUE(published.sim) << error;
-    if (!published.sim) return published;
-    vhid::DeviceInfo info = published.sim->Info();
-    info.path = vhid::MakePath(name);
-    published.publication = vhid::Publish(std::move(info), published.sim);
-    return published;
-}
-
-class SimFixture : public ::testing::Test {
-protected:
-    // Publishes a simulator built from `config` and opens it.
-    void Start(sim::Config config = {}) {
-        PublishedSim published = PublishSim(std::move(config), "protocol");
-        ASSERT_TRUE(published.sim);
-        sim = std::move(published.sim);
-        publication = std::move(published.publication);
-        ASSERT_EQ(host.OpenDevice({kSimVendorId, kSimProductId, {}}).kind, OpenOutcome::Kind::Opened);
-        sim->ClearLog();
-        sinks.Clear();
+// A simulator built from `config` with the tests' ids, published as a virtual device while
+// the holder lives.
+class SimDevice {
+public:
+    void Publish(sim::Config config, const char* name) {
+        config.vendorId = kSimVendorId;
+        config.productId = kSimProductId;
+        std::string error;
+        sim = sim::SimulatedDevice::Create(std::move(config), error);
+        ASSERT_TRUE(sim) << error;
+        vhid::DeviceInfo info = sim->Info();
+        info.path = vhid::MakePath(name);
+        publication = vhid::Publish(std::move(info), sim);
     }
-
     std::vector<sim::TransferRecord> Log() const { return sim->Log(); }
-    std::vector<std::string> Traces() const { return sinks.Traces(); }
     std::string Wire() const { return WireText(sim->Log()); }
 
     std::shared_ptr<sim::SimulatedDevice> sim;
     std::unique_ptr<vhid::Publication> publication;
+};
+
+// The host and the protocol, with no window, on a simulator opened by Start.
+class SimFixture : public ::testing::Test, public SimDevice {
+protected:
+    void Start(sim::Config config = {}) {
+        Publish(std::move(config), "protocol");
+        ASSERT_TRUE(sim);
+        ASSERT_EQ(host.OpenDevice({kSimVendorId, kSimProductId, {}}).kind, OpenOutcome::Kind::Opened);
+        sim->ClearLog();
+        sinks.Clear();
+    }
+    std::vector<std::string> Traces() const { return sinks.Traces(); }
+
     RecordingSinks sinks;
     HidDeviceHost host{sinks};
     CommandProtocol protocol{host, sinks, sinks};

@@ -16,7 +16,7 @@ namespace ids = ui::ids;
 
 using Holder = testsupport::DeviceHolder;
 
-class DialogBusy : public testsupport::DialogSimFixture {
+class DialogBusy : public testsupport::DialogSimFixture<> {
 protected:
     void TearDown() override {
         dialog.OnBnClickedCancel();

@@ -5,42 +5,23 @@
 
 #include <tuple>
 
-#include "platform/hid/virtual_device.h"
-#include "sim/simulated_device.h"
-#include "ui/main_dialog.h"
-#include "ui/services/control_ids.h"
-#include "ui/services/recording_window.h"
+#include "support/dialog_sim_fixture.h"
 
 namespace ids = ui::ids;
 
 namespace {
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public testsupport::DialogSimFixture<> {
 protected:
     ~DialogTest() override { dialog.OnBnClickedCancel(); }
 
     void Open() {
-        std::string error;
-        sim::Config config;
-        config.productId = 0xD1A1;  // unique to these tests
-        sim = sim::SimulatedDevice::Create(config, error);
-        ASSERT_TRUE(sim) << error;
-        vhid::DeviceInfo info = sim->Info();
-        info.path = vhid::MakePath("dialog");
-        publication = vhid::Publish(std::move(info), sim);
         dialog.OnInitDialog();
-        window.TypeText(ids::kPid, "D1A1");
-        dialog.OnOpenDevice();
-        ASSERT_EQ(dialog.Host().IsDeviceOpen(), 1);
-        window.ClearCalls();
+        Start();
     }
 
     std::string Text(int id) const { return window.Control(id).text; }
 
-    ui::RecordingWindow window;
-    std::shared_ptr<sim::SimulatedDevice> sim;
-    std::unique_ptr<vhid::Publication> publication;
-    Cuvc_hid_quendaDlg dialog{window};
 };
 
 // Every dialog opens with the default ids and without what needs a device; the burn area
@@ -143,12 +124,7 @@ TEST_F(DialogTest, IicWriteSendsTheDataHighByteFirstAndReadShowsTwoDigits) {
     window.SetCheck(ids::kRadioRegister, 0);
     window.SetCheck(ids::kRadioIic, 1);
     dialog.OnWrite();  // the defaults: device 0x90, data 0x0F00 -> offset 0x0F, byte 0x00
-    auto log = sim->Log();
-    ASSERT_GE(log.size(), 2u);
-    const auto& frame = log[log.size() - 2].bytes;  // the output before the answer request
-    ASSERT_GE(frame.size(), 7u);
-    EXPECT_EQ((std::vector<std::uint8_t>(frame.begin() + 3, frame.begin() + 7)),
-              (std::vector<std::uint8_t>{0x90, 2, 0x0F, 0x00}));
+    EXPECT_EQ(Wire(), "> 03 06 06 90 02 0f | < 3 0x640");
     window.TypeText(ids::kIicData, "10A5");
     dialog.OnWrite();  // offset 0x10, byte 0xA5
     EXPECT_EQ(Text(ids::kIicRetCode), "00");
