@@ -243,12 +243,8 @@ protected:
     std::shared_ptr<sim::SimulatedDevice> Publish(const std::string& tag, std::uint16_t partRow = 34, const Wrap& wrap = {},
                                                   const std::string& serial = "", const std::string& port = "",
                                                   const std::u16string& path = {}) {
-        sim::Config config;
-        config.vendorId = 0x1209;
-        config.productId = 0x5A5B;
-        config.partRow = partRow;
         std::string error;
-        auto device = sim::SimulatedDevice::Create(std::move(config), error);
+        auto device = sim::SimulatedDevice::Create({.vendorId = 0x1209, .productId = 0x5A5B, .partRow = partRow}, error);
         EXPECT_TRUE(device) << error;
         vhid::DeviceInfo info = device->Info();
         info.path = path.empty() ? vhid::MakePath(tag) : path;
@@ -267,10 +263,8 @@ protected:
             args.insert(args.end(), {"--vid", "1209", "--pid", "5a5b"});
         cli::Options options;
         EXPECT_EQ(cli::ParseCommandLine(args, options), "") << line;
-        RunResult result;
         std::FILE* out = std::tmpfile();
-        result.code = cli::RunCommandLine(options, out);
-        result.text = ReadAll(out);
+        RunResult result{cli::RunCommandLine(options, out), ReadAll(out), {}};
         EXPECT_TRUE(result.doc.Parse(result.text)) << result.text;
         ExpectSchema(result.doc, line);
         return result;
@@ -292,8 +286,8 @@ protected:
         sims_.push_back(Spawn(options, File(name + ".out"), File(name + ".err")));
         std::string ready = WaitFor(File(name + ".out"), "\n");
         EXPECT_NE(ready.find("ready: "), std::string::npos) << ready << Text(File(name + ".err"));
-        if (ready.find("ready: ") == std::string::npos) return "";
-        return ready.substr(ready.find("ready: ") + 7, ready.find('\n') - ready.find("ready: ") - 7);
+        const auto at = ready.find("ready: ");
+        return at == std::string::npos ? "" : ready.substr(at + 7, ready.find('\n') - at - 7);
     }
     void StopSimulator() {
         ASSERT_FALSE(sims_.empty());

@@ -7,6 +7,7 @@
 
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/signaling_sim.h"
 #include "tools/cli/exit_codes.h"
 
 namespace clitest {
@@ -86,35 +87,15 @@ TEST_F(CliFiles, UnfitPathsAreRefusedBeforeAnythingIsTouched) {
     for (const char* name : {"out.bin", "later.bin"}) EXPECT_FALSE(fs::exists(File(name))) << name;
 }
 
-// Forwards every transfer to the simulated device; `first` runs before the first of them
-// (the first after Arm).
-class FirstTransferHook final : public vhid::DeviceHandler {
-public:
-    explicit FirstTransferHook(std::shared_ptr<sim::SimulatedDevice> device) : device_(std::move(device)) {}
-    void Arm(std::function<void()> first) { first_ = std::move(first); }
-    DWORD OnOutputReport(std::span<const std::uint8_t> report) override { return Once().OnOutputReport(report); }
-    DWORD OnInputRequest(std::uint8_t id, ULONG length, std::vector<std::uint8_t>& answer) override {
-        return Once().OnInputRequest(id, length, answer);
-    }
-
-private:
-    sim::SimulatedDevice& Once() {
-        if (auto first = std::exchange(first_, nullptr)) first();
-        return *device_;
-    }
-    std::shared_ptr<sim::SimulatedDevice> device_;
-    std::function<void()> first_;
-};
-
 // Files changed under a run after its checks: the image rewritten keeps the burn, its hash and
 // its compare to the bytes read before; a folder removed has the dump say why with the
 // system's words, and the flash is left as it was.
 TEST_F(CliFiles, FilesChangedAfterTheChecksAreTakenAsTheyWere) {
     const auto image = Pattern(0x20000, 11), later = Pattern(0x20000, 99);
     Write(File("img.bin"), image);
-    std::shared_ptr<FirstTransferHook> hook;
-    auto device = Publish("cli-once", 34, [&](auto simulated) { return hook = std::make_shared<FirstTransferHook>(simulated); });
-    hook->Arm([&] { Write(File("img.bin"), later); });
+    std::shared_ptr<testsupport::SignalingSim> hook;
+    auto device = Publish("cli-once", 34, [&](auto simulated) { return hook = std::make_shared<testsupport::SignalingSim>(simulated); });
+    hook->beforeNext = [&] { Write(File("img.bin"), later); };
     RunResult r = Run(Line("burn @/img.bin"));
     EXPECT_EQ(r.code, cli::kExitOk) << r.text;
     ASSERT_EQ(Read(File("img.bin")), later);  // the file did change under the run
@@ -127,7 +108,7 @@ TEST_F(CliFiles, FilesChangedAfterTheChecksAreTakenAsTheyWere) {
                                       {"burn @/img.bin --backup @/gone/b.bin",
                                        "the backup dump failed, nothing was burned" + gone + "b.bin: No such file or directory"}}) {
         fs::create_directory(File("gone"));
-        hook->Arm([&] { fs::remove_all(File("gone")); });  // at Get ID
+        hook->beforeNext = [&] { fs::remove_all(File("gone")); };  // at Get ID
         RunResult failed = Run(Line(line));
         EXPECT_EQ(failed.code, cli::kExitFileError) << line << ": " << failed.text;
         EXPECT_EQ(failed.doc["error"], Line(error)) << line;

@@ -73,7 +73,8 @@ TEST_F(Interrupt, DumpStopsAtTheNextChunkAndExits143) {
     EXPECT_EQ(r.code, cli::InterruptedExit(SIGTERM)) << r.text;
     EXPECT_EQ(r.doc["error"], "interrupted: the dump is incomplete");
     EXPECT_EQ(Read(folder + "/kept.bin"), Pattern(3000, 9));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1) << "the unfinished dump was left behind";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1)
+        << "the unfinished dump was left behind";
 }
 
 // The program against the simulator program at 1 ms a transfer: 256 chunks take a quarter second.

@@ -101,7 +101,7 @@ public:
     DWORD Open(std::u16string_view, DWORD, DWORD, std::unique_ptr<hidtransport::Connection>&) override {
         return ERROR_FILE_NOT_FOUND;
     }
-    void Open(bool open) {
+    void SetOpen(bool open) {
         std::lock_guard lock(mutex_);
         open_ = open;
         changed_.notify_all();
@@ -117,13 +117,6 @@ private:
     std::condition_variable changed_;
     bool open_ = true;
     int held_ = 0;
-};
-
-// The gate, first among the providers while this lives; every look passes once it goes.
-struct GatedLooks {
-    std::shared_ptr<LookGate> gate = std::make_shared<LookGate>();
-    hidtransport::ProviderOverride first{0, gate};  // no provider has rank 0: it is added before hidraw
-    ~GatedLooks() { gate->Open(true); }
 };
 
 class Station : public CliFixture {
@@ -143,11 +136,13 @@ protected:
     std::string Line(const std::string& more) const { return "station " + dir_ + "/image.bin --vid 1209 --pid 5a5b " + more; }
     // Runs `swap` while a look of the station waits at the gate: no look sees the boards in between.
     void BetweenTwoLooks(const std::function<void()>& swap) {
-        GatedLooks looks;
-        looks.gate->Open(false);
+        auto gate = std::make_shared<LookGate>();
+        hidtransport::ProviderOverride first{0, gate};  // no provider has rank 0: it is added before hidraw
+        gate->SetOpen(false);
         Board(4, "OFF-PORT");  // not on the station's ports: it wakes the station, whose look then waits
-        ASSERT_TRUE(looks.gate->HoldsALook());
+        EXPECT_TRUE(gate->HoldsALook());
         swap();
+        gate->SetOpen(true);  // before the gate leaves the providers
     }
 
     std::optional<StopState> stops{std::in_place};

@@ -1,12 +1,15 @@
 // A simulated 256 KiB part (1209:5a5b) that raises a signal on the moving thread once the
-// nth flash data report has been written or fetched, as an interrupt at that chunk would.
+// nth flash data report has been written or fetched, as an interrupt at that chunk would;
+// and runs `beforeNext`, once, before the next transfer.
 #pragma once
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/hid/virtual_device.h"
 #include "sim/simulated_device.h"
@@ -18,11 +21,13 @@ public:
     explicit SignalingSim(std::shared_ptr<sim::SimulatedDevice> simulated) : device(std::move(simulated)) {}
 
     DWORD OnOutputReport(std::span<const std::uint8_t> report) override {
+        if (auto before = std::exchange(beforeNext, nullptr)) before();
         DWORD result = device->OnOutputReport(report);
         if (!report.empty() && report[0] == kFlashData) Pass(afterWrite, ++writes_);
         return result;
     }
     DWORD OnInputRequest(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
+        if (auto before = std::exchange(beforeNext, nullptr)) before();
         DWORD result = device->OnInputRequest(reportId, length, answer);
         if (reportId == kFlashData) Pass(afterRead, ++reads_);
         return result;
@@ -30,6 +35,7 @@ public:
 
     const std::shared_ptr<sim::SimulatedDevice> device;
     std::map<int, int> afterWrite, afterRead;  // chunk number -> signal
+    std::function<void()> beforeNext;
 
 private:
     static constexpr std::uint8_t kFlashData = 1;
@@ -48,12 +54,8 @@ struct SignalingPublication {
 // `afterWrite` and `afterRead` map a chunk number to the signal raised there.
 inline SignalingPublication PublishSignalingSim(const std::string& tag, std::map<int, int> afterWrite = {},
                                                 std::map<int, int> afterRead = {}) {
-    sim::Config config;
-    config.vendorId = 0x1209;
-    config.productId = 0x5A5B;
-    config.partRow = 34;
     std::string error;
-    auto device = sim::SimulatedDevice::Create(std::move(config), error);
+    auto device = sim::SimulatedDevice::Create({.vendorId = 0x1209, .productId = 0x5A5B, .partRow = 34}, error);
     if (!device) return {};
     vhid::DeviceInfo info = device->Info();
     info.path = vhid::MakePath(tag);
