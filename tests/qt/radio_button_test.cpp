@@ -11,9 +11,8 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/hid/virtual_device.h"
-#include "sim/simulated_device.h"
 #include "tests/qt/dialog_fixture.h"
+#include "tests/support/sim_fixture.h"
 #include "ui/services/control_ids.h"
 
 namespace {
@@ -149,24 +148,20 @@ TEST_F(Radios, EachRouteRunsTheHandlerOnceAndTheProgramsChecksNone) {
 // The key switch reaches the device when an assistive technology checks the radio.
 TEST_F(Radios, HdcpSwitchFromAnAccessibilityActionReachesTheDevice) {
     sim::Config config;
-    config.vendorId = 0x1209;
-    config.productId = 0x5A5C;  // unique to this test
     config.hdcpEnabled = true;
-    std::string error;
-    std::shared_ptr<sim::SimulatedDevice> device = sim::SimulatedDevice::Create(std::move(config), error);
-    ASSERT_TRUE(device) << error;
-    vhid::DeviceInfo info = device->Info();
-    info.path = vhid::MakePath("qt-radios");
-    std::unique_ptr<vhid::Publication> publication = vhid::Publish(std::move(info), device);
+    testsupport::SimDevice device;
+    device.Publish(config, "qt-radios");
+    ASSERT_TRUE(device.sim);
     Open();
-    ControlAs<QLineEdit>(ids::kPid)->setText("5A5C");
+    ControlAs<QLineEdit>(ids::kVid)->setText("1209");
+    ControlAs<QLineEdit>(ids::kPid)->setText("5A5A");
     Click(ids::kOpenDevice);
     ASSERT_FALSE(Control(ids::kOpenDevice)->isEnabled());
 
     Act(ids::kDisableHdcpKey, QAccessibleActionInterface::toggleAction());
-    EXPECT_FALSE(device->HdcpEnabled());
+    EXPECT_FALSE(device.sim->HdcpEnabled());
     Act(ids::kEnableHdcpKey, QAccessibleActionInterface::toggleAction());
-    EXPECT_TRUE(device->HdcpEnabled());
+    EXPECT_TRUE(device.sim->HdcpEnabled());
     EXPECT_TRUE(boxes.empty());
 }
 
