@@ -173,18 +173,22 @@ TEST_F(Status, HdcpRadiosWriteTheKeySwitchEachTimeTheyArePressedAndAFailureIsTra
 TEST_F(Status, HandlersThatCheckForADeviceRefuseWithoutOne) {
     ui::RecordingWindow otherWindow;
     Cuvc_hid_quendaDlg closed{otherWindow};
+    closed.OnInitDialog();
     closed.OnGetId();
     closed.OnTest();
     closed.OnBnClickedRdoDHdcpKey();
     closed.OnBnClickedRdoEHdcpKey();
+    closed.OnWrite();
+    closed.OnRead();
+    closed.OnSetGpio();
     auto boxes = otherWindow.MessageBoxes();
-    ASSERT_EQ(boxes.size(), 4u);
+    ASSERT_EQ(boxes.size(), 7u);
     for (const auto& box : boxes)
         EXPECT_EQ(std::tuple(box.text, box.caption, box.icon), std::tuple("HID Device no found !", "Error", ui::Icon::Error));
     // The two that the dialog only enables after an open fail their first step safely.
     closed.OnGetFwVersion();
     closed.OnGetHdmiInfo();
-    EXPECT_EQ(otherWindow.MessageBoxes().size(), 4u);
+    EXPECT_EQ(otherWindow.MessageBoxes().size(), 7u);
 }
 
 }  // namespace
