@@ -1,5 +1,5 @@
-// The simulator socket transport (server, client, hostile peers, the runtime directory), the
-// uvc_hid_sim program, and the device through the HID library. Each test has its own runtime directory.
+// The simulator socket transport (server, client, hostile peers, the runtime directory) and the
+// uvc_hid_sim program. Each test has its own runtime directory.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
