@@ -40,6 +40,14 @@ void WaitFor(Ready ready) {
     static_cast<void>(QTest::qWaitFor(ready, 5000));
 }
 
+// The modal widget of type W once it is up; null if none came.
+template <class W>
+W* WaitForModal() {
+    W* widget = nullptr;
+    WaitFor([&widget] { return (widget = qobject_cast<W*>(QApplication::activeModalWidget())) != nullptr; });
+    return widget;
+}
+
 // Types a name into the dialog's file name field.
 void TypeName(QFileDialog& picker, const QString& name) {
     auto* field = picker.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -66,11 +74,7 @@ protected:
     // Runs the services' file dialog; `user` acts on it once it is up.
     bool Pick(const ui::OpenFileRequest& request, std::string& path, std::function<void(QFileDialog&)> user) {
         QTimer::singleShot(0, &window, [user] {
-            QFileDialog* picker = nullptr;
-            WaitFor([&picker] {
-                picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                return picker != nullptr;
-            });
+            QFileDialog* picker = WaitForModal<QFileDialog>();
             if (picker == nullptr) return;  // the test fails on the outcome; nothing is left open
             user(*picker);
             if (picker->isVisible()) picker->reject();
@@ -141,11 +145,7 @@ TEST_F(FilePicker, SavingOverAnExistingFileAsksAndANoKeepsTheDialogAndTheFile) {
             picker.setDirectory(QString::fromStdString(dir.string()));
             TypeName(picker, QStringLiteral("image.bin"));
             QTimer::singleShot(0, &picker, [&] {
-                QMessageBox* box = nullptr;
-                WaitFor([&box] {
-                    box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                    return box != nullptr;
-                });
+                QMessageBox* box = WaitForModal<QMessageBox>();
                 if (box == nullptr) return;
                 question = box->text();
                 box->button(answer)->click();

@@ -5,14 +5,12 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QButtonGroup>
-#include <QLineEdit>
 #include <QSettings>
 
 #include <atomic>
 #include <thread>
 
 #include "tests/qt/dialog_fixture.h"
-#include "tests/support/sim_fixture.h"
 #include "ui/services/control_ids.h"
 
 namespace {
@@ -143,26 +141,6 @@ TEST_F(Radios, EachRouteRunsTheHandlerOnceAndTheProgramsChecksNone) {
     dialog->LogicWindow().SetCheck(ids::kEnableHdcpKey, 0);  // none checked again
     EXPECT_FALSE(Checked(ids::kEnableHdcpKey) || Checked(ids::kDisableHdcpKey));
     EXPECT_EQ(runs(), 5U);
-}
-
-// The key switch reaches the device when an assistive technology checks the radio.
-TEST_F(Radios, HdcpSwitchFromAnAccessibilityActionReachesTheDevice) {
-    sim::Config config;
-    config.hdcpEnabled = true;
-    testsupport::SimDevice device;
-    device.Publish(config, "qt-radios");
-    ASSERT_TRUE(device.sim);
-    Open();
-    ControlAs<QLineEdit>(ids::kVid)->setText("1209");
-    ControlAs<QLineEdit>(ids::kPid)->setText("5A5A");
-    Click(ids::kOpenDevice);
-    ASSERT_FALSE(Control(ids::kOpenDevice)->isEnabled());
-
-    Act(ids::kDisableHdcpKey, QAccessibleActionInterface::toggleAction());
-    EXPECT_FALSE(device.sim->HdcpEnabled());
-    Act(ids::kEnableHdcpKey, QAccessibleActionInterface::toggleAction());
-    EXPECT_TRUE(device.sim->HdcpEnabled());
-    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace
