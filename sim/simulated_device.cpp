@@ -44,8 +44,10 @@ DWORD SimulatedDevice::Transfer(const TransferRequest& request, std::vector<std:
     std::lock_guard guard(mutex_);
     if (answer) answer->clear();
     TransferOutcome outcome = faults_.Handle(request, answer);
+    ++sequence_;
+    if (!log_.Keeps()) return outcome.result;
     TransferRecord record;
-    record.sequence = ++sequence_;
+    record.sequence = sequence_;
     record.direction = request.direction;
     record.reportId = request.reportId;
     record.requestedLength = request.length;

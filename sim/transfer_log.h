@@ -35,6 +35,7 @@ class TransferLog {
 public:
     explicit TransferLog(std::size_t limit) : limit_(limit) {}
     void Add(TransferRecord record);
+    bool Keeps() const { return limit_ > 0; }
     std::vector<TransferRecord> Records() const { return {records_.begin(), records_.end()}; }
     void Clear() { records_.clear(); }
 

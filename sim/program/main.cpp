@@ -206,7 +206,7 @@ const std::vector<OptionRow>& OptionTable() {
              return true;
          }},
         {"--image", "FILE", "flash contents at start (the rest erased)", SetPath<&Options::image>},
-        {"--log-limit", "N", "transfer records kept (default 65536)",
+        {"--log-limit", "N", "transfer records kept for --save-log\n(default 65536)",
          [](Options& o, std::string_view v) { return Number(v, o.config.logLimit); }},
         {"--name", "NAME", "socket file name (default sim-<pid>.sock)",
          [](Options& o, std::string_view v) {
@@ -536,6 +536,8 @@ int Run(int argc, char** argv) {
             return 2;
         }
     }
+    // Only a saved log shows the transfer records: without one, none are kept.
+    if (options.saveLog.empty()) options.config.logLimit = 0;
     std::string error;
     auto device = sim::SimulatedDevice::Create(options.config, error);
     if (!device) {
