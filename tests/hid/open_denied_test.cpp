@@ -61,9 +61,9 @@ protected:
     }
 
     // Presses Open Device; the transport's advice on standard error is its own tests' concern.
-    void PressQuietly(const std::string& vid = "1209") {
+    void PressQuietly() {
         testing::internal::CaptureStderr();
-        Press(vid, "0001");
+        Press("1209", "0001");
         testing::internal::GetCapturedStderr();
     }
 

@@ -97,8 +97,7 @@ TEST_F(OpenDevice, RefusedLayoutsAreTracedAndLeaveOpenDeviceEnabled) {
         std::vector<std::uint16_t> outputs, inputs;
         const char* what;
     };
-    for (const Layout& l : {Layout{{259}, {256, 63, 63}, "one output capability"}, Layout{{259, 63}, {256, 63, 63}, "two"},
-                            Layout{{259, 63, 63}, {256, 63}, "two inputs"},
+    for (const Layout& l : {Layout{{259, 63}, {256, 63, 63}, "two outputs"}, Layout{{259, 63, 63}, {256, 63}, "two inputs"},
                             Layout{{259, 63, 63}, {0, 63, 63}, "flash read length 0"},
                             Layout{{259, 63, 63}, {261, 63, 63}, "read longer than the write buffer"}}) {
         auto device = Publish(0x1209, 0x7E57, VendorDescriptor(l.outputs, l.inputs));

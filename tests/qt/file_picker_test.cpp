@@ -34,17 +34,13 @@ const ui::OpenFileRequest kDumpRequest{.filters = {{"All", "*.*"}, {"Text", "*.T
                                        .save = true,
                                        .overwritePrompt = true};
 
-// Waits until `ready` holds or five seconds passed; the caller checks what it waited for.
-template <class Ready>
-void WaitFor(Ready ready) {
-    static_cast<void>(QTest::qWaitFor(ready, 5000));
-}
-
 // The modal widget of type W once it is up; null if none came.
 template <class W>
 W* WaitForModal() {
     W* widget = nullptr;
-    WaitFor([&widget] { return (widget = qobject_cast<W*>(QApplication::activeModalWidget())) != nullptr; });
+    // Five seconds at most; the caller checks what it waited for.
+    static_cast<void>(QTest::qWaitFor(
+        [&widget] { return (widget = qobject_cast<W*>(QApplication::activeModalWidget())) != nullptr; }, 5000));
     return widget;
 }
 
@@ -87,7 +83,7 @@ protected:
         auto* view = picker.findChild<QListView*>(QStringLiteral("listView"));
         QStringList names;
         if (view == nullptr) return names;
-        WaitFor([&] {
+        static_cast<void>(QTest::qWaitFor([&] {
             names.clear();
             QModelIndex root = view->rootIndex();
             for (int row = 0; row < view->model()->rowCount(root); ++row) {
@@ -95,7 +91,7 @@ protected:
                 if (view->model()->flags(index) & Qt::ItemIsEnabled) names << index.data().toString();
             }
             return names.size() == expected;
-        });
+        }, 5000));
         names.sort();
         return names;
     }

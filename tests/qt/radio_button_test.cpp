@@ -32,8 +32,6 @@ protected:
         iface->actionInterface()->doAction(action);
     }
 
-    void Key(int id, Qt::Key key) { QTest::keyClick(Control(id), key); }
-
     bool AreaBoxesEnabled() const {
         bool firmware = Control(ids::kFirmwareBox)->isEnabled();
         EXPECT_EQ(Control(ids::kCustomizedBox)->isEnabled(), firmware);
@@ -80,23 +78,23 @@ TEST_F(Radios, AccessibilityActionsAndArrowKeysRunTheHandler) {
 
     Click(ids::kEntireFlash);
     ASSERT_FALSE(AreaBoxesEnabled());
-    Key(ids::kEntireFlash, Qt::Key_Right);
+    QTest::keyClick(Control(ids::kEntireFlash), Qt::Key_Right);
     EXPECT_TRUE(Checked(ids::kOtherArea));
     EXPECT_EQ(QApplication::focusWidget(), Control(ids::kOtherArea));
     EXPECT_TRUE(AreaBoxesEnabled());
-    Key(ids::kOtherArea, Qt::Key_Down);  // round the end
+    QTest::keyClick(Control(ids::kOtherArea), Qt::Key_Down);  // round the end
     EXPECT_TRUE(Checked(ids::kEntireFlash));
     EXPECT_FALSE(AreaBoxesEnabled());
-    Key(ids::kEntireFlash, Qt::Key_Up);
+    QTest::keyClick(Control(ids::kEntireFlash), Qt::Key_Up);
     EXPECT_TRUE(Checked(ids::kOtherArea));
     EXPECT_TRUE(AreaBoxesEnabled());
 
     Click(ids::kRadioRegister);
     Control(ids::kRadioIic)->setEnabled(false);
-    Key(ids::kRadioRegister, Qt::Key_Down);
+    QTest::keyClick(Control(ids::kRadioRegister), Qt::Key_Down);
     EXPECT_TRUE(Checked(ids::kRadioGpio));
     EXPECT_FALSE(Checked(ids::kRadioRegister) || Checked(ids::kRadioIic));
-    Key(ids::kRadioGpio, Qt::Key_Left);
+    QTest::keyClick(Control(ids::kRadioGpio), Qt::Key_Left);
     EXPECT_TRUE(Checked(ids::kRadioRegister));
     EXPECT_TRUE(boxes.empty());
 }
@@ -114,7 +112,7 @@ TEST_F(Radios, EachRouteRunsTheHandlerOnceAndTheProgramsChecksNone) {
     EXPECT_TRUE(Checked(ids::kDisableHdcpKey));
     EXPECT_EQ(runs(), 1U);
 
-    Key(ids::kDisableHdcpKey, Qt::Key_Down);
+    QTest::keyClick(Control(ids::kDisableHdcpKey), Qt::Key_Down);
     EXPECT_TRUE(Checked(ids::kEnableHdcpKey));
     EXPECT_EQ(runs(), 2U);
 
