@@ -157,7 +157,6 @@ TEST(InvariantChecks, CatchDamagedPreparsedData) {
         [](hidparse::PreparsedData& d) { d.records[HidP_Input][1].startBit = 8; },     // overlaps the buttons
         [](hidparse::PreparsedData& d) { d.records[HidP_Input][1].startBit = 40; },    // past the 5-byte report
         [](hidparse::PreparsedData& d) { d.records[HidP_Input][1].dataIndexMin = 4; },  // index used twice
-        [](hidparse::PreparsedData& d) { d.records[HidP_Input][3].dataIndexMin = 6; },  // gap
         [](hidparse::PreparsedData& d) { d.records[HidP_Input][0].usageMax = 4; },      // range != indices
         [](hidparse::PreparsedData& d) { d.linkNodes[0].NumberOfChildren = 2; },
         [](hidparse::PreparsedData& d) { d.linkNodes[1].Parent = 1; },

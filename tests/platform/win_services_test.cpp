@@ -116,6 +116,19 @@ TEST_F(Files, TruncatingOpenRefusedForSharingKeepsTheHoldersBytes) {
     EXPECT_TRUE(CloseHandle(null));
 }
 
+TEST_F(Files, WritesAreCountedAndAShortReadAtTheEndSucceeds) {
+    HANDLE file = OpenImage(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+    DWORD done = 0, high = 7;
+    EXPECT_TRUE(WriteFile(file, "abc", 3, &done, nullptr) && FlushFileBuffers(file));
+    EXPECT_EQ(std::tuple(done, GetFileSize(file, &high), high, Contents()), std::tuple(3u, 3u, 0u, "abc"));
+    EXPECT_TRUE(CloseHandle(file));
+    HANDLE read = OpenImage(GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);
+    char buffer[8] = {};
+    EXPECT_TRUE(ReadFile(read, buffer, sizeof buffer, &done, nullptr));  // a short read at the end is not an error
+    EXPECT_EQ(std::tuple(done, std::string(buffer)), std::tuple(3u, "abc"));
+    EXPECT_TRUE(CloseHandle(read));
+}
+
 TEST_F(Files, OpenFailuresGiveWin32Numbers) {
     for (auto [path, error] : {std::pair{dir / "none" / "x", ERROR_FILE_NOT_FOUND}, {dir, ERROR_ACCESS_DENIED}}) {
         EXPECT_EQ(CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
