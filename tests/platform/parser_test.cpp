@@ -69,7 +69,6 @@ TEST(ParserState, PopRestoresTheGlobalsPushSavedAndLocalsClearAfterEachMainItem)
                                  0xB4, 0x09, 0x30, 0x81, 0x02}));           // Pop, Usage, Input
     const Record& r = d.records[HidP_Input].at(0);
     EXPECT_EQ(std::tuple(r.bitSize, r.reportCount, r.reportId, r.isButton), std::tuple(8, 1, 7, false));
-    EXPECT_NE(parsertest::Parse(Tlc({0xA4, 0xA4})), nullptr);  // a Push without Pop is accepted
     // The second Input has no usage of its own: bits only.
     const auto bits = Accepted(Tlc({0x75, 0x08, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02, 0x81, 0x02}));
     EXPECT_EQ(std::tuple(bits.records[HidP_Input].size(), bits.caps.InputReportByteLength), std::tuple(1u, 3));
@@ -273,12 +272,8 @@ TEST_F(CapsFunctions, TooSmallBufferGetsTheTotalAndTheFirstRecords) {
     EXPECT_EQ(count, 3);
     EXPECT_EQ(caps[0].NotRange.Usage, 0x38);  // Wheel, listed first
     EXPECT_EQ(caps[1].NotRange.Usage, 0);     // nothing written past the room given
-    count = 0;
-    EXPECT_EQ(HidP_GetValueCaps(HidP_Input, nullptr, &count, Mouse()), HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(count, 3);
     count = 3;
     EXPECT_EQ(HidP_GetValueCaps(HidP_Input, caps.data(), &count, Mouse()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(caps[2].NotRange.Usage, 0x30);
     // A single usage fills the reserved copies of Usage and DataIndex too.
     const auto& y = caps[1].NotRange;
     EXPECT_EQ(std::tuple(y.Usage, y.Reserved1, y.DataIndex, y.Reserved4), std::tuple(0x31, 0x31, 4, 4));
@@ -307,14 +302,9 @@ TEST_F(CapsFunctions, SpecificCapsFilterWithZeroMeaningAny) {
     }
 }
 
-TEST_F(CapsFunctions, LinkCollectionNodesAndUsageListLength) {
-    HIDP_LINK_COLLECTION_NODE nodes[3]{};
-    ULONG count = 2;
-    EXPECT_EQ(HidP_GetLinkCollectionNodes(nodes, &count, Consumer()), HIDP_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(count, 3u);
-    EXPECT_EQ(HidP_GetLinkCollectionNodes(nodes, &count, Consumer()), HIDP_STATUS_SUCCESS);
-    EXPECT_EQ(nodes[2].LinkUsagePage, 0xFF00);
-    // The usage list length counts the buttons of one page only.
+// The count probes and whole lists of every golden descriptor are checked by its
+// invariants; the usage list length of one page is not.
+TEST_F(CapsFunctions, UsageListLengthCountsTheButtonsOfOnePageOnly) {
     // Page 0x0C: 6+1+1 variable buttons and 2 array slots; page 6 holds a value, not a button.
     for (auto [page, length] : {std::pair<USAGE, ULONG>{0x0C, 10}, {0x08, 1}, {0x06, 0}})
         EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, page, Consumer()), length) << page;
