@@ -76,14 +76,8 @@ const Bytes kArrays = {
 // (data 8-109). Output (2 bytes): LEDs 1-5 (data 0-4) and 3 bits of padding.
 Bytes Keyboard() { return parsertest::ReadBytes(parsertest::DescriptorDir() / "boot_keyboard.bin"); }
 
-HIDP_DATA Entry(USHORT index, ULONG raw, bool on) {
-    HIDP_DATA data{};
-    data.DataIndex = index;
-    if (on) data.On = 1; else data.RawValue = raw;
-    return data;
-}
-HIDP_DATA Value(USHORT index, ULONG raw) { return Entry(index, raw, false); }
-HIDP_DATA Button(USHORT index, bool on) { return Entry(index, 0, on); }
+HIDP_DATA Value(USHORT index, ULONG raw) { return {index, 0, {raw}}; }
+HIDP_DATA Button(USHORT index, bool on) { return Value(index, on ? 1 : 0); }  // On shares RawValue's storage
 
 // Parsed data with one report buffer of one type, of exactly the type's length so that
 // AddressSanitizer sees any access past it, and the report calls on it.
