@@ -158,27 +158,6 @@ TEST_F(FilePicker, SavingOverAnExistingFileAsksAndANoKeepsTheDialogAndTheFile) {
         }
         EXPECT_EQ(Contents("image.bin"), "contents");  // a pick never writes
     }
-
-    // A new name is taken without a question; an open pick never asks.
-    std::string path;
-    bool asked = false;
-    auto chooseNew = [&](const char* name) {
-        return [&asked, name, this](QFileDialog& picker) {
-            picker.setDirectory(QString::fromStdString(dir.string()));
-            TypeName(picker, QString::fromUtf8(name));
-            QTimer::singleShot(0, &picker, [&asked] {
-                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                    asked = true;
-                    box->reject();
-                }
-            });
-            PressOk(picker);
-        };
-    };
-    EXPECT_TRUE(Pick(kDumpRequest, path, chooseNew("new.bin")));
-    std::string image;
-    EXPECT_TRUE(Pick(kBurnRequest, image, chooseNew("image.bin")));
-    EXPECT_FALSE(asked);
 }
 
 }  // namespace
