@@ -1,4 +1,4 @@
-// The firmware model driven through the simulated device's handler: register, GPIO, IIC
+// The firmware model driven through the simulated device's handler: register, IIC
 // and information commands, the frames and requests it must refuse, the declared report
 // descriptor, configuration checks.
 #include <gtest/gtest.h>
@@ -45,21 +45,6 @@ TEST(SimRegisters, ReadBackFirmwareVersionAndHdcpKey) {
         ASSERT_EQ(bench.RegisterWrite(s.address, s.value), ERROR_SUCCESS);
         EXPECT_EQ(bench.device->HdcpEnabled(), s.enabled) << std::hex << s.address << " := " << s.value;
     }
-}
-
-TEST(SimGpio, InputPinsReadOutsideOutputPinsTheLatch) {
-    sim::Config config;
-    config.gpioExternalLevels = {0, 1, 0, 0};
-    Bench bench(config);
-    EXPECT_EQ(bench.GpioRead(1), 1);
-    // A level written to an input pin only latches; an output pin reads the latched level.
-    for (auto [command, value, read] : {std::tuple<std::uint8_t, std::uint8_t, int>{0x09, 0, 1}, {0x08, 1, 0}, {0x09, 1, 1}}) {
-        ASSERT_EQ(bench.Send(bench.Control(0x04, command, {{1, value}})), ERROR_SUCCESS);
-        EXPECT_EQ(bench.GpioRead(1), read) << int{command} << " " << int{value};
-    }
-    EXPECT_EQ(bench.device->Gpio(1).direction, 1);
-    bench.device->SetGpioExternalLevel(3, 1);
-    EXPECT_EQ(bench.GpioRead(3), 1);
 }
 
 TEST(SimIic, AutoIncrementWrapAndReturnCodes) {

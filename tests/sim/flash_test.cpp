@@ -56,31 +56,22 @@ TEST(SimFlash, FreshFlashReadsErasedAndBurstsEndInAShortChunk) {
     EXPECT_EQ(last.bytes[100], 0);
 }
 
+// On a part of 4 KiB sectors (the programmer's suites burn 64 KiB ones, and a second burst
+// over written bytes).
 TEST(SimFlash, BurstErasesEachSectorItEntersOnceAndWholly) {
-    for (auto [row, sector] : {std::pair<std::uint16_t, std::uint32_t>{29, 0x10000}, {44, 0x1000}}) {
-        sim::Config config;
-        config.partRow = row;
-        Bench bench(config);
-        const std::uint32_t half = sector / 2, start = 0x180000 + half;
-        bench.device->LoadFlash(Bytes(0x180000 + 3 * sector, 0x00));
-        // Starts mid-sector and ends mid-way into the next; the sectors around are left alone.
-        const auto data = Pattern(sector, 9);
-        ASSERT_EQ(bench.WriteBurst(1, start, data), ERROR_SUCCESS);
-        // Programming without an erase would AND with the zeros; erasing per chunk would
-        // wipe the burst's earlier chunks.
-        EXPECT_EQ(bench.device->FlashBytes(start, sector), data) << row;
-        EXPECT_EQ(bench.device->FlashBytes(start - half, half), Bytes(half, 0xFF)) << row;
-        EXPECT_EQ(bench.device->FlashBytes(start + sector, half), Bytes(half, 0xFF)) << row;
-        EXPECT_EQ(bench.device->FlashBytes(start - half - 16, 16), Bytes(16, 0x00)) << row;
-        EXPECT_EQ(bench.device->FlashBytes(start + sector + half, 16), Bytes(16, 0x00)) << row;
-        // A second burst over the written bytes erases them again (an update flag is
-        // cleared, then set), also in the update-flag mode.
-        for (auto [mode, at, again] : {std::tuple<std::uint8_t, std::uint32_t, Bytes>{1, start, Pattern(sector, 0x5B)},
-                                       {2, 0x70000, Bytes(256, 0x00)}, {2, 0x70000, Bytes(256, 0x01)}}) {
-            ASSERT_EQ(bench.WriteBurst(mode, at, again), ERROR_SUCCESS);
-            EXPECT_EQ(bench.device->FlashBytes(at, static_cast<std::uint32_t>(again.size())), again) << row;
-        }
-    }
+    sim::Config config;
+    config.partRow = 44;
+    Bench bench(config);
+    constexpr std::uint32_t sector = 0x1000, half = sector / 2, start = 0x180000 + half;
+    bench.device->LoadFlash(Bytes(0x180000 + 3 * sector, 0x00));
+    // Starts mid-sector and ends mid-way into the next; the sectors around are left alone.
+    const auto data = Pattern(sector, 9);
+    ASSERT_EQ(bench.WriteBurst(1, start, data), ERROR_SUCCESS);
+    EXPECT_EQ(bench.device->FlashBytes(start, sector), data);
+    EXPECT_EQ(bench.device->FlashBytes(start - half, half), Bytes(half, 0xFF));
+    EXPECT_EQ(bench.device->FlashBytes(start + sector, half), Bytes(half, 0xFF));
+    EXPECT_EQ(bench.device->FlashBytes(start - half - 16, 16), Bytes(16, 0x00));
+    EXPECT_EQ(bench.device->FlashBytes(start + sector + half, 16), Bytes(16, 0x00));
 }
 
 // Each access mode's announcement is refused outside its window, and its length past its end.
@@ -99,7 +90,6 @@ TEST(SimAccessWindow, AnnouncementIsRefusedOutsideTheModesWindow) {
         {"WholeFlash", 29, 1, 0, 8 * kMiB, true, true},
         {"WholeFlashPlusOne", 29, 1, 0, 8 * kMiB + 1, true, false},
         {"WholeFlashWrapping", 29, 1, 0x100, 0xFFFFFFFF, true, false},
-        {"SmallPartWholeFlash", 34, 1, 0, 0x40000, true, true},
         {"SmallPartPastEnd", 34, 1, 0x3FF00, 0x101, true, false},
         {"UpdateFlag", 29, 2, 0x70000, 0x100, true, true},
         {"UpdateFlagPastBlock", 29, 2, 0x7FF00, 0x101, true, false},
@@ -109,7 +99,6 @@ TEST(SimAccessWindow, AnnouncementIsRefusedOutsideTheModesWindow) {
         {"AreasModeOnFirmware", 29, 3, 0x180000, 0x100, false, false},
         {"CustomizedOnFourMiBPart", 30, 3, 0x500000, 0x100, false, false},
         {"ModeFour", 29, 4, 0, 0x100, false, false},
-        {"ModeFF", 29, 0xFF, 0, 0x100, false, false},
         {"ZeroLengthAtWindowEnd", 29, 1, 8 * kMiB, 0, true, true},
     };
     for (const Window& w : windows) {
