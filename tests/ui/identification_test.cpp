@@ -3,6 +3,7 @@
 
 #include <tuple>
 
+#include "sim/flash_geometry.h"
 #include "support/dialog_sim_fixture.h"
 
 namespace ids = ui::ids;
@@ -77,7 +78,13 @@ TEST(Tables, FlashPartGeometryAndInputRowsAreConsistent) {
         EXPECT_EQ(total & (total - 1), 0u) << p.name;  // every part is a power of two in size
         EXPECT_GE(total, 256u * 1024u);
         EXPECT_LE(total, 64u * 1024u * 1024u);
+        for (int j = 0; j < i; ++j) EXPECT_STRNE(p.name, FlashPartTable[j].name) << "the user tells parts by name";
+        sim::FlashGeometry simulated;
+        ASSERT_TRUE(sim::GeometryForRow(static_cast<std::uint16_t>(i), simulated)) << p.name;
+        EXPECT_EQ(std::tuple(simulated.sectorSize, simulated.totalSize), std::tuple(p.sectorSize, total))
+            << p.name << ": the simulator's part must be the tool's";
     }
+    EXPECT_EQ(sim::kPartRows, kFlashPartCount);
     for (int a = 0; a < kReportTableRows; ++a) {
         const ReportSelector& r = ReportTable[a];
         if (r.reportType != kInputRow) continue;
