@@ -50,7 +50,7 @@ public:
         std::lock_guard guard(lock);
         transfers.push_back({true, report.empty() ? std::uint8_t{0} : report[0], static_cast<ULONG>(report.size()),
                              {report.begin(), report.end()}});
-        return failOutput ? ERROR_GEN_FAILURE : ERROR_SUCCESS;
+        return ERROR_SUCCESS;
     }
     DWORD OnInputRequest(std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) override {
         std::lock_guard guard(lock);
@@ -66,7 +66,6 @@ public:
     std::mutex lock;
     std::vector<Transfer> transfers;
     std::vector<std::uint8_t> inputAnswer;
-    bool failOutput = false;
     bool failInput = false;
 };
 
