@@ -22,13 +22,7 @@ std::shared_ptr<hidlibrary::DeviceObject> Device(HANDLE handle) {
 // Copies the whole text and its terminator, or nothing. Windows may instead hand back a
 // truncated text without terminator; a caller reading that as a string would run past
 // the buffer, so we follow the documented rule that a short buffer receives nothing.
-BOOLEAN GetString(HANDLE handle, hidtransport::StringKind kind, ULONG index, PVOID buffer, ULONG length) {
-    auto object = Device(handle);
-    if (!object) return FALSE;
-    if (buffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER);
-    std::u16string text;
-    DWORD error = object->Connection().GetString(kind, index, text);
-    if (error != ERROR_SUCCESS) return Fail(error);
+BOOLEAN PutText(const std::u16string& text, PVOID buffer, ULONG length) {
     std::size_t textBytes = text.size() * sizeof(WCHAR);
     if (std::size_t{length} < textBytes + sizeof(WCHAR)) return Fail(ERROR_INSUFFICIENT_BUFFER);
     const WCHAR terminator = 0;
@@ -36,6 +30,16 @@ BOOLEAN GetString(HANDLE handle, hidtransport::StringKind kind, ULONG index, PVO
     std::memcpy(bytes, text.data(), textBytes);
     std::memcpy(bytes + textBytes, &terminator, sizeof terminator);
     return TRUE;
+}
+
+BOOLEAN GetString(HANDLE handle, hidtransport::StringKind kind, ULONG index, PVOID buffer, ULONG length) {
+    auto object = Device(handle);
+    if (!object) return FALSE;
+    if (buffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER);
+    std::u16string text;
+    DWORD error = object->Connection().GetString(kind, index, text);
+    if (error != ERROR_SUCCESS) return Fail(error);
+    return PutText(text, buffer, length);
 }
 
 // Linux hands out neither a HID interface's physical descriptor set nor its Microsoft
@@ -84,3 +88,12 @@ BOOLEAN HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer, UL
 BOOLEAN HidD_GetPhysicalDescriptor(HANDLE device, PVOID, ULONG) { return Unsupported(device); }
 
 BOOLEAN HidD_GetMsGenreDescriptor(HANDLE device, PVOID, ULONG) { return Unsupported(device); }
+
+BOOLEAN HidExt_GetPlugIdentity(HANDLE device, PVOID buffer, ULONG bufferLength) {
+    auto object = Device(device);
+    if (!object) return FALSE;
+    if (buffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER);
+    hidtransport::InterfaceInfo info;
+    if (DWORD error = object->Connection().GetAttributes(info); error != ERROR_SUCCESS) return Fail(error);
+    return PutText(info.plugId, buffer, bufferLength);
+}

@@ -34,6 +34,11 @@ BOOLEAN HidD_FlushQueue(HANDLE device);
 // (a device may answer with fewer bytes than its report length). 0 for a bad handle.
 ULONG HidExt_GetLastAnswerLength(HANDLE device);
 
+// Our extension: which plug-in of its device the handle reaches, as enumeration reports an
+// interface's plug identity (empty when the transport cannot tell). Copied with its
+// terminator, or, when the buffer is too small, nothing (ERROR_INSUFFICIENT_BUFFER).
+BOOLEAN HidExt_GetPlugIdentity(HANDLE device, PVOID buffer, ULONG bufferLength);
+
 // Our extension: exclusive use of a device across handles and processes, so that two
 // programs never interleave their frames. Take succeeds when the device is free or already
 // claimed through this handle (claims do not nest: one Release frees it); otherwise FALSE

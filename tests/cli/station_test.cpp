@@ -119,6 +119,26 @@ private:
     int held_ = 0;
 };
 
+// A provider listed before every other that runs `swap` at the first open of `path` and then
+// lets the path's own provider open it: the board changes between a look and its open.
+class OpenGate final : public hidtransport::Provider {
+public:
+    OpenGate(std::u16string path, std::function<void()> swap) : path_(std::move(path)), swap_(std::move(swap)) {}
+    void Enumerate(std::vector<hidtransport::InterfaceInfo>&) override {}
+    bool Owns(std::u16string_view path) const override { return path == path_; }
+    DWORD Open(std::u16string_view path, DWORD access, DWORD share,
+               std::unique_ptr<hidtransport::Connection>& out) override {
+        if (auto swap = std::exchange(swap_, nullptr)) swap();
+        for (const auto& provider : hidtransport::Providers())
+            if (provider.get() != this && provider->Owns(path)) return provider->Open(path, access, share, out);
+        return ERROR_FILE_NOT_FOUND;
+    }
+
+private:
+    const std::u16string path_;
+    std::function<void()> swap_;
+};
+
 class Station : public CliFixture {
 protected:
     void SetUp() override {
@@ -264,6 +284,34 @@ TEST_F(Station, EachPlugInIsServedOnce) {
     EXPECT_EQ(station.Wait(), cli::kExitOk);
     StopSimulator();
     EXPECT_TRUE(HoldsTheImage(Read(File("again.flash"))));
+}
+
+// A board swapped at its node between the look and the open is not burnt as the board
+// looked at, by the station or by a command that chose it by serial number: the run fails
+// with nothing sent to the board that took its place.
+TEST_F(Station, ABoardSwappedBetweenTheLookAndTheOpenIsSentNothing) {
+    for (bool station : {true, false}) {
+        SCOPED_TRACE(station ? "station" : "burn --device serial:FIRST");
+        const std::u16string path = vhid::MakePath(station ? "swap-station" : "swap-burn");
+        Board(1, "FIRST", path);
+        std::shared_ptr<sim::SimulatedDevice> swapped;
+        hidtransport::ProviderOverride first{0, std::make_shared<OpenGate>(path, [&] {
+            publications_.clear();
+            swapped = Board(1, "SWAPPED", path);
+        })};
+        if (station) {
+            StationRun run(Line("--count 1"), WakeFd());
+            const std::string line = run.Line();
+            EXPECT_TRUE(std::regex_search(line, std::regex(" serial=FIRST .* result=failed exit=3 "))) << line;
+            EXPECT_EQ(run.Wait(), cli::kExitNoDevice);
+        } else {
+            RunResult r = Run("burn " + dir_ + "/image.bin --device serial:FIRST");
+            EXPECT_EQ(r.code, cli::kExitNoDevice) << r.text;
+        }
+        ASSERT_TRUE(swapped);
+        EXPECT_EQ(swapped->TransferCount(), 0u) << "the board swapped in was sent the burn of the one looked at";
+        publications_.clear();
+    }
 }
 
 // A first signal ends the intake and the burns in progress finish untouched; a second

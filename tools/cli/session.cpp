@@ -2,6 +2,8 @@
 
 #include "core/format.h"
 #include "device_ids.h"
+#include "platform/hid/hidsdi.h"
+#include "platform/win/win_error.h"
 #include "platform/win/text.h"
 #include "tools/cli/device_choice.h"
 #include "tools/cli/report.h"
@@ -80,6 +82,17 @@ bool Session::OpenBoard(const Options& o, const std::vector<InterfaceEntry>& boa
     return OpenFirst(queries);
 }
 
+// Whether the open handle reaches the plug-in the choice looked at: a board swapped at
+// its node or socket between the look and the open is another board, chosen by nobody.
+bool Session::SamePlugInAsLooked() const {
+    if (opened.plugId.empty()) return true;  // the transport could not tell at the look
+    WCHAR now[256] = {};
+    if (HidExt_GetPlugIdentity(host.OpenedDevice().handle, now, sizeof now))
+        return Utf16ToUtf8(std::u16string_view(now, WideLength(now))) == opened.plugId;
+    // A device gone since the open fails at its first command, and says so there.
+    return GetLastError() != ERROR_INSUFFICIENT_BUFFER;
+}
+
 bool Session::OpenFirst(const std::vector<DeviceQuery>& queries) {
     OpenOutcome outcome;
     const DeviceQuery* query = nullptr;
@@ -101,6 +114,11 @@ bool Session::OpenFirst(const std::vector<DeviceQuery>& queries) {
         if (entry.path == path) opened = entry;
     opened.path = path;
     console.SetDevice(DeviceLabel(path, opened.portPath));
+    if (!SamePlugInAsLooked()) {
+        console.Fail(kExitNoDevice, "the device at " + path +
+                                        " was plugged in anew since it was chosen; nothing was sent (run again)");
+        return false;
+    }
     if (outcome.kind != OpenOutcome::Kind::Opened) {
         console.Fail(kExitDeviceError, "the device does not offer the reports the commands need");
         return false;

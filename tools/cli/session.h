@@ -46,6 +46,7 @@ private:
     bool ChooseDevice(const Options& options, std::vector<DeviceQuery>& queries);
     // Open Device on each query until an interface can serve, then the claim.
     bool OpenFirst(const std::vector<DeviceQuery>& queries);
+    bool SamePlugInAsLooked() const;
 
     ConsoleReporter& console;
     std::vector<InterfaceEntry> present;  // as enumerated before the open
