@@ -21,7 +21,6 @@
 #include <functional>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 
 #include "core/stop_request.h"

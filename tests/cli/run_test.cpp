@@ -81,7 +81,7 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     device->FailTransfer(1);
     expect("reg read 54", cli::kExitDeviceError, "REPORT_REG_WRITE_ADDR");
 
-    // The flash holds the image but for one byte: verify names it, burn's own compare fails.
+    // The flash holds the image but for one byte: verify names it.
     auto flash = image;
     flash[1000] ^= 0xFF;
     device->LoadFlash(flash);
@@ -89,10 +89,6 @@ TEST_F(CliRun, EachFailureKindHasItsExitStatus) {
     EXPECT_EQ(diff.doc["first_difference.address"] + " " + diff.doc["first_difference.expected"] + " " +
                   diff.doc["first_difference.found"],
               core::Format("000003e8 %02x %02x", image[1000], flash[1000]));
-    device->CorruptReadChunk(2, 7);  // the compare's second chunk comes back with a flipped byte
-    RunResult burn = expect("burn " + File("image.bin"), cli::kExitCompare, "Compare data fail");
-    EXPECT_EQ(burn.doc["verification"], "failed");
-    EXPECT_TRUE(std::regex_match(burn.doc["sha256"], std::regex("[0-9a-f]{64}"))) << burn.doc["sha256"];
 }
 
 // A device that is there but closed to this user (a fake hidraw node whose open is refused):

@@ -252,7 +252,6 @@ TEST_F(Station, EachPlugInIsServedOnce) {
     ASSERT_FALSE(StartSimulator("board.sock", options).empty());
     ASSERT_EQ(PassedSerial(station), "PROG");
     const std::u16string plugId = plugIdOf();
-    EXPECT_TRUE(plugId.starts_with(u"sock:")) << std::string(plugId.begin(), plugId.end());
     std::unique_ptr<hidtransport::Connection> connection;
     for (const auto& provider : hidtransport::Providers())
         if (provider->Owns(path)) {
@@ -347,8 +346,6 @@ TEST_F(Station, AnImageNoFlashCanTakeIsRefusedAtTheStart) {
     const std::string none = "; no flash part could take it, no board was burned";
     EXPECT_EQ(cli::StationImageRefusal(Pattern(0x20000, 1), {}), "");
     EXPECT_EQ(cli::StationImageRefusal({}, {}), "the image is empty" + none);
-    EXPECT_EQ(cli::StationImageRefusal(std::vector<std::uint8_t>(0x180014), cli::AreaChoice{false, {true, false, false}}),
-              "the image's firmware header gives a firmware length of 0" + none);  // a header giving length 0
     Write(File("empty.bin"), {});
     StationRun station("station " + File("empty.bin") + " --json", -1);
     EXPECT_EQ(station.JsonLine()["station.exit_code"], std::to_string(cli::kExitRefused));

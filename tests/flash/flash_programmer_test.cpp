@@ -91,15 +91,11 @@ public:
 
 // --- The file slot ---
 
-// The image is the file and one zero byte past its end, or the bytes the caller already
-// read; a file open for reading refuses a write.
+// The image is the file and one zero byte past its end, or the bytes the caller already read.
 TEST_F(FlashRun, BurnPickLoadsTheFileOrTakesTheBytesGiven) {
     Bytes bytes = MakeImage(0x1234);
     const std::string path = folder.Write("image.bin", bytes);
     ASSERT_TRUE(programmer.SelectBurnFile(path));
-    const std::uint8_t chunk[16] = {};
-    EXPECT_EQ(programmer.WriteFlashFile(chunk, 16), 0u);
-    EXPECT_EQ(ReadFile(path), bytes);
     bytes.push_back(0);
     EXPECT_EQ(programmer.Image().bytes, bytes);
     EXPECT_EQ(programmer.Image().length, bytes.size() - 1);
@@ -154,9 +150,6 @@ TEST_F(FlashRun, PicksTheSlotCannotHoldOrOpen) {
         EXPECT_FALSE(programmer.File().IsOpen()) << path;
         EXPECT_FALSE(programmer.Image().IsLoaded()) << path;
     }
-    std::uint8_t byte = 7;
-    EXPECT_EQ(programmer.ReadFlashFile(&byte, 1), 0u);
-    EXPECT_EQ(programmer.WriteFlashFile(&byte, 1), 0u);
     EXPECT_TRUE(sinks.Boxes().empty());
     EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"dump.bin", "fifo"}));  // no temporary file left
 }
@@ -233,8 +226,6 @@ INSTANTIATE_TEST_SUITE_P(
         BurnRow{"Private", "p", 0x500000, nullptr, {{0x4F0000, 0x10000}}, {{0x180000, 0x1000}, {0x500000, 0x1000}}, {},
                 "4f0000+10000", "FlashWrite for Customized-- Transfer 65536 bytes to Firmware\n",
                 Updated("- Private Area\n\n")},
-        BurnRow{"Customized", "c", 0x800000, nullptr, {{0x500000, 0x300000}}, {{0x4F0000, 0x10000}}, {}, "500000+300000",
-                "FlashWrite for Customized-- Transfer 3145728 bytes to Firmware\n", Updated("- Customized Area\n\n")},
         // A sum that already is whole sectors stays as it is.
         BurnRow{"FirmwareAndPrivate", "fp", 0x500000, nullptr, {{0x180000, 0x2000}, {0x4F0000, 0x10000}},
                 {{0x182000, 0x1000}, {0x500000, 0x1000}}, {0, 1}, "180000+2000 ok, 4f0000+10000",
