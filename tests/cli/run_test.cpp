@@ -50,7 +50,6 @@ TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {
     EXPECT_EQ(r.doc["verification"], "passed");
     EXPECT_EQ(r.doc.Number("bytes"), 0x10000 + 0x10000);  // one firmware sector, the private area
     EXPECT_EQ(r.doc["areas.0"] + "," + r.doc["areas.1"] + "," + r.doc["areas"], "firmware,private,2");
-    EXPECT_EQ(r.doc["result"], "- Firmware Area\n- Private Area\n\n has updated, please replug-in device!");
     auto flash = device->FlashContents();
     EXPECT_TRUE(std::equal(image.begin() + 0x4F0000, image.begin() + 0x500000, flash.begin() + 0x4F0000));
 

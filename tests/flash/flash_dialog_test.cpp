@@ -148,8 +148,8 @@ TEST_F(FlashDialog, ACancelOrAnOverlongPathChangesNoControl) {
     Pick(false, "x");
     Pick(true, "x");
     EXPECT_EQ(window.CallsOf("SetText").size() + window.CallsOf("Enable").size(), 0u);
-    EXPECT_EQ(Boxes(), "Error: The file path is too long ! | Error: The file path is too long !");
-    EXPECT_EQ(window.MessageBoxes()[0].owner, ui::BoxOwner::Dialog);
+    ASSERT_EQ(window.MessageBoxes().size(), 2u);  // the programmer's refusals, owned by the dialog
+    EXPECT_EQ(window.MessageBoxes()[1].owner, ui::BoxOwner::Dialog);
     EXPECT_EQ(dialog.Programmer().File().path, dump);
     EXPECT_TRUE(Enabled(ids::kDump));
 
