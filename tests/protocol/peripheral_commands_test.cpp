@@ -128,18 +128,13 @@ TEST_F(ShortControlReport, FailsACommandWhoseFrameIsLongerBeforeAnythingIsWritte
     EXPECT_EQ(Log().size(), 2u);
 }
 
-TEST_F(Peripheral, AShortAnswerIsAFailedStepNotAValueAndAnUnplugFailsTheFirstStep) {
+TEST_F(Peripheral, AShortAnswerIsAFailedStepNotAValue) {
     sim->SetRegister(0x80, 0x01020304);
     sim->SetInputTruncation(2);
     ULONG value = 7;
     EXPECT_EQ(protocol.RegisterCommand(1, 0x80, value), 0);
     EXPECT_EQ(value, 7u);
     EXPECT_EQ(Traces(), std::vector<std::string>{Failed("REPORT_REG_READ")});
-    sim->ClearFaults();
-    sinks.Clear();
-    sim->UnplugAfter(0);
-    EXPECT_EQ(protocol.RegisterCommand(1, 0x54, value), 0);
-    EXPECT_EQ(Traces(), std::vector<std::string>{Failed("REPORT_REG_WRITE_ADDR")});
 }
 
 TEST_F(Peripheral, CommandsFromTwoThreadsNeverInterleaveTheirTransfers) {
