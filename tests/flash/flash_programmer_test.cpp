@@ -303,13 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalRow{"EntireOneByteLargerThanTheFlash", false, "entire", 0x40001, nullptr,
                    "The burn file is larger than the flash !", 0x3001, k256KPartRow},
         RefusalRow{"DumpNoFile", true, "entire", 0, nullptr, "Please select the dump file !"},
-        RefusalRow{"DumpWithTheBurnFilePicked", true, "entire", 0x100, nullptr, "Please select the dump file !"},
-        RefusalRow{"DumpOfAnUnknownPart", true, "entire", 0,
-                   [](FlashRun& f) {
-                       ASSERT_TRUE(f.programmer.SelectDumpFile((f.folder.Path() / "dump.bin").string()));
-                       f.ForgetPart();
-                   },
-                   "Please execute Get ID function !"}),
+        RefusalRow{"DumpWithTheBurnFilePicked", true, "entire", 0x100, nullptr, "Please select the dump file !"}),
     kRowName);
 
 // --- Dumps: the target is replaced only by a whole dump that is on the disk ---
