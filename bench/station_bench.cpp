@@ -13,10 +13,8 @@
 //    shows what of the chunk is the socket path's and what is uvc-hid's own work.
 //
 //   uvc_station_bench [--quick]    (--quick: one run per figure instead of three)
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,8 +34,8 @@
 #include "sim/config.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
+#include "tests/support/spawn.h"
 
-extern char** environ;
 
 namespace {
 
@@ -76,18 +74,9 @@ int Finish(pid_t pid);
 
 // ---- programs
 
+// Standard error is dropped: a benchmark's figures go to standard output.
 pid_t Start(const std::vector<std::string>& args, const std::string& out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return testsupport::Spawn(args, out, "/dev/null");
 }
 
 int Finish(pid_t pid) {
@@ -108,7 +97,7 @@ class Simulator {
 public:
     Simulator(const std::string& folder, const std::string& name, std::vector<std::string> options) {
         out_ = folder + "/" + name + ".out";
-        std::vector<std::string> args{UVC_SIM_PROGRAM, "--name", name, "--pid", kBenchProductId, "--log-limit", "0"};
+        std::vector<std::string> args{UVC_SIM_PROGRAM, "--name", name, "--pid", kBenchProductId};
         args.insert(args.end(), options.begin(), options.end());
         pid_ = Start(args, out_);
         if (pid_ <= 0) Fail("cannot start " + std::string(UVC_SIM_PROGRAM));

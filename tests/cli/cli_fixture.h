@@ -30,6 +30,7 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/runner.h"
 #include "tools/cli/sha256.h"
+#include "tests/support/spawn.h"
 
 extern char** environ;
 
@@ -177,25 +178,7 @@ inline std::string ReadAll(std::FILE* file) {
     return text;
 }
 
-// Starts a program with standard output and error into files, or both onto `sink`, and
-// standard input from `input` when given.
-inline pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err, int sink = -1,
-                   int input = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (auto [fd, path] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}}) {
-        if (sink >= 0) posix_spawn_file_actions_adddup2(&actions, sink, fd);
-        else posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
-    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+using testsupport::Spawn;
 
 // The program's exit status within a minute; -1 when a signal ended it or it had to be killed.
 inline int Wait(pid_t pid) {
