@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <limits>
 
 #include "core/format.h"
@@ -13,8 +12,8 @@
 #include "platform/win/text.h"
 #include "platform/win/win_error.h"
 
-PFN_HidP_GetExtendedAttributes pHidP_GetExtendedAttributes = nullptr;
-PFN_HidP_InitializeReportForID pHidP_InitializeReportForID = nullptr;
+std::atomic<PFN_HidP_GetExtendedAttributes> pHidP_GetExtendedAttributes{nullptr};
+std::atomic<PFN_HidP_InitializeReportForID> pHidP_InitializeReportForID{nullptr};
 
 namespace {
 
@@ -39,8 +38,7 @@ CommandBuffer AllocateBuffer(ULONG length) {
 // The ids of an interface that could not be opened come from the system's listing.
 std::u16string FirstListedWithIds(const std::vector<std::u16string>& paths, const DeviceQuery& query) {
     if (paths.empty()) return {};
-    std::vector<hidtransport::InterfaceInfo> listed;
-    for (const auto& provider : hidtransport::Providers()) provider->Enumerate(listed);
+    const std::vector<hidtransport::InterfaceInfo> listed = hidtransport::EnumerateInterfaces();
     for (const std::u16string& path : paths)
         for (const hidtransport::InterfaceInfo& info : listed)
             if (info.path == path && info.vendorId == query.vendorId && info.productId == query.productId) return path;
@@ -134,13 +132,8 @@ void HidDeviceHost::ResolveHidEntryPoints() {
     HMODULE module = LoadLibraryW(u"HID.DLL");
     FARPROC extended = module != nullptr ? GetProcAddress(module, "HidP_GetExtendedAttributes") : nullptr;
     FARPROC initialize = module != nullptr ? GetProcAddress(module, "HidP_InitializeReportForID") : nullptr;
-    {
-        // Several hosts (the station's boards) open devices at once; the entry points are shared.
-        static std::mutex entryPointsLock;
-        std::lock_guard guard(entryPointsLock);
-        pHidP_GetExtendedAttributes = reinterpret_cast<PFN_HidP_GetExtendedAttributes>(extended);
-        pHidP_InitializeReportForID = reinterpret_cast<PFN_HidP_InitializeReportForID>(initialize);
-    }
+    pHidP_GetExtendedAttributes = reinterpret_cast<PFN_HidP_GetExtendedAttributes>(extended);
+    pHidP_InitializeReportForID = reinterpret_cast<PFN_HidP_InitializeReportForID>(initialize);
     if (extended == nullptr || initialize == nullptr) reporter.Trace("Fail to get HID function\n");
 }
 

@@ -6,6 +6,7 @@
 // Failure convention: the BOOL members answer TRUE/FALSE, as the platform calls they wrap.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,12 +17,13 @@
 #include "platform/win/heap.h"
 
 // Entry points resolved by name from "HID.DLL" when a device is opened (null until then);
-// the dispatcher's toolbox calls through them.
+// the dispatcher's toolbox calls through them. Atomic: the station's boards open devices
+// and call through them at once.
 using PFN_HidP_GetExtendedAttributes = NTSTATUS (*)(HIDP_REPORT_TYPE, USHORT, PHIDP_PREPARSED_DATA,
                                                     PHIDP_EXTENDED_ATTRIBUTES, PULONG);
 using PFN_HidP_InitializeReportForID = NTSTATUS (*)(HIDP_REPORT_TYPE, UCHAR, PHIDP_PREPARSED_DATA, PCHAR, ULONG);
-extern PFN_HidP_GetExtendedAttributes pHidP_GetExtendedAttributes;
-extern PFN_HidP_InitializeReportForID pHidP_InitializeReportForID;
+extern std::atomic<PFN_HidP_GetExtendedAttributes> pHidP_GetExtendedAttributes;
+extern std::atomic<PFN_HidP_InitializeReportForID> pHidP_InitializeReportForID;
 
 inline constexpr ULONG kNoMatchedDevice = 0xFFFF;
 

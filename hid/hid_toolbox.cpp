@@ -96,19 +96,19 @@ std::int32_t GetData(HidCall& call, Result& result) {
 // Codes 26 and 36 go through the entry points resolved when the device was opened; before
 // that, or when the module lacks them, the call is not carried out.
 std::int32_t GetExtendedAttributes(HidCall& call, Result& result) {
-    if (pHidP_GetExtendedAttributes == nullptr) return 0;
+    const PFN_HidP_GetExtendedAttributes getExtendedAttributes = pHidP_GetExtendedAttributes;
+    if (getExtendedAttributes == nullptr) return 0;
     if (!AllocateList(call, call.listLength)) return 0;
-    StatusCall(result, pHidP_GetExtendedAttributes(Type(call), static_cast<USHORT>(call.index & 0xFFFFu),
-                                                   call.preparsedData,
-                                                   static_cast<PHIDP_EXTENDED_ATTRIBUTES>(call.list),
-                                                   &call.listLength));
+    StatusCall(result, getExtendedAttributes(Type(call), static_cast<USHORT>(call.index & 0xFFFFu), call.preparsedData,
+                                             static_cast<PHIDP_EXTENDED_ATTRIBUTES>(call.list), &call.listLength));
     return 1;
 }
 
 std::int32_t InitializeReportForId(HidCall& call, Result& result) {
-    if (pHidP_InitializeReportForID == nullptr) return 0;
-    StatusCall(result, pHidP_InitializeReportForID(Type(call), call.reportId, call.preparsedData, Report(call),
-                                                   call.reportLength));
+    const PFN_HidP_InitializeReportForID initializeReportForId = pHidP_InitializeReportForID;
+    if (initializeReportForId == nullptr) return 0;
+    StatusCall(result,
+               initializeReportForId(Type(call), call.reportId, call.preparsedData, Report(call), call.reportLength));
     return 1;
 }
 
