@@ -549,10 +549,7 @@ bool SocketServer::OnMessage(Connection& connection) {
 // True when it went whole (the connection is idle again).
 bool SocketServer::Reply(Connection& connection, std::uint32_t number, std::span<const std::uint8_t> payload) {
     std::uint8_t header[simsocket::kHeaderBytes];
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    for (int i = 0; i < 4; ++i) header[i] = static_cast<std::uint8_t>(length >> (8 * i));
-    header[4] = static_cast<std::uint8_t>(MessageType::Reply);
-    for (int i = 0; i < 3; ++i) header[5 + i] = static_cast<std::uint8_t>(number >> (8 * i));
+    simsocket::EncodeHeader(MessageType::Reply, number, static_cast<std::uint32_t>(payload.size()), header);
     iovec parts[2] = {{header, sizeof header}, {const_cast<std::uint8_t*>(payload.data()), payload.size()}};
     msghdr message{};
     message.msg_iov = parts;

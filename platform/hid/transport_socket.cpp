@@ -141,13 +141,16 @@ bool DecodeHeader(std::span<const std::uint8_t, kHeaderBytes> bytes, Header& hea
     return true;
 }
 
+void EncodeHeader(MessageType type, std::uint32_t number, std::uint32_t length, std::span<std::uint8_t, kHeaderBytes> out) {
+    for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(length >> (8 * i));
+    out[4] = static_cast<std::uint8_t>(type);
+    for (std::size_t i = 0; i < 3; ++i) out[5 + i] = static_cast<std::uint8_t>((number & kRequestNumberMask) >> (8 * i));
+}
+
 std::vector<std::uint8_t> EncodeMessage(MessageType type, std::uint32_t number, std::span<const std::uint8_t> payload) {
-    std::vector<std::uint8_t> frame;
-    frame.reserve(kHeaderBytes + payload.size());
-    PutLe(frame, static_cast<std::uint32_t>(payload.size()), 4);
-    frame.push_back(static_cast<std::uint8_t>(type));
-    PutLe(frame, number & kRequestNumberMask, 3);
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    std::vector<std::uint8_t> frame(kHeaderBytes + payload.size());
+    EncodeHeader(type, number, static_cast<std::uint32_t>(payload.size()), std::span(frame).first<kHeaderBytes>());
+    std::copy(payload.begin(), payload.end(), frame.begin() + kHeaderBytes);
     return frame;
 }
 
@@ -472,10 +475,8 @@ private:
     IoStatus Send(MessageType type, std::span<const std::uint8_t> payload) {
         if (!Prepare()) return IoStatus::Closed;
         frame_.resize(simsocket::kHeaderBytes + payload.size());
-        const auto length = static_cast<std::uint32_t>(payload.size());
-        for (std::size_t i = 0; i < 4; ++i) frame_[i] = static_cast<std::uint8_t>(length >> (8 * i));
-        frame_[4] = static_cast<std::uint8_t>(type);
-        for (std::size_t i = 0; i < 3; ++i) frame_[5 + i] = static_cast<std::uint8_t>(next_ >> (8 * i));
+        simsocket::EncodeHeader(type, next_, static_cast<std::uint32_t>(payload.size()),
+                                std::span(frame_).first<simsocket::kHeaderBytes>());
         if (!payload.empty()) std::memcpy(frame_.data() + simsocket::kHeaderBytes, payload.data(), payload.size());
         std::size_t done = 0;
         Clock::time_point deadline{};

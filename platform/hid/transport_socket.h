@@ -85,6 +85,8 @@ struct Header {
     MessageType type = MessageType::Reply;
     std::uint32_t number = 0;
 };
+// A header as sent, the number cut to 24 bits, into `out`.
+void EncodeHeader(MessageType type, std::uint32_t number, std::uint32_t length, std::span<std::uint8_t, kHeaderBytes> out);
 // A received header: false for a payload above kMaxPayload or an unknown type.
 bool DecodeHeader(std::span<const std::uint8_t, kHeaderBytes> bytes, Header& header);
 // A whole message (header and payload) as sent; the number is cut to 24 bits.
