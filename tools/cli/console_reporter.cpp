@@ -128,11 +128,6 @@ void ConsoleReporter::LogLine(std::string_view kind, std::string_view line) {
     if (log_) log_->Write(device_, kind, line);
 }
 
-void ConsoleReporter::LogValue(std::string_view kind, std::string_view plain, std::string_view json) {
-    std::lock_guard guard(lock_);
-    if (log_) log_->WriteValue(device_, kind, plain, json);
-}
-
 void ConsoleReporter::Warn(std::string text) {
     std::lock_guard guard(lock_);
     EndBarLine();

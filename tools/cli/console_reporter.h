@@ -64,8 +64,6 @@ public:
     std::vector<ShownBox> Boxes();
     // A line of the log file of `kind` ("summary", "result", ...), e.g. the burn summary.
     void LogLine(std::string_view kind, std::string_view line);
-    // A log line whose JSON form is an object: {"<kind>": json}.
-    void LogValue(std::string_view kind, std::string_view plain, std::string_view json);
     // Why the log could not be written (the first failure), or empty. A failed write is
     // not retried, and the command's own outcome is not touched by it.
     std::string LogError();

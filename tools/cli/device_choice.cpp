@@ -88,9 +88,7 @@ std::vector<InterfaceEntry> ListHidInterfaces(bool open) {
     return entries;
 }
 
-std::string BoardKey(const InterfaceEntry& entry) {
-    return entry.portPath.empty() ? entry.path : "usb:" + entry.portPath;
-}
+std::string BoardKey(const InterfaceEntry& entry) { return DeviceArgument(entry); }
 
 std::string DeviceLabel(const std::string& path, const std::string& portPath) {
     if (!portPath.empty()) return portPath;

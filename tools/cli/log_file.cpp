@@ -55,7 +55,8 @@ LogFile::LogFile(std::FILE* file, bool json) : file_(file), json_(json), pid_(st
 LogFile::~LogFile() { Close(); }
 
 void LogFile::Write(std::string_view device, std::string_view kind, std::string_view text) {
-    WriteValue(device, kind, OneLine(text), JsonString(OneLine(text)));
+    const std::string line = OneLine(text);
+    WriteValue(device, kind, line, json_ ? JsonString(line) : std::string());
 }
 
 void LogFile::WriteValue(std::string_view device, std::string_view kind, std::string_view plain, std::string_view json) {

@@ -59,13 +59,13 @@ core::Result<std::unique_ptr<LogFile>> OpenLogFile(const Options& o) {
     return std::make_unique<LogFile>(opened.value(), o.logJson);
 }
 
-int FinishLog(const Options& o, LogFile* log, Outcome& outcome) {
+std::string FinishLog(const Options& o, LogFile* log, Outcome& outcome) {
     std::string logError = log ? log->Close() : std::string();
-    if (logError.empty()) return outcome.code;
+    if (logError.empty()) return logError;
     logError = "cannot append to " + o.log + ": " + logError;
     if (outcome.code == kExitOk) outcome = {kExitFileError, logError};
     else outcome.text += "; " + logError;
-    return outcome.code;
+    return logError;
 }
 
 int RunCommandLine(const Options& o, std::FILE* out, int stopWakeFd) {

@@ -20,7 +20,7 @@ int RunCommandLine(const Options& options, std::FILE* out, int stopWakeFd = -1);
 // The --log file opened for appending, none without --log, or why it cannot be.
 core::Result<std::unique_ptr<LogFile>> OpenLogFile(const Options& options);
 // Closes the log; a failure to write it turns a passing outcome into a file error and is
-// added to a failing one's text. Answers the outcome's status.
-int FinishLog(const Options& options, LogFile* log, Outcome& outcome);
+// added to a failing one's text. Answers why the log could not be written, or empty.
+std::string FinishLog(const Options& options, LogFile* log, Outcome& outcome);
 
 }  // namespace cli

@@ -382,10 +382,8 @@ int RunStation(const Options& o, std::FILE* out, int stopWakeFd) {
         if (logFile) logFile->Write("-", "station", "image " + o.file + ", " + std::to_string(bytes.size()) + " bytes");
         outcome.code = Station(o, out, logFile, image).Run(stopWakeFd);
     }
-    const int before = outcome.code;
-    FinishLog(o, logFile, outcome);
-    if (outcome.code != before || outcome.text.size() > refusal.size())
-        std::fprintf(stderr, "uvc-hid: %s\n", outcome.text.substr(outcome.text.find_first_not_of("; ")).c_str());
+    if (const std::string logError = FinishLog(o, logFile, outcome); !logError.empty())
+        std::fprintf(stderr, "uvc-hid: %s\n", logError.c_str());
     return outcome.code;
 }
 
