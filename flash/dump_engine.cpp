@@ -49,7 +49,7 @@ private:
             return false;
         }
         // The dump is finished only when the whole file is on the disk.
-        if (FlushFileBuffers(d.flashFile.handle)) return true;
+        if (d.FlushFlashFile()) return true;
         d.ReportFileError();
         w.Trace("FlashRead -- Flush dump file fail.\n");
         return false;

@@ -24,7 +24,7 @@ constexpr const char* kDiskFullText =
     "You must set a new dump file name or restart the graph to clear this filter error.";
 
 constexpr std::size_t kMaxPathChars = 260;  // including the terminator
-constexpr std::uint32_t kWritebackStep = 64 * 1024;
+constexpr std::size_t kWriteStep = 64 * 1024;
 
 // A path the slot can hold; a longer one is refused whole rather than cut to a name of
 // another file.
@@ -172,7 +172,8 @@ HRESULT FlashProgrammer::OpenFlashFile(bool forRead) {
                             : CreateTemporaryFile(target, pending);
     if (handle == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(static_cast<LONG>(GetLastError()));
     flashFile.handle = handle;
-    flashFile.unstarted = 0;
+    flashFile.staged.clear();
+    if (!forRead) flashFile.staged.reserve(kWriteStep);
     flashFile.forRead = forRead;
     flashFile.pending = pending;
     flashFile.target = forRead ? std::string() : target.string();
@@ -190,21 +191,33 @@ ULONG FlashProgrammer::ReadFlashFile(std::uint8_t* buffer, ULONG count) {
     return read;
 }
 
+// A dump's chunks are gathered and written 64 KiB at a time (a write per 256-byte chunk
+// would be a quarter of a chunk's system calls), and each write starts the disk's
+// writeback, so the data goes on to the disk as the dump runs. Waiting for the disk after
+// every write would cost a dump many times its transfer time: it waits once, at its end.
 ULONG FlashProgrammer::WriteFlashFile(const std::uint8_t* buffer, ULONG count) {
     if (!flashFile.IsOpen()) return 0;
-    DWORD written = 0;
-    BOOL ok = WriteFile(flashFile.handle, buffer, count, &written, nullptr);
-    // Reported before the flush, whose own outcome would replace the write's last error.
-    if (!ok || written < count) ReportFileError();
-    // What was written goes on to the disk as the dump runs, started every 64 KiB (a start
-    // per chunk would double the chunk's system calls); waiting for the disk after every
-    // chunk would cost a dump a hundred times its transfer time. It waits once, at its end.
-    flashFile.unstarted += written;
-    if (flashFile.unstarted >= kWritebackStep) {
-        FileExt_StartWriteback(flashFile.handle);
-        flashFile.unstarted = 0;
+    flashFile.staged.insert(flashFile.staged.end(), buffer, buffer + count);
+    if (flashFile.staged.size() >= kWriteStep && !WriteStaged()) {
+        ReportFileError();
+        return 0;
     }
-    return written;
+    return count;
+}
+
+bool FlashProgrammer::WriteStaged() {
+    std::vector<std::uint8_t>& staged = flashFile.staged;
+    if (staged.empty()) return true;
+    DWORD written = 0;
+    const bool ok = WriteFile(flashFile.handle, staged.data(), static_cast<DWORD>(staged.size()), &written, nullptr) &&
+                    written == staged.size();
+    staged.clear();
+    if (ok) FileExt_StartWriteback(flashFile.handle);
+    return ok;
+}
+
+BOOL FlashProgrammer::FlushFlashFile() {
+    return flashFile.IsOpen() && WriteStaged() && FlushFileBuffers(flashFile.handle);
 }
 
 BOOL FlashProgrammer::CommitFlashFile() {
@@ -214,7 +227,7 @@ BOOL FlashProgrammer::CommitFlashFile() {
     }
     const std::filesystem::path target(flashFile.target);
     std::string failed;  // the step that failed, and why
-    if (!FlushFileBuffers(flashFile.handle)) {
+    if (!FlushFlashFile()) {
         failed = core::Format("flush, error %lu", static_cast<unsigned long>(GetLastError()));
     } else if (::rename(flashFile.pending.c_str(), target.c_str()) != 0) {
         failed = std::string("rename: ") + std::strerror(errno);
@@ -235,6 +248,7 @@ BOOL FlashProgrammer::CommitFlashFile() {
 
 int FlashProgrammer::ReleaseFlashFile() {
     burnImage = {};
+    flashFile.staged = {};  // a dump that was not committed is not kept
     if (flashFile.IsOpen()) {
         if (flashFile.pending.empty()) FlushFileBuffers(flashFile.handle);  // an unfinished dump is not kept
         CloseHandle(flashFile.handle);

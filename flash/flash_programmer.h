@@ -31,7 +31,7 @@ struct FlashFile {
     bool forRead = false;
     std::string pending;  // a dump's temporary file, until committed or removed
     std::string target;   // what the dump replaces: `path` with symbolic links followed
-    std::uint32_t unstarted = 0;  // bytes written since the disk's writeback was last started
+    std::vector<std::uint8_t> staged;  // a dump's chunks not yet written to the file
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
 };
 
@@ -93,7 +93,12 @@ public:
 
     HRESULT OpenFlashFile(bool forRead);
     ULONG ReadFlashFile(std::uint8_t* buffer, ULONG count);
+    // Takes a dump's chunk; chunks reach the file 64 KiB at a time. `count` when taken, 0
+    // when a write to the file failed (reported, a box for a full disk).
     ULONG WriteFlashFile(const std::uint8_t* buffer, ULONG count);
+    // Writes the chunks still held and waits until the file is on the disk. FALSE (last
+    // error set, nothing reported) when either step failed.
+    BOOL FlushFlashFile();
     // A completed dump: flushes the temporary file, renames it over the target and flushes
     // the folder. FALSE (last error set, a trace line) when any step failed.
     BOOL CommitFlashFile();
@@ -120,6 +125,8 @@ public:
 private:
     // Why the loaded image cannot serve `request` (flash/burn_engine.cpp), or null when it can.
     const char* ImageProblem(const BurnRequest& request) const;
+    // Writes the dump's chunks held so far; false (last error set) when the file took less.
+    bool WriteStaged();
 
     friend class BurnEngine;
     friend class DumpEngine;

@@ -377,7 +377,8 @@ TEST_P(FailedDump, KeepsTheTargetAndReportsNoDump) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FailedDump,
     ::testing::Values(
-        FailedDumpRow{"DiskFullAtTheSeventeenthChunk", 0x1000, -1, -1, ERROR_SUCCESS, 17, "", true},
+        // Chunks reach the file 64 KiB at a time: the first write, after 256 chunks, finds the disk full.
+        FailedDumpRow{"DiskFullAtTheFirstWrite", 0x1000, -1, -1, ERROR_SUCCESS, 256, "", true},
         FailedDumpRow{"UnplugAfterTenChunks", 0, 2 + 10, -1, ERROR_SUCCESS, 11, "", false},  // the 11th fails
         FailedDumpRow{"DumpFlushFindsTheDiskFull", 0, -1, 0, ERROR_DISK_FULL, 1024, "FlashRead -- Flush dump file fail.\n", true},
         FailedDumpRow{"CommitFlushFails", 0, -1, 1, ERROR_IO_DEVICE, 1024,
