@@ -207,24 +207,26 @@ std::string Firmware::HandleInput(std::uint8_t reportId, ULONG requestedLength,
     std::optional<ReportKind> kind = InputKind(reportId);
     if (!kind) return "unknown input report ID " + Hex(reportId);
     const std::size_t reportLength = std::size_t{config_.input[static_cast<std::size_t>(*kind)].count} + 1;
-    std::vector<std::uint8_t> payload;
+    answer.clear();  // built in place: the caller keeps its buffer from one request to the next
     std::string error;
     if (*kind == ReportKind::FlashData) {
         if (requestedLength != reportLength)
             return "flash data request of length " + std::to_string(requestedLength) + ", its length is " +
                    std::to_string(reportLength);
-        error = FlashAnswer(payload);
+        error = FlashAnswer(answer);
     } else {
         if (requestedLength > 0xFFFF || (requestedLength & 0xFF) != reportLength)
             return "requested length " + std::to_string(requestedLength) + " does not carry the report length " +
                    std::to_string(reportLength);
         const auto command = static_cast<std::uint8_t>(requestedLength >> 8);
-        error = *kind == ReportKind::Control ? ControlAnswer(command, payload) : IicAnswer(command, payload);
+        error = *kind == ReportKind::Control ? ControlAnswer(command, answer) : IicAnswer(command, answer);
     }
-    if (!error.empty()) return error;
-    // One report: the payload from byte 0, zero after it; never more than the report.
-    payload.resize(reportLength, 0);
-    answer = std::move(payload);
+    if (!error.empty()) {
+        answer.clear();  // a refused request answers nothing
+        return error;
+    }
+    // One report: the answer from byte 0, zero after it; never more than the report.
+    answer.resize(reportLength, 0);
     return {};
 }
 

@@ -32,16 +32,14 @@ vhid::DeviceInfo SimulatedDevice::Info() const {
 }
 
 DWORD SimulatedDevice::Transfer(const TransferRequest& request, std::vector<std::uint8_t>* answer) {
-    std::chrono::microseconds delay;
-    PaceKind kind = PaceKind::Exact;
-    {
-        std::lock_guard guard(mutex_);
-        delay = faults_.Delay();
-        kind = faults_.DelayKind();
+    std::unique_lock guard(mutex_);
+    // The device's time passes outside the lock, so the simulator's state can be read meanwhile.
+    if (const std::chrono::microseconds delay = faults_.Delay(); delay > std::chrono::microseconds{0}) {
+        const PaceKind kind = faults_.DelayKind();
+        guard.unlock();
+        PaceTransfer(delay, kind);
+        guard.lock();
     }
-    PaceTransfer(delay, kind);
-
-    std::lock_guard guard(mutex_);
     if (answer) answer->clear();
     TransferOutcome outcome = faults_.Handle(request, answer);
     ++sequence_;

@@ -195,7 +195,9 @@ bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsock
         }
     }
     if (data.size() > simsocket::kMaxPayload - 4) data.resize(simsocket::kMaxPayload - 4);
-    PutLe32(reply, status);
+    const std::uint8_t head[4] = {static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(status >> 8),
+                                  static_cast<std::uint8_t>(status >> 16), static_cast<std::uint8_t>(status >> 24)};
+    reply.insert(reply.end(), head, head + 4);
     reply.insert(reply.end(), data.begin(), data.end());
     if (data.capacity() > FrameReader::kBodyWindow) std::vector<std::uint8_t>().swap(data);
     return true;
@@ -204,7 +206,8 @@ bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsock
 bool RequestServer::ServeClaim(std::uint64_t client, std::uint32_t pid, std::uint8_t op, DWORD& status,
                                std::uint32_t& holderPid) {
     std::lock_guard guard(claim_);
-    const bool other = holder_ && *holder_ != client;
+    const std::uint64_t holder = holder_;
+    const bool other = holder != kNobody && holder != client;
     status = ERROR_SUCCESS;
     switch (op) {
     case 0:  // take
@@ -217,7 +220,7 @@ bool RequestServer::ServeClaim(std::uint64_t client, std::uint32_t pid, std::uin
         }
         return true;
     case 1:  // release: only the holder's own
-        if (holder_ == client) holder_.reset();
+        if (holder == client) holder_ = kNobody;
         return true;
     case 2:  // query
         if (other) holderPid = holderPid_;
@@ -228,12 +231,12 @@ bool RequestServer::ServeClaim(std::uint64_t client, std::uint32_t pid, std::uin
 
 void RequestServer::Disconnected(std::uint64_t client) {
     std::lock_guard guard(claim_);
-    if (holder_ == client) holder_.reset();
+    if (holder_ == client) holder_ = kNobody;
 }
 
 std::optional<std::uint64_t> RequestServer::Holder() const {
-    std::lock_guard guard(claim_);
-    return holder_;
+    const std::uint64_t holder = holder_;
+    return holder == kNobody ? std::nullopt : std::optional(holder);
 }
 
 // ---- SocketServer
@@ -291,6 +294,11 @@ SocketServer::~SocketServer() { Stop(); }
 
 void SocketServer::Stop() {
     if (stopped_.exchange(true)) return;
+    {
+        std::lock_guard guard(lock_);
+        for (auto& [id, connection] : connections_)
+            if (connection->reading) shutdown(connection->fd, SHUT_RDWR);  // its thread leaves the read
+    }
     if (wakeFd_ >= 0) Wake();
     for (std::thread& thread : threads_)
         if (thread.joinable()) thread.join();
@@ -334,13 +342,47 @@ void SocketServer::Loop() {
             }
             if (!deviceBusy_ && Dequeue(job)) serve = deviceBusy_ = true;
         }
-        if (serve) ServeDevice(job, reply);
+        if (!serve) continue;
+        for (Connection* next = ServeDevice(job, reply, 0); next != nullptr;) next = ReadDirect(*next, job, reply);
     }
+}
+
+// The claim holder's next request, waited for with a blocking read of its socket alone
+// (one system call, where the event set costs a wait and a read), and served. The socket
+// is out of the event set meanwhile; Direct chose it and marked it read. The connection to
+// read so next, or none when the thread goes back to the event set.
+SocketServer::Connection* SocketServer::ReadDirect(Connection& connection, Job& job, std::vector<std::uint8_t>& reply) {
+    ssize_t n = 0;
+    do {
+        n = recv(connection.fd, connection.ahead.data(), kReadAhead, 0);
+    } while (n < 0 && errno == EINTR);
+    std::unique_lock guard(lock_);
+    now_ = Clock::now();
+    connection.reading = false;
+    const std::uint64_t id = connection.id;
+    if (stopped_) return nullptr;  // Stop closes it
+    if (n <= 0 || connection.closeWanted) {
+        Close(id);
+        return nullptr;
+    }
+    connection.aheadAt = 0;
+    connection.aheadEnd = static_cast<std::size_t>(n);
+    connection.unread = static_cast<std::size_t>(n) == kReadAhead;
+    OnReadable(connection);
+    if (!deviceBusy_ && Dequeue(job)) {
+        deviceBusy_ = true;
+        guard.unlock();
+        return ServeDevice(job, reply, id);
+    }
+    // Info, answered; or a request that waits for the device or for more of its bytes.
+    return Direct(id, id);
 }
 
 // Serves `job` and then every device request queued meanwhile, in order; under no lock
 // of the connections', so the other thread goes on reading, queueing and answering Info.
-void SocketServer::ServeDevice(Job& job, std::vector<std::uint8_t>& reply) {
+// `held`: the connection this thread reads outside the event set, if any. The connection
+// to read so next, or none.
+SocketServer::Connection* SocketServer::ServeDevice(Job& job, std::vector<std::uint8_t>& reply, std::uint64_t held) {
     for (;;) {
         bool keep = false;
         try {
@@ -361,9 +403,48 @@ void SocketServer::ServeDevice(Job& job, std::vector<std::uint8_t>& reply) {
         }
         if (stopped_ || !Dequeue(job)) {
             deviceBusy_ = false;
-            return;
+            return Direct(job.client, held);
         }
     }
+}
+
+// Under lock_: whether `candidate` (the connection just answered) is read outside the
+// event set next, and then marked as read. Only the claim's holder is: every other
+// connection's device request is answered busy at once, so the other thread, on the event
+// set, is never held up by a slow transfer meanwhile. Only one that is idle and whole,
+// with nothing read ahead. `held`, the connection this thread has out of the event set,
+// goes back unless it is the one chosen.
+SocketServer::Connection* SocketServer::Direct(std::uint64_t candidate, std::uint64_t held) {
+    Connection* chosen = nullptr;
+    if (auto it = connections_.find(candidate); it != connections_.end() && !stopped_) {
+        Connection& connection = *it->second;
+        if (connection.phase == Phase::Idle && !connection.reader.Started() && !connection.unread &&
+            connection.aheadAt == connection.aheadEnd && !connection.closeWanted && requests_.Holder() == candidate)
+            chosen = &connection;
+    }
+    if (chosen != nullptr && chosen->id != held) {
+        // Out of the set already would mean another thread reads it: never two.
+        if (!chosen->detached && epoll_ctl(epollFd_, EPOLL_CTL_DEL, chosen->fd, nullptr) == 0)
+            chosen->detached = true;
+        else
+            chosen = nullptr;
+    }
+    if (held != 0 && (chosen == nullptr || chosen->id != held))
+        if (auto it = connections_.find(held); it != connections_.end()) Attach(*it->second);
+    if (chosen != nullptr) chosen->reading = true;
+    return chosen;
+}
+
+// Puts a connection read outside the event set back into it. Adding it reports what its
+// socket holds already, so nothing that came meanwhile is missed.
+void SocketServer::Attach(Connection& connection) {
+    if (!connection.detached) return;
+    epoll_event watch{kWatch | (connection.watchingOut ? EPOLLOUT : 0u), {.u64 = connection.id}};
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, connection.fd, &watch) != 0) {
+        Close(connection.id);  // it could never be heard again
+        return;
+    }
+    connection.detached = false;
 }
 
 void SocketServer::OnEvent(std::uint64_t id, std::uint32_t got) {
@@ -375,6 +456,9 @@ void SocketServer::OnEvent(std::uint64_t id, std::uint32_t got) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return;  // closed by an earlier event of this batch
     Connection& connection = *it->second;
+    // Read by a thread outside the event set (an event taken before it left): that thread
+    // sees what the socket holds, and the set reports it again when the connection is back.
+    if (connection.detached) return;
     if (got & EPOLLERR) {
         Close(id);
         return;
@@ -403,7 +487,9 @@ void SocketServer::OnEvent(std::uint64_t id, std::uint32_t got) {
 
 void SocketServer::Accept() {
     for (std::size_t i = 0; i < kAcceptsPerWake; ++i) {
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        // A blocking socket, for the claim holder's direct read; every other read and write
+        // asks not to wait.
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             if ((errno == EMFILE || errno == ENFILE) && spareFd_ >= 0) {
@@ -495,7 +581,7 @@ void SocketServer::OnReadable(Connection& connection) {
             if (reads++ == kReadsPerWake) break;
             const bool ahead = space.size() < kReadAhead;
             const std::size_t want = ahead ? kReadAhead : space.size();
-            const ssize_t n = recv(connection.fd, ahead ? connection.ahead.data() : space.data(), want, 0);
+            const ssize_t n = recv(connection.fd, ahead ? connection.ahead.data() : space.data(), want, MSG_DONTWAIT);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 connection.unread = false;
@@ -596,6 +682,10 @@ void SocketServer::OnWritable(Connection& connection) {
 
 void SocketServer::Watch(Connection& connection, bool out) {
     connection.watchingOut = out;
+    if (connection.detached) {
+        Attach(connection);  // with its new watch
+        return;
+    }
     epoll_event watch{kWatch | (out ? EPOLLOUT : 0u), {.u64 = connection.id}};
     epoll_ctl(epollFd_, EPOLL_CTL_MOD, connection.fd, &watch);
 }
@@ -615,8 +705,14 @@ void SocketServer::Close(std::uint64_t id) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return;
     Connection& connection = *it->second;
+    if (connection.reading) {
+        // A thread waits in a read of it: wake that thread, which closes it.
+        shutdown(connection.fd, SHUT_RDWR);
+        connection.closeWanted = true;
+        return;
+    }
     if (connection.phase == Phase::Receiving) partialBytes_ -= connection.reader.BodyBytes();
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection.fd, nullptr);
+    if (!connection.detached) epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection.fd, nullptr);
     close(connection.fd);
     // A request still queued is dropped; one in service is answered into the void, and
     // its server releases a claim it took.

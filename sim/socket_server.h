@@ -1,10 +1,14 @@
 // Serves one device handler over a Unix-domain socket, the server end of the simulator
 // socket transport (platform/hid/transport_socket.h has the wire format).
 //
-// Two threads wait on one epoll set of every connection (edge-triggered, non-blocking).
-// The thread that a request wakes reads it, and serves it itself: Info at once, a device
-// request (a transfer or a claim) when the device is free, sending the reply from the same
-// thread, so a request costs no hand-off between threads. Device requests are served one
+// Two threads wait on one epoll set of every connection (edge-triggered; every read and
+// write asks not to wait). The thread that a request wakes reads it, and serves it itself:
+// Info at once, a device request (a transfer or a claim) when the device is free, sending
+// the reply from the same thread, so a request costs no hand-off between threads. The
+// claim's holder, once answered, is taken out of the set and read by that thread with a
+// blocking read of its socket alone, one system call a request where the set costs two;
+// it goes back into the set when it gives the claim up or sends anything but whole small
+// messages, and Stop wakes that read by shutting the socket down. Device requests are served one
 // at a time in arrival order: one that comes while the device is busy waits in a queue,
 // which the thread serving the device empties before it waits again. So one thread is
 // always free to answer Info and to read and queue the others while a transfer is slow. A
@@ -94,7 +98,7 @@ public:
                std::vector<std::uint8_t>& reply);
     // The connection ended: its claim, if it held it, is released.
     void Disconnected(std::uint64_t client);
-    // The connection holding the claim.
+    // The connection holding the claim; read without a lock, so asking costs nothing.
     std::optional<std::uint64_t> Holder() const;
 
 private:
@@ -104,9 +108,10 @@ private:
     std::vector<std::uint8_t> info_;  // the encoded Info reply body
     std::mutex transfer_;             // one device request at a time; taken before claim_
     std::vector<std::uint8_t> answer_;  // under transfer_: the device's answer, its buffer kept
-    mutable std::mutex claim_;
-    std::optional<std::uint64_t> holder_;  // under claim_, as the pid
-    std::uint32_t holderPid_ = 0;
+    static constexpr std::uint64_t kNobody = 0;  // no connection has the id 0
+    std::mutex claim_;
+    std::atomic<std::uint64_t> holder_{kNobody};  // written under claim_
+    std::uint32_t holderPid_ = 0;                 // under claim_
 };
 
 class SocketServer {
@@ -143,6 +148,9 @@ private:
         std::size_t aheadAt = 0, aheadEnd = 0;
         bool unread = false;      // the socket may hold bytes no event will announce again
         bool watchingOut = false;
+        bool detached = false;     // out of the event set: a thread reads it directly
+        bool reading = false;      // a thread waits in a read of it, outside lock_
+        bool closeWanted = false;  // closed while read: its reader closes it
         std::vector<std::uint8_t> out;  // the part of a reply the socket had no room for
         std::size_t sent = 0;
     };
@@ -156,7 +164,10 @@ private:
                  ServerLimits limits);
     bool Open(int listenFd, std::string& error);
     void Loop();
-    void ServeDevice(Job& job, std::vector<std::uint8_t>& reply);
+    Connection* ServeDevice(Job& job, std::vector<std::uint8_t>& reply, std::uint64_t held);
+    Connection* ReadDirect(Connection& connection, Job& job, std::vector<std::uint8_t>& reply);
+    Connection* Direct(std::uint64_t candidate, std::uint64_t held);
+    void Attach(Connection& connection);
     void Wake();
     void OnEvent(std::uint64_t id, std::uint32_t events);
     void Accept();

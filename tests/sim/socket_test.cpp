@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -309,6 +310,84 @@ TEST_F(SimSocket, DeviceRequestsOfSeveralConnectionsAreServedInArrivalOrder) {
     std::vector<ULONG> served;
     for (const auto& record : device->Log()) served.push_back(record.requestedLength >> 8);
     EXPECT_EQ(served, (std::vector<ULONG>{1, 2, 3, 5, 6, 7}));
+}
+
+// The claim's holder is read by a thread of its own, outside the event set: the other
+// connections are answered meanwhile, the holder's message in pieces, a large one and two
+// sent at once are served, it is heard through the event set again once it gives the claim
+// up, a message of its that stalls is closed, and Stop ends the holder's read.
+TEST_F(SimSocket, TheClaimHoldersOwnReaderLeavesOthersServedAndEndsWithTheServer) {
+    ASSERT_TRUE(Serve({.stallTimeoutMs = 400}));
+    std::uint32_t number = 0;
+    // The status of the reply to request `expected`, which must come next on `fd`.
+    auto reply = [](int fd, std::uint32_t expected) {
+        simsocket::Message message;
+        if (simsocket::ReceiveMessage(fd, message, 3000, 3000) != IoStatus::Ok || message.payload.size() < 4) return ~0u;
+        EXPECT_EQ(message.number, expected);
+        return Le32(message.payload);
+    };
+    auto claim = [&](int fd, std::uint8_t op) {
+        SendAll(fd, simsocket::EncodeMessage(MessageType::Claim, ++number, Bytes{op}));
+        return reply(fd, number);
+    };
+    auto input = [&](int fd) {
+        SendAll(fd, InputRequest(++number, 0x440));
+        return reply(fd, number);
+    };
+    {
+        // Only the holder is read so: a quiet connection without the claim keeps no thread
+        // from enumeration while another connection's transfer is slow.
+        simsocket::SetClientTimeouts(5000, 300);
+        auto quiet = Open(), slowOne = Open();
+        ASSERT_TRUE(quiet && slowOne);
+        Bytes answer;
+        ASSERT_EQ(quiet->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+        device->SetDelay(std::chrono::milliseconds(1000));
+        std::thread slow([&] { EXPECT_EQ(slowOne->GetInputReport(2, 0x440, answer), ERROR_SUCCESS); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(Enumerate().size(), 1u) << "the probe waited behind the transfer";
+        slow.join();
+        device->SetDelay(std::chrono::microseconds(0));
+    }
+    const int holder = UnixSocket(OneSock(), true);
+    ASSERT_EQ(claim(holder, 0), ERROR_SUCCESS);
+    ASSERT_EQ(input(holder), ERROR_SUCCESS);  // from here read directly
+
+    auto other = Open();
+    ASSERT_TRUE(other);
+    Bytes answer;
+    EXPECT_EQ(other->GetInputReport(2, 0x440, answer), ERROR_BUSY);
+    const Bytes split = InputRequest(++number, 0x440);
+    SendAll(holder, Head(split, 5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Enumerate().size(), 1u) << "enumeration waited behind the holder's unfinished message";
+    SendAll(holder, Bytes(split.begin() + 5, split.end()));
+    EXPECT_EQ(reply(holder, number), ERROR_SUCCESS);
+    Bytes two = simsocket::EncodeMessage(MessageType::Write, ++number, Pattern(3000, 0x10));
+    Append(two, InputRequest(++number, 0x440));
+    SendAll(holder, two);
+    EXPECT_EQ(reply(holder, number - 1), ERROR_GEN_FAILURE);  // no report the model takes, but it reached it
+    EXPECT_EQ(reply(holder, number), ERROR_SUCCESS);
+    EXPECT_EQ(device->TransferCount(), 6u);
+
+    EXPECT_EQ(claim(holder, 1), ERROR_SUCCESS);
+    std::uint32_t pid = 0;
+    EXPECT_EQ(other->Claim(ClaimOp::Take, pid), ERROR_SUCCESS);
+    EXPECT_EQ(input(holder), ERROR_BUSY) << "heard again, as one of the others";
+    EXPECT_EQ(other->Claim(ClaimOp::Release, pid), ERROR_SUCCESS);
+    EXPECT_EQ(claim(holder, 0), ERROR_SUCCESS);
+    EXPECT_EQ(input(holder), ERROR_SUCCESS);
+    SendAll(holder, Head(InputRequest(++number, 0x440), 3));
+    EXPECT_TRUE(ClosedByPeer(holder)) << "a stalled message of the holder's is closed too";
+    close(holder);
+
+    EXPECT_TRUE(Eventually([&] { return other->Claim(ClaimOp::Take, pid) == ERROR_SUCCESS; }));
+    EXPECT_EQ(other->GetInputReport(2, 0x440, answer), ERROR_SUCCESS);
+    auto stopped = std::async(std::launch::async, [&] { server->Stop(); });
+    const bool ended = stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(ended) << "Stop waited for the holder's next request";
+    if (!ended) other.reset();  // lets it end
+    stopped.wait();
 }
 
 // ---- hostile peers: an impostor simulator in SimDir()
