@@ -45,6 +45,11 @@ DWORD DeviceObject::Size(std::uint64_t& size) {
 }
 
 DWORD DeviceObject::ReportLengths(USHORT& input, USHORT& feature) {
+    if (lengthsKnown_.load(std::memory_order_acquire)) {  // known once, asked at every report
+        input = inputLength_;
+        feature = featureLength_;
+        return ERROR_SUCCESS;
+    }
     std::lock_guard guard(lengthsLock_);
     if (!lengthsKnown_) {
         std::vector<std::uint8_t> descriptor;
@@ -94,7 +99,8 @@ BOOLEAN GetReport(HANDLE device, PVOID buffer, ULONG length, bool feature) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::size_t capacity = std::min<std::size_t>(length, feature ? featureLength : inputLength);
     if (capacity == 0) return Fail(ERROR_INVALID_PARAMETER);  // the device has no such report
-    std::vector<std::uint8_t> answer;
+    thread_local std::vector<std::uint8_t> answer;  // its buffer kept from one call to the next
+    answer.clear();
     error = feature ? object->Connection().GetFeature(bytes[0], length, answer)
                     : object->Connection().GetInputReport(bytes[0], length, answer);
     if (error != ERROR_SUCCESS) return Fail(error);

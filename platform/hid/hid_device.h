@@ -42,7 +42,7 @@ private:
     std::unique_ptr<hidtransport::Connection> connection_;
     DWORD access_;
     std::mutex lengthsLock_;
-    bool lengthsKnown_ = false;
+    std::atomic<bool> lengthsKnown_{false};  // set after the lengths, which never change then
     USHORT inputLength_ = 0;
     USHORT featureLength_ = 0;
     std::atomic<ULONG> lastAnswerLength_{0};

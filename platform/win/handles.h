@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <typeinfo>
 
 #include "platform/win/win_types.h"
 
@@ -24,7 +25,11 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 
 template <class T>
 std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
-    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+    std::shared_ptr<KernelObject> object = LookupHandle(handle);
+    if (!object) return nullptr;
+    // Asked at every report: the exact type is told by one comparison, a cast searches.
+    T* typed = typeid(*object) == typeid(T) ? static_cast<T*>(object.get()) : dynamic_cast<T*>(object.get());
+    return typed ? std::shared_ptr<T>(std::move(object), typed) : nullptr;  // no second count taken
 }
 
 // Closes a handle. 0 and INVALID_HANDLE_VALUE are not handles: FALSE, ERROR_INVALID_HANDLE.
