@@ -365,9 +365,27 @@ SocketServer::Connection* SocketServer::ReadDirect(Connection& connection, Job& 
         Close(id);
         return nullptr;
     }
+    // One whole device request, as a holder waiting for its replies sends them: served as it
+    // lies. Anything else (Info, pieces, more than one, a malformed header) goes the general
+    // way, through the connection's reader and the queue.
+    const auto got = static_cast<std::size_t>(n);
+    simsocket::Header header;
+    if (!deviceBusy_ && got < kReadAhead &&
+        simsocket::DecodeHeader(std::span(connection.ahead).first<simsocket::kHeaderBytes>(), header) &&
+        header.type != MessageType::Info && got == simsocket::kHeaderBytes + header.length) {
+        job.client = id;
+        job.pid = connection.pid;
+        job.request.type = header.type;
+        job.request.number = header.number;
+        job.request.payload.assign(connection.ahead.begin() + simsocket::kHeaderBytes, connection.ahead.begin() + got);
+        SetPhase(connection, Phase::Serving);
+        deviceBusy_ = true;
+        guard.unlock();
+        return ServeDevice(job, reply, id);
+    }
     connection.aheadAt = 0;
-    connection.aheadEnd = static_cast<std::size_t>(n);
-    connection.unread = static_cast<std::size_t>(n) == kReadAhead;
+    connection.aheadEnd = got;
+    connection.unread = got == kReadAhead;
     OnReadable(connection);
     if (!deviceBusy_ && Dequeue(job)) {
         deviceBusy_ = true;

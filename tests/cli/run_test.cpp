@@ -30,14 +30,18 @@ TEST_F(CliRun, EveryCommandAnswersOneDocumentOfTheDocumentedShape) {
         {"gpio write 2 1", "", ""}, {"gpio read 2", "level", "01"}, {"hdcp off", "hdcp", "off"}, {"hdcp on", "hdcp", "on"},
         {"burn image.bin", "verification", "passed"}, {"verify image.bin", "differences", "0"}, {"dump dump.bin", "bytes", "262144"},
     };
+    std::string dumpedSha;
     for (const auto& row : rows) {
         RunResult r = Run(std::regex_replace(row.line, std::regex("(\\w+\\.bin)"), dir_ + "/$1"));
         EXPECT_EQ(r.code, cli::kExitOk) << row.line << ": " << r.text;
         EXPECT_EQ(*row.key ? r.doc[row.key] : "", row.value) << row.line;
+        if (std::string_view(row.line).starts_with("dump")) dumpedSha = r.doc["sha256"];
     }
-    EXPECT_EQ(Read(File("dump.bin")).size(), 256u * 1024);
     auto flash = device->FlashContents();
     EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x20000, Pattern(0x20000, 1).begin()));
+    const auto dumped = Read(File("dump.bin"));
+    EXPECT_TRUE(dumped.size() == flash.size() && std::equal(flash.begin(), flash.end(), dumped.begin()));
+    EXPECT_EQ(dumpedSha, Sha256Of(dumped)) << "the result names the file as it lies on the disk";
 }
 
 TEST_F(CliRun, BurnSummaryNamesWhatWasWrittenAndReadsBackTheBlindAreas) {

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "flash/flash_programmer.h"
 #include "platform/win/text.h"
 #include "platform/win/win_error.h"
 #include "tools/cli/console_reporter.h"
+#include "tools/cli/sha256.h"
 
 namespace cli {
 
@@ -38,24 +40,41 @@ std::string KindOf(mode_t mode) {
 
 fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
-// Reads an open regular file to its end.
-core::Status ReadAll(int fd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+// Reads an open regular file to its end, handing `take` each piece as it comes.
+core::Status ReadPieces(int fd, const std::string& path, const std::function<void(std::span<const std::uint8_t>)>& take,
+                        std::uint64_t* size = nullptr) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Refused("cannot read " + path + ": " + Reason(errno));
     if (!S_ISREG(st.st_mode)) return Refused("cannot read " + path + ": " + KindOf(st.st_mode));
     if (static_cast<std::uint64_t>(st.st_size) >= 0xFFFFFFFFu) return Refused(path + " is larger than 4 GiB");
-    bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    if (size != nullptr) *size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t total = 0;
     std::uint8_t chunk[65536];
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Refused("cannot read " + path + ": " + Reason(errno));
         if (n == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (bytes.size() >= 0xFFFFFFFFu) return Refused(path + " is larger than 4 GiB");  // it grew while read
+        take(std::span<const std::uint8_t>(chunk, static_cast<std::size_t>(n)));
+        total += static_cast<std::uint64_t>(n);
+        if (total >= 0xFFFFFFFFu) return Refused(path + " is larger than 4 GiB");  // it grew while read
     }
+    if (size != nullptr) *size = total;
     return core::Ok();
+}
+
+// Opens a regular file to read without blocking (another file may have taken its name
+// since it was checked: the open of a FIFO returns at once) and reads it in pieces.
+core::Status ReadRegularPieces(const std::string& path, const std::function<void(std::span<const std::uint8_t>)>& take,
+                               std::uint64_t* size = nullptr) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Refused("cannot read " + path + ": " + Reason(errno));
+    if (!S_ISREG(st.st_mode)) return Refused("cannot read " + path + ": " + KindOf(st.st_mode));
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Refused("cannot read " + path + ": " + Reason(errno));
+    core::Status read = ReadPieces(fd, path, take, size);
+    ::close(fd);
+    return read;
 }
 
 // Who a file is: device and inode when it exists; else its resolved folder and name.
@@ -120,17 +139,22 @@ core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
 }
 
 core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return Refused("cannot read " + path + ": " + Reason(errno));
-    if (!S_ISREG(st.st_mode)) return Refused("cannot read " + path + ": " + KindOf(st.st_mode));
-    // Non-blocking, in case another file took its name since: the open of a FIFO returns at once.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Refused("cannot read " + path + ": " + Reason(errno));
     std::vector<std::uint8_t> bytes;
-    core::Status read = ReadAll(fd, path, bytes);
-    ::close(fd);
+    core::Status read = ReadRegularPieces(path, [&](std::span<const std::uint8_t> piece) {
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+    });
     if (!read) return read.error();
     return bytes;
+}
+
+core::Result<FileDigest> HashRegularFile(const std::string& path) {
+    Sha256 sha;
+    FileDigest digest;
+    core::Status read = ReadRegularPieces(path, [&](std::span<const std::uint8_t> piece) { sha.Update(piece); },
+                                          &digest.size);
+    if (!read) return read.error();
+    digest.sha256 = sha.HexDigest();
+    return digest;
 }
 
 core::Result<std::vector<std::uint8_t>> ReadStandardInput() {

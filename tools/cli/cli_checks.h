@@ -26,6 +26,14 @@ core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image);
 // The whole of a regular file, or why not, with the OS error.
 core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path);
 
+// The size and SHA-256 of a regular file, read in pieces (no copy of it is held), or why
+// not, with the OS error.
+struct FileDigest {
+    std::uint64_t size = 0;
+    std::string sha256;  // lower-case hex
+};
+core::Result<FileDigest> HashRegularFile(const std::string& path);
+
 // An image on standard input ("-"), read to its end; refused when standard input is a
 // terminal (the run would wait for typing) or holds more than any flash.
 inline constexpr std::size_t kMaxStandardInputImage = std::size_t{64} << 20;

@@ -288,13 +288,24 @@ void Commands::Dump() {
         }
     const std::string path = toOutput ? folder.File("flash.bin") : o.file;
     if (!Identify() || !DumpInto(path)) return;
+    // What the result line names is the file as it lies on the disk, read back; only a dump
+    // for standard output is held in memory, to be written there.
+    if (!toOutput) {
+        core::Result<FileDigest> digest = HashRegularFile(path);
+        if (!digest) {
+            console.Fail(kExitFileError, digest.error().message);
+            return;
+        }
+        ReportDump(report, o.file, digest.value().size, digest.value().sha256);
+        return;
+    }
     core::Result<std::vector<std::uint8_t>> dumped = ReadRegularFile(path);
     if (!dumped) {
         console.Fail(kExitFileError, dumped.error().message);
         return;
     }
     ReportDump(report, o.file, dumped.value().size(), Sha256Of(dumped.value()));
-    if (toOutput) report.dumped = std::move(dumped.value());
+    report.dumped = std::move(dumped.value());
 }
 
 void Commands::Verify() {
