@@ -265,13 +265,18 @@ TEST_F(SimSocket, SlowTransferNeitherHoldsUpEnumerationNorHangsTheClient) {
 // A client that sends its requests without waiting for the replies (and takes none for a
 // while, so that the server's replies fill the socket) gets them one at a time and in
 // order: a large body read in parts, Info between device requests, then a thousand more.
+// It holds the claim, so it is read by a thread of its own until its replies fill up.
 TEST_F(SimSocket, RequestsSentAheadOfTheirRepliesAreServedOneAtATimeInOrder) {
     ASSERT_TRUE(Serve());
     constexpr std::uint32_t kInputs = 2000;
+    const int raw = UnixSocket(OneSock(), true);
+    simsocket::Message claimed;
+    ASSERT_TRUE(SendAll(raw, simsocket::EncodeMessage(MessageType::Claim, 0, Bytes{0})));
+    ASSERT_EQ(simsocket::ReceiveMessage(raw, claimed, 5000, 5000), IoStatus::Ok);
+    ASSERT_EQ(Le32(claimed.payload), DWORD{ERROR_SUCCESS});
     Bytes stream = simsocket::EncodeMessage(MessageType::Write, 1, Pattern(3000, 0x10));
     Append(stream, simsocket::EncodeMessage(MessageType::Info, 2, {}));
     for (std::uint32_t i = 0; i < kInputs; ++i) Append(stream, InputRequest(3 + i, 0x240));
-    const int raw = UnixSocket(OneSock(), true);
     ASSERT_TRUE(SendAll(raw, stream));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (std::uint32_t number = 1; number < 3 + kInputs; ++number) {
