@@ -106,24 +106,25 @@ private:
     DWORD SendReport(ReportRequest request, std::span<const std::uint8_t> report) {
         if (DWORD error = CheckIoctlLength(report.size()); error != ERROR_SUCCESS) return error;
         if (DWORD error = DrainBeforeRequest(); error != ERROR_SUCCESS) return error;
-        // The ioctls are read-write: hand the kernel a copy, never the caller's const data.
-        std::vector<std::uint8_t> scratch(report.begin(), report.end());
-        unsigned long number = ReportIoctl(request, scratch.size());
+        unsigned long number = ReportIoctl(request, report.size());
         std::lock_guard guard(transfer_);
-        int sent = RetryOnEintr([&] { return ioctl_(fd_.get(), number, scratch.data()); });
+        // The ioctls are read-write: hand the kernel a copy, never the caller's const data.
+        // The copy's buffer is kept from one request to the next.
+        scratch_.assign(report.begin(), report.end());
+        int sent = RetryOnEintr([&] { return ioctl_(fd_.get(), number, scratch_.data()); });
         if (sent < 0) return Failure(errno);
-        return SentWhole(sent, scratch.size()) ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+        return SentWhole(sent, scratch_.size()) ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
     }
 
     DWORD ReceiveReport(ReportRequest request, std::uint8_t reportId, ULONG length, std::vector<std::uint8_t>& answer) {
         answer.clear();
         if (DWORD error = CheckIoctlLength(length); error != ERROR_SUCCESS) return error;
-        std::vector<std::uint8_t> scratch = MakeRequestBuffer(reportId, length);
         unsigned long number = ReportIoctl(request, length);
         std::lock_guard guard(transfer_);
-        int received = RetryOnEintr([&] { return ioctl_(fd_.get(), number, scratch.data()); });
+        MakeRequestBuffer(reportId, length, scratch_);
+        int received = RetryOnEintr([&] { return ioctl_(fd_.get(), number, scratch_.data()); });
         if (received < 0) return Failure(errno);
-        TakeAnswer(scratch, AnswerLength(reportId, received), answer);
+        TakeAnswer(scratch_, AnswerLength(reportId, received), answer);
         return ERROR_SUCCESS;
     }
 
@@ -179,6 +180,7 @@ private:
     std::function<int(int, unsigned long, void*)> ioctl_;
     bool prefixReportId_ = false;  // the device has no report IDs: reads lack the ID byte
     std::mutex transfer_;  // one report request at a time on this open device
+    std::vector<std::uint8_t> scratch_;  // under transfer_: the report handed to the kernel
     // Reads wait up to seconds for a report; they keep their own order without holding up
     // report requests (the kernel serialises reads of one open file itself).
     std::mutex read_;

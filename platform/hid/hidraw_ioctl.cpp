@@ -38,10 +38,9 @@ std::size_t WireLength(std::uint8_t reportId, std::size_t ioctlLength) {
     return reportId == 0 ? ioctlLength - 1 : ioctlLength;
 }
 
-std::vector<std::uint8_t> MakeRequestBuffer(std::uint8_t reportId, std::size_t length) {
-    std::vector<std::uint8_t> scratch(length, 0);
+void MakeRequestBuffer(std::uint8_t reportId, std::size_t length, std::vector<std::uint8_t>& scratch) {
+    scratch.assign(length, 0);
     if (!scratch.empty()) scratch[0] = reportId;
-    return scratch;
 }
 
 void TakeAnswer(std::span<const std::uint8_t> scratch, long returned, std::vector<std::uint8_t>& answer) {

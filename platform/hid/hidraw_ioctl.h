@@ -44,7 +44,8 @@ std::size_t WireLength(std::uint8_t reportId, std::size_t ioctlLength);
 // The buffer a GET ioctl receives into: `length` bytes (the requested length, which may be
 // far larger than the caller's report buffer), byte 0 the report ID, the rest zero. The
 // kernel may write up to `length` bytes, so a caller's buffer is never passed directly.
-std::vector<std::uint8_t> MakeRequestBuffer(std::uint8_t reportId, std::size_t length);
+// Made in `scratch`, whose buffer a connection keeps from one request to the next.
+void MakeRequestBuffer(std::uint8_t reportId, std::size_t length, std::vector<std::uint8_t>& scratch);
 
 // The answer of a GET ioctl that returned `returned` (>= 0): the first min(returned,
 // scratch size) bytes of the scratch buffer.

@@ -123,6 +123,39 @@ scenario_flash() {
     [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
 }
 
+# Runs the bare hidraw loop (/bin/uvc-loop) with the words $1 $2, as run_tool runs the tool.
+run_loop() {
+    echo "E2E-RUN loop $1 $2"
+    start=$(now)
+    /bin/uvc-loop "$1" "$2" /dev/hidraw0 >/tmp/out 2>&1
+    rc=$?
+    took=$(($(now) - start))
+    sed 's/^/E2E-OUT /' /tmp/out
+    echo "E2E-RC $rc ${took}0ms"
+    [ "$rc" -eq 0 ] || fail "the bare $1 loop exited with $rc"
+}
+
+# The guest's benchmark, not a test: the tool's Entire Flash burn (written and read back)
+# and dump of the image against the bare loop of the same hidraw calls, round by round,
+# each timed as a whole program from the shell. One line per round for the host:
+# E2E-BENCH ROUND burn TOOL LOOP dump TOOL LOOP, in hundredths of a second.
+scenario_bench() {
+    for round in 1 2 3; do
+        run_tool "$BURN_COMMAND /image.bin"
+        [ "$rc" -eq 0 ] || fail "the burn exited with $rc"
+        tool_burn=$took
+        run_loop burn /image.bin
+        loop_burn=$took
+        run_tool "$DUMP_COMMAND /tmp/dump.bin"
+        [ "$rc" -eq 0 ] || fail "the dump exited with $rc"
+        tool_dump=$took
+        cmp /image.bin /tmp/dump.bin >/dev/null || fail "the dump differs from the image"
+        run_loop dump "$(stat -c %s /image.bin)"
+        echo "E2E-BENCH $round burn $tool_burn $loop_burn dump $tool_dump $took"
+    done
+    [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
+}
+
 # The station, while the host plugs boards in and out through QEMU's monitor: two boards,
 # one pulled in the middle of its burn, the other unplugged after its burn and plugged in
 # again. Its lines reach the console as they come, so that the host can act on them. It

@@ -133,7 +133,8 @@ TEST(HidrawRules, LengthLimitsIoctlNumbersWireAndAnswerLengths) {
 // A register read asks for 0x200|0x40 bytes with a 0x40-byte report buffer: the kernel
 // receives into a buffer of the full requested length, and the answer is what came back.
 TEST(HidrawRules, AnswerIsTheReturnedPartOfTheScratchBuffer) {
-    Bytes scratch = hidraw::MakeRequestBuffer(0x05, 0x240), expected(0x240, 0);
+    Bytes scratch(0x300, 0xEE), expected(0x240, 0);  // a longer request's bytes were in it
+    hidraw::MakeRequestBuffer(0x05, 0x240, scratch);
     expected[0] = 0x05;
     ASSERT_EQ(scratch, expected);
     for (std::size_t i = 0; i < scratch.size(); ++i) scratch[i] = static_cast<std::uint8_t>(i);

@@ -140,6 +140,9 @@ core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
 
 core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < 0xFFFFFFFF)
+        bytes.reserve(static_cast<std::size_t>(st.st_size));  // one allocation, as a rule
     core::Status read = ReadRegularPieces(path, [&](std::span<const std::uint8_t> piece) {
         bytes.insert(bytes.end(), piece.begin(), piece.end());
     });

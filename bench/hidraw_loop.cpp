@@ -1,0 +1,124 @@
+// The bare loop the guest's benchmark sets uvc-hid against: the hidraw calls of a dump or
+// of an Entire Flash burn with its read-back, one after the other (the same calls the tool
+// makes on the node), nothing around them.
+// The simulator's default reports are assumed (the guest's device is the simulator).
+//
+//   uvc_hidraw_loop dump BYTES NODE     a read burst of BYTES from address 0
+//   uvc_hidraw_loop burn IMAGE NODE     a write burst of IMAGE, then its read-back, compared
+//
+// Exit status 0 when every call moved its whole report (and the read-back matched).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hid/hidraw_ioctl.h"
+#include "sim/config.h"
+
+namespace {
+
+const sim::Config kConfig;
+const sim::ReportConfig& kControl = kConfig.output[static_cast<std::size_t>(sim::ReportKind::Control)];
+const sim::ReportConfig& kDataOut = kConfig.output[static_cast<std::size_t>(sim::ReportKind::FlashData)];
+const sim::ReportConfig& kDataIn = kConfig.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
+constexpr std::size_t kDataOffset = 4;  // a flash data output report: ID, three zero bytes, the data
+
+int node = -1;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "uvc_hidraw_loop: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// As the tool does before each SET_REPORT: a look, without waiting, for input reports the
+// kernel queued (none come here), so that none is taken later for an answer.
+void LookForQueuedInput() {
+    pollfd entry{node, POLLIN, 0};
+    if (::poll(&entry, 1, 0) != 0) Fail("input reports were queued, or the look failed");
+}
+
+void Set(std::vector<std::uint8_t>& report) {
+    LookForQueuedInput();
+    const int sent = ::ioctl(node, hidraw::ReportIoctl(hidraw::ReportRequest::SetOutput, report.size()), report.data());
+    if (sent != static_cast<int>(report.size())) Fail(std::string("SET_REPORT failed: ") + std::strerror(errno));
+}
+
+void Get(std::vector<std::uint8_t>& report) {
+    report[0] = kDataIn.id;
+    const int got = ::ioctl(node, hidraw::ReportIoctl(hidraw::ReportRequest::GetInput, report.size()), report.data());
+    if (got != static_cast<int>(report.size())) Fail(std::string("GET_REPORT failed: ") + std::strerror(errno));
+}
+
+// The burst's announcement: access mode 1 (the whole flash) at address 0, then its length.
+void Announce(std::uint32_t length) {
+    auto frame = [](std::uint8_t lengthByte, std::uint8_t command, std::uint32_t value, bool withMode) {
+        std::vector<std::uint8_t> report(std::size_t{kControl.count} + 1, 0);
+        report[0] = kControl.id, report[1] = lengthByte, report[2] = command;
+        std::size_t at = 3;
+        if (withMode) report[at++] = 1;
+        for (int i = 0; i < 4; ++i) report[at++] = static_cast<std::uint8_t>(value >> (8 * i));
+        return report;
+    };
+    std::vector<std::uint8_t> mode = frame(0x07, 0x03, 0, true), size = frame(0x06, 0x05, length, false);
+    Set(mode);
+    Set(size);
+}
+
+std::vector<std::uint8_t> ReadImage(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) Fail(std::string("cannot read ") + path + ": " + std::strerror(errno));
+    std::vector<std::uint8_t> image;
+    std::uint8_t block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) image.insert(image.end(), block, block + n);
+    std::fclose(file);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4 || (std::strcmp(argv[1], "dump") != 0 && std::strcmp(argv[1], "burn") != 0)) {
+        std::fprintf(stderr, "usage: uvc_hidraw_loop dump BYTES NODE | burn IMAGE NODE\n");
+        return 2;
+    }
+    const bool burn = std::strcmp(argv[1], "burn") == 0;
+    const std::vector<std::uint8_t> image = burn ? ReadImage(argv[2]) : std::vector<std::uint8_t>();
+    const auto total = static_cast<std::uint32_t>(burn ? image.size() : std::strtoul(argv[2], nullptr, 0));
+    node = ::open(argv[3], O_RDWR | O_CLOEXEC);
+    if (node < 0) Fail(std::string("cannot open ") + argv[3] + ": " + std::strerror(errno));
+
+    std::size_t reports = 0;
+    if (burn) {
+        const std::size_t chunk = std::size_t{kDataOut.count} + 1 - kDataOffset;
+        std::vector<std::uint8_t> report(std::size_t{kDataOut.count} + 1);
+        Announce(total);
+        for (std::size_t at = 0; at < total; at += chunk, ++reports) {
+            const std::size_t length = std::min<std::size_t>(chunk, total - at);
+            std::fill(report.begin(), report.end(), 0);
+            report[0] = kDataOut.id;
+            std::memcpy(report.data() + kDataOffset, image.data() + at, length);
+            Set(report);
+        }
+    }
+    const std::size_t chunk = kDataIn.count;
+    std::vector<std::uint8_t> report(std::size_t{kDataIn.count} + 1);
+    Announce(total);
+    for (std::size_t at = 0; at < total; at += chunk, ++reports) {
+        Get(report);
+        const std::size_t length = std::min<std::size_t>(chunk, total - at);
+        // The device answers the data from the report's first byte.
+        if (burn && std::memcmp(report.data(), image.data() + at, length) != 0)
+            Fail("the read-back differs at " + std::to_string(at));
+    }
+    std::printf("%zu flash data reports\n", reports);
+    ::close(node);
+    return 0;
+}
