@@ -8,6 +8,7 @@
 #include "core/stop_request.h"
 #include "platform/win/win_error.h"
 #include "tools/cli/cli_checks.h"
+#include "tools/cli/file_digest.h"
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/sha256.h"
 
@@ -53,7 +54,8 @@ private:
 
     bool Identify();
     bool Plan(std::vector<FlashRange>& ranges);
-    bool DumpInto(const std::string& path);
+    // Dumps the flash into `path`; `follower`, if given, reads the dump back as it is written.
+    bool DumpInto(const std::string& path, FollowingDigest* follower = nullptr);
     RunOutcome BurnImage();
     void FinishRun(const RunOutcome& run, const char* unfinished);
     bool ReadFlash(const FlashRange& range, std::vector<std::uint8_t>& bytes);
@@ -193,13 +195,14 @@ void Commands::FinishRun(const RunOutcome& run, const char* unfinished) {
 
 // The whole flash into `path`, through the file slot: a temporary file beside it that
 // replaces it only when complete.
-bool Commands::DumpInto(const std::string& path) {
+bool Commands::DumpInto(const std::string& path, FollowingDigest* follower) {
     if (core::Status picked = programmer.SelectDumpFile(path); !picked) {
         console.Fail(kExitFileError, picked.error().code == ERROR_FILENAME_EXCED_RANGE
                                          ? "cannot write " + path + ": the path is too long"
                                          : picked.error().message);
         return false;
     }
+    if (follower != nullptr) follower->Start(programmer.File().pending);  // else hashed after
     if (std::optional<core::Box> refusal = programmer.DumpRefusal()) {
         console.Show(*refusal);
         return false;
@@ -287,11 +290,13 @@ void Commands::Dump() {
             return;
         }
     const std::string path = toOutput ? folder.File("flash.bin") : o.file;
-    if (!Identify() || !DumpInto(path)) return;
-    // What the result line names is the file as it lies on the disk, read back; only a dump
-    // for standard output is held in memory, to be written there.
+    FollowingDigest follower;
+    if (!Identify() || !DumpInto(path, toOutput ? nullptr : &follower)) return;
+    // What the result line names is the file as it lies on the disk, read back (as it was
+    // written, by the follower); only a dump for standard output is held in memory, to be
+    // written there.
     if (!toOutput) {
-        core::Result<FileDigest> digest = HashRegularFile(path);
+        core::Result<FileDigest> digest = follower.Following() ? follower.Finish() : HashRegularFile(path);
         if (!digest) {
             console.Fail(kExitFileError, digest.error().message);
             return;
