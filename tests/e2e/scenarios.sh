@@ -136,22 +136,47 @@ run_loop() {
 }
 
 # The guest's benchmark, not a test: the tool's Entire Flash burn (written and read back)
-# and dump of the image against the bare loop of the same hidraw calls, round by round,
-# each timed as a whole program from the shell. One line per round for the host:
+# and dump of the image against the bare loop of the same hidraw calls, round by round
+# (e2e.rounds=N on the kernel command line, 3 by default), each timed as a whole program
+# from the shell; every other round the loop goes first, so that a drift of the machine
+# favours neither. One line per round for the host:
 # E2E-BENCH ROUND burn TOOL LOOP dump TOOL LOOP, in hundredths of a second.
+bench_tool() {
+    case "$1" in
+    burn) run_tool "$BURN_COMMAND /image.bin" ;;
+    dump) run_tool "$DUMP_COMMAND /tmp/dump.bin" ;;
+    esac
+    [ "$rc" -eq 0 ] || fail "the $1 exited with $rc"
+    [ "$1" = burn ] || cmp /image.bin /tmp/dump.bin >/dev/null || fail "the dump differs from the image"
+    tool_took=$took
+}
+bench_loop() {
+    case "$1" in
+    burn) run_loop burn /image.bin ;;
+    dump) run_loop dump "$(stat -c %s /image.bin)" ;;
+    esac
+    loop_took=$took
+}
 scenario_bench() {
-    for round in 1 2 3; do
-        run_tool "$BURN_COMMAND /image.bin"
-        [ "$rc" -eq 0 ] || fail "the burn exited with $rc"
-        tool_burn=$took
-        run_loop burn /image.bin
-        loop_burn=$took
-        run_tool "$DUMP_COMMAND /tmp/dump.bin"
-        [ "$rc" -eq 0 ] || fail "the dump exited with $rc"
-        tool_dump=$took
-        cmp /image.bin /tmp/dump.bin >/dev/null || fail "the dump differs from the image"
-        run_loop dump "$(stat -c %s /image.bin)"
-        echo "E2E-BENCH $round burn $tool_burn $loop_burn dump $tool_dump $took"
+    rounds=3
+    for word in $(cat /proc/cmdline); do
+        case "$word" in e2e.rounds=*) rounds=${word#e2e.rounds=} ;; esac
+    done
+    round=1
+    while [ "$round" -le "$rounds" ]; do
+        line="E2E-BENCH $round"
+        for what in burn dump; do
+            if [ $((round % 2)) -eq 1 ]; then
+                bench_tool $what
+                bench_loop $what
+            else
+                bench_loop $what
+                bench_tool $what
+            fi
+            line="$line $what $tool_took $loop_took"
+        done
+        echo "$line"
+        round=$((round + 1))
     done
     [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
 }

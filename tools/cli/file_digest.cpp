@@ -1,6 +1,8 @@
 #include "tools/cli/file_digest.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,12 @@ namespace {
 constexpr std::size_t kPiece = 64 * 1024;
 // How often the follower looks for more while the writer is busy; a dump writes 64 KiB at a time.
 constexpr std::chrono::milliseconds kLookEvery{5};
+
+// Only the time nothing else wants: a transfer the device has answered goes on at once.
+void TakeIdleTimeOnly() {
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+}
 
 }  // namespace
 
@@ -38,7 +46,30 @@ bool FollowingDigest::Start(const std::string& path) {
 
 // Reads to the end of what is there, waits for more, and once the writer is done makes one
 // more pass: `written_` is read before each pass, so the last pass sees every byte.
+IdleDigest::IdleDigest(std::vector<std::span<const std::uint8_t>> pieces)
+    : pieces_(std::move(pieces)), thread_([this] {
+          TakeIdleTimeOnly();
+          Sha256 sha;
+          for (std::span<const std::uint8_t> piece : pieces_)
+              for (std::size_t at = 0; at < piece.size(); at += kPiece) {
+                  if (dropped_) return;
+                  sha.Update(piece.subspan(at, std::min(kPiece, piece.size() - at)));
+              }
+          digest_ = sha.HexDigest();
+      }) {}
+
+IdleDigest::~IdleDigest() {
+    dropped_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+std::string IdleDigest::Result() {
+    if (thread_.joinable()) thread_.join();
+    return digest_;
+}
+
 void FollowingDigest::Follow() {
+    TakeIdleTimeOnly();
     std::vector<std::uint8_t> piece(kPiece);
     for (;;) {
         bool last = false;

@@ -2,11 +2,14 @@
 // that a long dump's digest is ready with its last chunk.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <span>
 #include <thread>
+#include <vector>
 
 #include "core/result.h"
 #include "tools/cli/cli_checks.h"
@@ -17,6 +20,25 @@ namespace cli {
 // Reads a file back from its start while another thread writes it, never past its end at
 // the time, and hashes it: the hashing runs while the writer waits on its device. The file
 // must only grow, each byte written once, as a dump's temporary file does.
+// The SHA-256 of pieces of memory, one after the other, hashed on a thread that takes only
+// the time nothing else wants (the caller waiting on its device), ready when asked for. The
+// pieces must stay unchanged until Result or the destructor.
+class IdleDigest {
+public:
+    explicit IdleDigest(std::vector<std::span<const std::uint8_t>> pieces);
+    ~IdleDigest();  // an unasked digest is dropped
+    IdleDigest(const IdleDigest&) = delete;
+    IdleDigest& operator=(const IdleDigest&) = delete;
+    // Waits for the digest (lower-case hex).
+    std::string Result();
+
+private:
+    std::vector<std::span<const std::uint8_t>> pieces_;
+    std::atomic<bool> dropped_{false};
+    std::string digest_;
+    std::thread thread_;  // last: it starts once the rest is made
+};
+
 class FollowingDigest {
 public:
     FollowingDigest() = default;
