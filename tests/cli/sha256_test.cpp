@@ -1,18 +1,12 @@
 // The digest of every engine against known answers, and the engines against each other
-// across lengths and piece sizes that cut blocks anywhere; a file hashed while it is written.
+// across lengths and piece sizes that cut blocks anywhere; pieces hashed at idle priority.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tools/cli/file_digest.h"
+#include "tools/cli/idle_digest.h"
 #include "tools/cli/sha256.h"
 
 namespace {
@@ -54,38 +48,18 @@ TEST(Sha256, ProcessorInstructionsAgreeWithThePortableRounds) {
         }
 }
 
-// A file read back while a writer appends to it, in pieces of odd sizes with pauses
-// between (the follower catches up and waits), is hashed whole: every byte once, in order,
-// up to its end when the writer is done. Dropped unfinished, it ends without waiting.
-TEST(FollowingDigest, HashesAFileAsItIsWrittenAndEndsWhenDropped) {
-    char pattern[] = "/tmp/uvc-follow-XXXXXX";
-    const int writer = mkstemp(pattern);
-    ASSERT_GE(writer, 0);
-    std::vector<std::uint8_t> bytes(700 * 1024 + 13);
+// Pieces of memory hashed at idle priority give the digest of their concatenation, pieces
+// longer than the hasher's own steps and empty ones included; one dropped unasked ends.
+TEST(IdleDigest, HashesThePiecesInTurnAndEndsWhenDropped) {
+    std::vector<std::uint8_t> bytes(300 * 1024 + 7);
     std::mt19937 random(7);
     for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-    {
-        cli::FollowingDigest follower;
-        ASSERT_TRUE(follower.Start(pattern));
-        for (std::size_t at = 0, piece = 1; at < bytes.size(); at += piece, piece = piece * 7 + 3) {
-            piece = std::min(piece % 150000 + 1, bytes.size() - at);
-            ASSERT_EQ(write(writer, bytes.data() + at, piece), static_cast<ssize_t>(piece));
-            if (at % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(7));
-        }
-        auto digest = follower.Finish();
-        ASSERT_TRUE(digest) << digest.error().message;
-        EXPECT_EQ(digest.value().size, bytes.size());
-        EXPECT_EQ(digest.value().sha256, Digest(Sha256::Engine::Portable, bytes, bytes.size()));
-    }
-    {
-        cli::FollowingDigest dropped;
-        ASSERT_TRUE(dropped.Start(pattern));
-    }  // the writer never said it was done
-    cli::FollowingDigest none;
-    EXPECT_FALSE(none.Start(std::string(pattern) + ".missing"));
-    EXPECT_FALSE(none.Following());
-    close(writer);
-    unlink(pattern);
+    const std::span<const std::uint8_t> all(bytes);
+    cli::IdleDigest digest({all.subspan(0, 1000), all.subspan(1000, 0), all.subspan(1000, 200 * 1024),
+                            all.subspan(1000 + 200 * 1024)});
+    EXPECT_EQ(digest.Result(), Digest(Sha256::Engine::Portable, all, all.size()));
+    EXPECT_EQ(cli::IdleDigest({}).Result(), Digest(Sha256::Engine::Portable, std::string_view(), 1));
+    { cli::IdleDigest dropped({all, all, all}); }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "core/stop_request.h"
 #include "platform/win/win_error.h"
 #include "tools/cli/cli_checks.h"
-#include "tools/cli/file_digest.h"
+#include "tools/cli/idle_digest.h"
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/sha256.h"
 
@@ -54,8 +54,7 @@ private:
 
     bool Identify();
     bool Plan(std::vector<FlashRange>& ranges);
-    // Dumps the flash into `path`; `follower`, if given, reads the dump back as it is written.
-    bool DumpInto(const std::string& path, FollowingDigest* follower = nullptr);
+    bool DumpInto(const std::string& path);
     RunOutcome BurnImage();
     void FinishRun(const RunOutcome& run, const char* unfinished);
     bool ReadFlash(const FlashRange& range, std::vector<std::uint8_t>& bytes);
@@ -195,14 +194,13 @@ void Commands::FinishRun(const RunOutcome& run, const char* unfinished) {
 
 // The whole flash into `path`, through the file slot: a temporary file beside it that
 // replaces it only when complete.
-bool Commands::DumpInto(const std::string& path, FollowingDigest* follower) {
+bool Commands::DumpInto(const std::string& path) {
     if (core::Status picked = programmer.SelectDumpFile(path); !picked) {
         console.Fail(kExitFileError, picked.error().code == ERROR_FILENAME_EXCED_RANGE
                                          ? "cannot write " + path + ": the path is too long"
                                          : picked.error().message);
         return false;
     }
-    if (follower != nullptr) follower->Start(programmer.File().pending);  // else hashed after
     if (std::optional<core::Box> refusal = programmer.DumpRefusal()) {
         console.Show(*refusal);
         return false;
@@ -303,13 +301,11 @@ void Commands::Dump() {
             return;
         }
     const std::string path = toOutput ? folder.File("flash.bin") : o.file;
-    FollowingDigest follower;
-    if (!Identify() || !DumpInto(path, toOutput ? nullptr : &follower)) return;
-    // What the result line names is the file as it lies on the disk, read back (as it was
-    // written, by the follower); only a dump for standard output is held in memory, to be
-    // written there.
+    if (!Identify() || !DumpInto(path)) return;
+    // What the result line names is the file as it lies on the disk, read back; only a dump
+    // for standard output is held in memory, to be written there.
     if (!toOutput) {
-        core::Result<FileDigest> digest = follower.Following() ? follower.Finish() : HashRegularFile(path);
+        core::Result<FileDigest> digest = HashRegularFile(path);
         if (!digest) {
             console.Fail(kExitFileError, digest.error().message);
             return;
