@@ -28,7 +28,8 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     std::shared_ptr<KernelObject> object = LookupHandle(handle);
     if (!object) return nullptr;
     // Asked at every report: the exact type is told by one comparison, a cast searches.
-    T* typed = typeid(*object) == typeid(T) ? static_cast<T*>(object.get()) : dynamic_cast<T*>(object.get());
+    KernelObject& kernelObject = *object;
+    T* typed = typeid(kernelObject) == typeid(T) ? static_cast<T*>(&kernelObject) : dynamic_cast<T*>(&kernelObject);
     return typed ? std::shared_ptr<T>(std::move(object), typed) : nullptr;  // no second count taken
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -94,7 +95,13 @@ __attribute__((target("sha,sse4.1"))) void ShaNiBlocks(std::uint32_t* state, con
 
 bool Sha256::HasShaInstructions() {
 #if defined(__x86_64__)
-    static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    // CPUID leaf 7 EBX bit 29 (SHA), leaf 1 ECX bit 19 (SSE4.1): asked directly, since not
+    // every compiler's __builtin_cpu_supports knows "sha".
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 19))) return false;
+        return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29)) != 0;
+    }();
     return has;
 #else
     return false;
