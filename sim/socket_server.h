@@ -108,7 +108,7 @@ private:
     std::vector<std::uint8_t> info_;  // the encoded Info reply body
     std::mutex transfer_;             // one device request at a time; taken before claim_
     std::vector<std::uint8_t> answer_;  // under transfer_: the device's answer, its buffer kept
-    static constexpr std::uint64_t kNobody = 0;  // no connection has the id 0
+    static constexpr std::uint64_t kNobody = ~std::uint64_t{0};  // no client has this id
     std::mutex claim_;
     std::atomic<std::uint64_t> holder_{kNobody};  // written under claim_
     std::uint32_t holderPid_ = 0;                 // under claim_
