@@ -39,7 +39,12 @@ IdleDigest::~IdleDigest() {
 }
 
 std::string IdleDigest::Result() {
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return digest_;
+    // Asked for now: what is left is hashed at the caller's own priority, so that a machine
+    // kept busy by others cannot starve it.
+    const sched_param normal{};
+    pthread_setschedparam(thread_.native_handle(), SCHED_OTHER, &normal);
+    thread_.join();
     return digest_;
 }
 

@@ -19,7 +19,7 @@ public:
     ~IdleDigest();  // an unasked digest is dropped
     IdleDigest(const IdleDigest&) = delete;
     IdleDigest& operator=(const IdleDigest&) = delete;
-    // Waits for the digest (lower-case hex).
+    // Waits for the digest (lower-case hex); the rest of the hashing runs at normal priority.
     std::string Result();
 
 private:
