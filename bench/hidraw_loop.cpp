@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/burst_frames.h"
 #include "platform/hid/hidraw_ioctl.h"
 #include "sim/config.h"
 
 namespace {
 
 const sim::Config kConfig;
-const sim::ReportConfig& kControl = kConfig.output[static_cast<std::size_t>(sim::ReportKind::Control)];
 const sim::ReportConfig& kDataOut = kConfig.output[static_cast<std::size_t>(sim::ReportKind::FlashData)];
 const sim::ReportConfig& kDataIn = kConfig.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
 constexpr std::size_t kDataOffset = 4;  // a flash data output report: ID, three zero bytes, the data
@@ -57,19 +57,8 @@ void Get(std::vector<std::uint8_t>& report) {
     if (got != static_cast<int>(report.size())) Fail(std::string("GET_REPORT failed: ") + std::strerror(errno));
 }
 
-// The burst's announcement: access mode 1 (the whole flash) at address 0, then its length.
 void Announce(std::uint32_t length) {
-    auto frame = [](std::uint8_t lengthByte, std::uint8_t command, std::uint32_t value, bool withMode) {
-        std::vector<std::uint8_t> report(std::size_t{kControl.count} + 1, 0);
-        report[0] = kControl.id, report[1] = lengthByte, report[2] = command;
-        std::size_t at = 3;
-        if (withMode) report[at++] = 1;
-        for (int i = 0; i < 4; ++i) report[at++] = static_cast<std::uint8_t>(value >> (8 * i));
-        return report;
-    };
-    std::vector<std::uint8_t> mode = frame(0x07, 0x03, 0, true), size = frame(0x06, 0x05, length, false);
-    Set(mode);
-    Set(size);
+    for (std::vector<std::uint8_t>& frame : benchsupport::BurstFrames(length)) Set(frame);
 }
 
 std::vector<std::uint8_t> ReadImage(const char* path) {

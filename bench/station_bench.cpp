@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/burst_frames.h"
 #include "platform/hid/hid_library.h"
 #include "platform/hid/hid_transport.h"
 #include "sim/config.h"
@@ -211,19 +212,10 @@ public:
     // Microseconds per chunk of one burst.
     double ChunkMicros() {
         const sim::Config config;
-        const sim::ReportConfig& control = config.output[static_cast<std::size_t>(sim::ReportKind::Control)];
         const sim::ReportConfig& data = config.input[static_cast<std::size_t>(sim::ReportKind::FlashData)];
-        // A control frame: report ID, the length byte, the command, little-endian parameters.
-        auto frame = [&](std::uint8_t lengthByte, std::uint8_t command, std::uint32_t value, bool withMode) {
-            std::vector<std::uint8_t> report(std::size_t{control.count} + 1, 0);
-            report[0] = control.id, report[1] = lengthByte, report[2] = command;
-            std::size_t at = 3;
-            if (withMode) report[at++] = 1;  // access mode 1: the whole flash
-            for (int i = 0; i < 4; ++i) report[at++] = static_cast<std::uint8_t>(value >> (8 * i));
-            return report;
-        };
-        if (connection_->SetOutputReport(frame(0x07, 0x03, 0, true)) != ERROR_SUCCESS ||
-            connection_->SetOutputReport(frame(0x06, 0x05, kTrips * kChunk, false)) != ERROR_SUCCESS)
+        const auto announce = benchsupport::BurstFrames(kTrips * kChunk);
+        if (connection_->SetOutputReport(announce[0]) != ERROR_SUCCESS ||
+            connection_->SetOutputReport(announce[1]) != ERROR_SUCCESS)
             Fail("the simulator refused the read burst");
         std::vector<std::uint8_t> answer;
         const auto start = Clock::now();

@@ -25,18 +25,20 @@ wait_for_node() {
 # Hundredths of a second since boot.
 now() { cut -d' ' -f1 /proc/uptime | tr -d .; }
 
-# Runs the tool with the words of $1; its output (prefixed) and exit status go to the
+# Runs the program $1 with the words of $2; its output (prefixed) and exit status go to the
 # console, the output also to /tmp/out. Sets rc and took (hundredths of a second).
-run_tool() {
-    echo "E2E-RUN $1"
+run_program() {
+    echo "E2E-RUN $2"
     start=$(now)
     # shellcheck disable=SC2086
-    $TOOL $1 >/tmp/out 2>&1
+    $1 $2 >/tmp/out 2>&1
     rc=$?
     took=$(($(now) - start))
     sed 's/^/E2E-OUT /' /tmp/out
     echo "E2E-RC $rc ${took}0ms"
 }
+
+run_tool() { run_program "$TOOL" "$1"; }
 
 # Every command of the list succeeds, and the first one found the device.
 scenario_commands() {
@@ -123,15 +125,9 @@ scenario_flash() {
     [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
 }
 
-# Runs the bare hidraw loop (/bin/uvc-loop) with the words $1 $2, as run_tool runs the tool.
+# Runs the bare hidraw loop (/bin/uvc-loop) with the words $1 $2 on the device's node.
 run_loop() {
-    echo "E2E-RUN loop $1 $2"
-    start=$(now)
-    /bin/uvc-loop "$1" "$2" /dev/hidraw0 >/tmp/out 2>&1
-    rc=$?
-    took=$(($(now) - start))
-    sed 's/^/E2E-OUT /' /tmp/out
-    echo "E2E-RC $rc ${took}0ms"
+    run_program /bin/uvc-loop "$1 $2 /dev/hidraw0"
     [ "$rc" -eq 0 ] || fail "the bare $1 loop exited with $rc"
 }
 

@@ -40,7 +40,8 @@ std::string KindOf(mode_t mode) {
 
 fs::path FolderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
-// Reads an open regular file to its end, handing `take` each piece as it comes.
+// Reads an open regular file to its end, handing `take` each piece as it comes. `size`,
+// if given, holds the file's size before the first piece and the bytes read at the end.
 core::Status ReadPieces(int fd, const std::string& path, const std::function<void(std::span<const std::uint8_t>)>& take,
                         std::uint64_t* size = nullptr) {
     struct stat st {};
@@ -140,12 +141,14 @@ core::Status PrepareFiles(const Options& o, std::vector<std::uint8_t>& image) {
 
 core::Result<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < 0xFFFFFFFF)
-        bytes.reserve(static_cast<std::size_t>(st.st_size));  // one allocation, as a rule
-    core::Status read = ReadRegularPieces(path, [&](std::span<const std::uint8_t> piece) {
-        bytes.insert(bytes.end(), piece.begin(), piece.end());
-    });
+    std::uint64_t size = 0;
+    core::Status read = ReadRegularPieces(
+        path,
+        [&](std::span<const std::uint8_t> piece) {
+            if (bytes.empty()) bytes.reserve(static_cast<std::size_t>(size));  // one allocation, as a rule
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+        },
+        &size);
     if (!read) return read.error();
     return bytes;
 }
