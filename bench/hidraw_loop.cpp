@@ -6,6 +6,8 @@
 //   uvc_hidraw_loop dump BYTES NODE     a read burst of BYTES from address 0
 //   uvc_hidraw_loop burn IMAGE NODE     a write burst of IMAGE, then its read-back, compared
 //
+// Prints the count of flash data reports and the microseconds from the first frame to the
+// last report, the span the tool's log brackets with its start and finish lines.
 // Exit status 0 when every call moved its whole report (and the read-back matched).
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +88,7 @@ int main(int argc, char** argv) {
     if (node < 0) Fail(std::string("cannot open ") + argv[3] + ": " + std::strerror(errno));
 
     std::size_t reports = 0;
+    const auto start = std::chrono::steady_clock::now();
     if (burn) {
         const std::size_t chunk = std::size_t{kDataOut.count} + 1 - kDataOffset;
         std::vector<std::uint8_t> report(std::size_t{kDataOut.count} + 1);
@@ -107,7 +111,8 @@ int main(int argc, char** argv) {
         if (burn && std::memcmp(report.data(), image.data() + at, length) != 0)
             Fail("the read-back differs at " + std::to_string(at));
     }
-    std::printf("%zu flash data reports\n", reports);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    std::printf("%zu flash data reports in %lld us\n", reports, static_cast<long long>(took.count()));
     ::close(node);
     return 0;
 }

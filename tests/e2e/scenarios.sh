@@ -133,16 +133,36 @@ run_loop() {
 
 # The guest's benchmark, not a test: the tool's Entire Flash burn (written and read back)
 # and dump of the image against the bare loop of the same hidraw calls, round by round
-# (e2e.rounds=N on the kernel command line, 3 by default), each timed as a whole program
-# from the shell; every other round the loop goes first, so that a drift of the machine
-# favours neither. One line per round for the host:
-# E2E-BENCH ROUND burn TOOL LOOP dump TOOL LOOP, in hundredths of a second.
+# (e2e.rounds=N on the kernel command line, 3 by default); every other round the loop goes
+# first, so that a drift of the machine favours neither. Each is timed twice: its
+# transfers, from the first frame to the last report (the tool's log brackets them with
+# its start and finish lines, the loop prints its own), and as a whole program from the
+# shell. One line per round for the host, in milliseconds:
+# E2E-BENCH ROUND burn TOOL-TRANSFERS LOOP-TRANSFERS TOOL-WHOLE LOOP-WHOLE dump (the same four).
+
+# Milliseconds from the log $1's line holding $2 to its line holding $3 (0 when either is
+# missing); its lines begin with the UTC time, 2026-12-07T14:57:30.407Z.
+log_span() {
+    awk -v from="$2" -v to="$3" '
+        function ms(stamp,    f) { split(substr(stamp, 12, 12), f, /[:.]/); return ((f[1] * 60 + f[2]) * 60 + f[3]) * 1000 + f[4] }
+        index($0, from) { start = ms($1) }
+        index($0, to) { end = ms($1) }
+        END {
+            if (start == "" || end == "") { print 0; exit }
+            span = end - start
+            print (span < 0 ? span + 86400000 : span)
+        }' "$1"
+}
 bench_tool() {
+    rm -f /tmp/bench.log
     case "$1" in
-    burn) run_tool "$BURN_COMMAND /image.bin" ;;
-    dump) run_tool "$DUMP_COMMAND /tmp/dump.bin" ;;
+    burn) run_tool "$BURN_COMMAND /image.bin --log /tmp/bench.log"
+          tool_span=$(log_span /tmp/bench.log "Start write data to flash." "Compare data OK.") ;;
+    dump) run_tool "$DUMP_COMMAND /tmp/dump.bin --log /tmp/bench.log"
+          tool_span=$(log_span /tmp/bench.log "Start read data from flash." "Read data OK.") ;;
     esac
     [ "$rc" -eq 0 ] || fail "the $1 exited with $rc"
+    [ "$tool_span" -gt 0 ] || fail "the $1's log does not bracket its transfers"
     [ "$1" = burn ] || cmp /image.bin /tmp/dump.bin >/dev/null || fail "the dump differs from the image"
     tool_took=$took
 }
@@ -151,6 +171,8 @@ bench_loop() {
     burn) run_loop burn /image.bin ;;
     dump) run_loop dump "$(stat -c %s /image.bin)" ;;
     esac
+    loop_span=$(awk '$2 == "flash" && $5 == "in" && $7 == "us" { print int($6 / 1000) }' /tmp/out)
+    [ -n "$loop_span" ] || fail "the bare $1 loop did not print its time"
     loop_took=$took
 }
 scenario_bench() {
@@ -169,7 +191,7 @@ scenario_bench() {
                 bench_loop $what
                 bench_tool $what
             fi
-            line="$line $what $tool_took $loop_took"
+            line="$line $what $tool_span $loop_span ${tool_took}0 ${loop_took}0"
         done
         echo "$line"
         round=$((round + 1))
