@@ -1,12 +1,11 @@
 // The digest of every engine against known answers, and the engines against each other
-// across lengths and piece sizes that cut blocks anywhere; pieces hashed at idle priority.
+// across lengths and piece sizes that cut blocks anywhere.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "tools/cli/idle_digest.h"
 #include "tools/cli/sha256.h"
 
 namespace {
@@ -46,20 +45,6 @@ TEST(Sha256, ProcessorInstructionsAgreeWithThePortableRounds) {
             const auto data = std::span(bytes).first(length);
             EXPECT_EQ(Digest(Sha256::Engine::Best, data, piece), Digest(Sha256::Engine::Portable, data, piece));
         }
-}
-
-// Pieces of memory hashed at idle priority give the digest of their concatenation, pieces
-// longer than the hasher's own steps and empty ones included; one dropped unasked ends.
-TEST(IdleDigest, HashesThePiecesInTurnAndEndsWhenDropped) {
-    std::vector<std::uint8_t> bytes(300 * 1024 + 7);
-    std::mt19937 random(7);
-    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-    const std::span<const std::uint8_t> all(bytes);
-    cli::IdleDigest digest({all.subspan(0, 1000), all.subspan(1000, 0), all.subspan(1000, 200 * 1024),
-                            all.subspan(1000 + 200 * 1024)});
-    EXPECT_EQ(digest.Result(), Digest(Sha256::Engine::Portable, all, all.size()));
-    EXPECT_EQ(cli::IdleDigest({}).Result(), Digest(Sha256::Engine::Portable, std::string_view(), 1));
-    { cli::IdleDigest dropped({all, all, all}); }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "core/stop_request.h"
 #include "platform/win/win_error.h"
 #include "tools/cli/cli_checks.h"
-#include "tools/cli/idle_digest.h"
 #include "tools/cli/flash_plan.h"
 #include "tools/cli/sha256.h"
 
@@ -244,31 +243,20 @@ void Commands::Burn() {
         console.Fail(failed.code, "the backup dump failed, nothing was burned: " + failed.text);
         return;
     }
-    // The plan's digest, hashed while the burn waits on the device: what a burn that moves
-    // the whole plan wrote.
-    std::vector<std::span<const std::uint8_t>> planned;
-    for (const FlashRange& range : ranges)
-        if (std::uint64_t{range.address} + range.length <= image.size())
-            planned.push_back(image.subspan(range.address, range.length));
-    IdleDigest plannedDigest(planned);
     const RunOutcome run = BurnImage();
 
-    // What the burn actually moved, which a failure or a stop leaves short of the plan.
+    // What the burn actually moved, which a failure or a stop leaves short of the plan, and
+    // its digest, hashed once the device is done with (an emulated device shares the
+    // processor with whatever is hashed meanwhile).
     BurnSummary summary{.devicePath = session.DevicePath(), .image = o.file, .entire = o.areas.entire};
-    bool allCompared = !run.written.empty(), asPlanned = run.written.size() == planned.size();
-    for (std::size_t i = 0; i < run.written.size(); ++i) {
-        const WrittenSpan& span = run.written[i];
+    bool allCompared = !run.written.empty();
+    Sha256 sha;
+    for (const WrittenSpan& span : run.written) {
         summary.bytes += span.length;
         allCompared = allCompared && span.compared;
-        asPlanned = asPlanned && planned[i].data() == image.data() + span.address && planned[i].size() == span.length;
+        sha.Update(image.subspan(span.address, span.length));
     }
-    if (asPlanned) {
-        summary.sha256 = plannedDigest.Result();
-    } else {
-        Sha256 sha;
-        for (const WrittenSpan& span : run.written) sha.Update(image.subspan(span.address, span.length));
-        summary.sha256 = sha.HexDigest();
-    }
+    summary.sha256 = sha.HexDigest();
     // The burn compares what it can; the areas it writes blind are read back here, unless
     // a stop ended it: then only its own compare can have verified what it wrote.
     summary.verification = console.CurrentOutcome().code == kExitCompare ? "failed" : "not run";
