@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,24 @@ TEST(Handles, ZeroAndInvalidAreNeverLive) {
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FALSE(CloseHandle(h));  // closing twice is refused
     EXPECT_EQ(LookupHandle(h), nullptr);
+}
+
+// A handle looked up again and again stays valid until it is closed, on any thread, even
+// while its object lives on in a user's hands; the other handles stay as they were.
+TEST(Handles, AClosedHandleIsInvalidAtOnceThoughItsObjectLivesOn) {
+    auto object = std::make_shared<Dummy>();
+    HANDLE kept = RegisterHandle(std::make_shared<Dummy>());
+    HANDLE h = RegisterHandle(object);
+    EXPECT_EQ(LookupHandle(h), object);
+    EXPECT_EQ(LookupHandle(h), object);
+    std::thread([h] { EXPECT_TRUE(CloseHandle(h)); }).join();
+    SetLastError(0);
+    EXPECT_EQ(LookupHandle(h), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(LookupHandleAs<Dummy>(h), nullptr);
+    EXPECT_NE(LookupHandle(kept), nullptr);
+    EXPECT_TRUE(CloseHandle(kept));
+    EXPECT_EQ(LookupHandle(kept), nullptr);
 }
 
 void Exported() {}

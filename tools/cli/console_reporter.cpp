@@ -163,12 +163,15 @@ void ConsoleReporter::Start(std::uint32_t total, std::string_view status) {
     ShowProgress(0, false);
 }
 
+// Called at every report of a burst: with no progress shown, nothing to lock.
 void ConsoleReporter::Post(std::uint32_t done) {
+    if (progress_ == ProgressStyle::None) return;
     std::lock_guard guard(lock_);
     ShowProgress(done, false);
 }
 
 void ConsoleReporter::Position(std::uint32_t done) {
+    if (progress_ == ProgressStyle::None) return;
     std::lock_guard guard(lock_);
     ShowProgress(done, false);
 }
