@@ -3,8 +3,10 @@
 // makes on the node), nothing around them.
 // The simulator's default reports are assumed (the guest's device is the simulator).
 //
-//   uvc_hidraw_loop dump BYTES NODE     a read burst of BYTES from address 0
-//   uvc_hidraw_loop burn IMAGE NODE     a write burst of IMAGE, then its read-back, compared
+//   uvc_hidraw_loop dump BYTES NODE [FILE]   a read burst of BYTES from address 0; with FILE,
+//                                            what it reads is stored there as a dump stores
+//                                            it: 64 KiB at a time, synced at the end
+//   uvc_hidraw_loop burn IMAGE NODE          a write burst of IMAGE, then its read-back, compared
 //
 // Prints the count of flash data reports and the microseconds from the first frame to the
 // last report, the span the tool's log brackets with its start and finish lines.
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,19 +77,54 @@ std::vector<std::uint8_t> ReadImage(const char* path) {
     return image;
 }
 
+// The least a dump does with what it reads: gathered, written 64 KiB at a time, synced.
+class StoredFile {
+public:
+    explicit StoredFile(const char* path) : path_(path) {
+        fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0) Fail(std::string("cannot create ") + path + ": " + std::strerror(errno));
+        staged_.reserve(kStep);
+    }
+    void Add(const std::uint8_t* data, std::size_t length) {
+        staged_.insert(staged_.end(), data, data + length);
+        if (staged_.size() >= kStep) Write();
+    }
+    void Finish() {
+        Write();
+        if (::fsync(fd_) != 0 || ::close(fd_) != 0) Fail(std::string("cannot store ") + path_ + ": " + std::strerror(errno));
+    }
+
+private:
+    static constexpr std::size_t kStep = 64 * 1024;
+    void Write() {
+        for (std::size_t at = 0; at < staged_.size();) {
+            const ssize_t n = ::write(fd_, staged_.data() + at, staged_.size() - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) Fail(std::string("cannot store ") + path_ + ": " + std::strerror(errno));
+            at += static_cast<std::size_t>(n);
+        }
+        staged_.clear();
+    }
+    const char* path_;
+    int fd_;
+    std::vector<std::uint8_t> staged_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || (std::strcmp(argv[1], "dump") != 0 && std::strcmp(argv[1], "burn") != 0)) {
-        std::fprintf(stderr, "usage: uvc_hidraw_loop dump BYTES NODE | burn IMAGE NODE\n");
+    const bool burn = argc == 4 && std::strcmp(argv[1], "burn") == 0;
+    if (!burn && !((argc == 4 || argc == 5) && std::strcmp(argv[1], "dump") == 0)) {
+        std::fprintf(stderr, "usage: uvc_hidraw_loop dump BYTES NODE [FILE] | burn IMAGE NODE\n");
         return 2;
     }
-    const bool burn = std::strcmp(argv[1], "burn") == 0;
     const std::vector<std::uint8_t> image = burn ? ReadImage(argv[2]) : std::vector<std::uint8_t>();
     const auto total = static_cast<std::uint32_t>(burn ? image.size() : std::strtoul(argv[2], nullptr, 0));
     node = ::open(argv[3], O_RDWR | O_CLOEXEC);
     if (node < 0) Fail(std::string("cannot open ") + argv[3] + ": " + std::strerror(errno));
 
+    std::optional<StoredFile> stored;
+    if (argc == 5) stored.emplace(argv[4]);
     std::size_t reports = 0;
     const auto start = std::chrono::steady_clock::now();
     if (burn) {
@@ -110,7 +148,9 @@ int main(int argc, char** argv) {
         // The device answers the data from the report's first byte.
         if (burn && std::memcmp(report.data(), image.data() + at, length) != 0)
             Fail("the read-back differs at " + std::to_string(at));
+        if (stored) stored->Add(report.data(), length);
     }
+    if (stored) stored->Finish();
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     std::printf("%zu flash data reports in %lld us\n", reports, static_cast<long long>(took.count()));
     ::close(node);

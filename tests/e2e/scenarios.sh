@@ -125,20 +125,23 @@ scenario_flash() {
     [ "$failed" = 0 ] && echo "E2E-PASS $scenario"
 }
 
-# Runs the bare hidraw loop (/bin/uvc-loop) with the words $1 $2 on the device's node.
+# Runs the bare hidraw loop (/bin/uvc-loop) with the words $1 $2 on the device's node, and
+# the file $3 when given.
 run_loop() {
-    run_program /bin/uvc-loop "$1 $2 /dev/hidraw0"
+    run_program /bin/uvc-loop "$1 $2 /dev/hidraw0${3:+ $3}"
     [ "$rc" -eq 0 ] || fail "the bare $1 loop exited with $rc"
 }
 
 # The guest's benchmark, not a test: the tool's Entire Flash burn (written and read back)
 # and dump of the image against the bare loop of the same hidraw calls, round by round
 # (e2e.rounds=N on the kernel command line, 3 by default); every other round the loop goes
-# first, so that a drift of the machine favours neither. Each is timed twice: its
-# transfers, from the first frame to the last report (the tool's log brackets them with
-# its start and finish lines, the loop prints its own), and as a whole program from the
-# shell. One line per round for the host, in milliseconds:
-# E2E-BENCH ROUND burn TOOL-TRANSFERS LOOP-TRANSFERS TOOL-WHOLE LOOP-WHOLE dump (the same four).
+# first, so that a drift of the machine favours neither. The dump is set against the bare
+# read loop twice: as it is, and storing what it reads as a dump must ("stored"). Each run
+# is timed twice: its transfers, from the first frame to the last report (the tool's log
+# brackets them with its start and finish lines, the loop prints its own), and as a whole
+# program from the shell. One line per round for the host, in milliseconds:
+# E2E-BENCH ROUND burn TOOL-TRANSFERS LOOP-TRANSFERS TOOL-WHOLE LOOP-WHOLE dump (the same
+# four) stored (the same four).
 
 # Milliseconds from the log $1's line holding $2 to its line holding $3 (0 when either is
 # missing); its lines begin with the UTC time, 2026-12-07T14:57:30.407Z.
@@ -158,7 +161,9 @@ bench_tool() {
     case "$1" in
     burn) run_tool "$BURN_COMMAND /image.bin --log /tmp/bench.log"
           tool_span=$(log_span /tmp/bench.log "Start write data to flash." "Compare data OK.") ;;
-    dump) run_tool "$DUMP_COMMAND /tmp/dump.bin --log /tmp/bench.log"
+    dump | stored)
+          rm -f /tmp/dump.bin  # each dump makes its file anew, as the stored loop does
+          run_tool "$DUMP_COMMAND /tmp/dump.bin --log /tmp/bench.log"
           tool_span=$(log_span /tmp/bench.log "Start read data from flash." "Read data OK.") ;;
     esac
     [ "$rc" -eq 0 ] || fail "the $1 exited with $rc"
@@ -170,6 +175,10 @@ bench_loop() {
     case "$1" in
     burn) run_loop burn /image.bin ;;
     dump) run_loop dump "$(stat -c %s /image.bin)" ;;
+    stored)
+        rm -f /tmp/loop.bin
+        run_loop dump "$(stat -c %s /image.bin)" /tmp/loop.bin
+        cmp /image.bin /tmp/loop.bin >/dev/null || fail "the bare loop stored other bytes than the image's" ;;
     esac
     loop_span=$(awk '$2 == "flash" && $5 == "in" && $7 == "us" { print int($6 / 1000) }' /tmp/out)
     [ -n "$loop_span" ] || fail "the bare $1 loop did not print its time"
@@ -183,7 +192,7 @@ scenario_bench() {
     round=1
     while [ "$round" -le "$rounds" ]; do
         line="E2E-BENCH $round"
-        for what in burn dump; do
+        for what in burn dump stored; do
             if [ $((round % 2)) -eq 1 ]; then
                 bench_tool $what
                 bench_loop $what
