@@ -36,7 +36,9 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 }
 
 void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    out.insert(out.end(), bytes, bytes + 4);  // one insert: it is on every reply's path
 }
 
 bool MakeAddress(const std::string& path, sockaddr_un& address) {
@@ -195,9 +197,7 @@ bool RequestServer::Serve(std::uint64_t client, std::uint32_t pid, const simsock
         }
     }
     if (data.size() > simsocket::kMaxPayload - 4) data.resize(simsocket::kMaxPayload - 4);
-    const std::uint8_t head[4] = {static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(status >> 8),
-                                  static_cast<std::uint8_t>(status >> 16), static_cast<std::uint8_t>(status >> 24)};
-    reply.insert(reply.end(), head, head + 4);
+    PutLe32(reply, status);
     reply.insert(reply.end(), data.begin(), data.end());
     if (data.capacity() > FrameReader::kBodyWindow) std::vector<std::uint8_t>().swap(data);
     return true;

@@ -245,16 +245,14 @@ void Commands::Burn() {
     }
     const RunOutcome run = BurnImage();
 
-    // What the burn actually moved, which a failure or a stop leaves short of the plan, and
-    // its digest, hashed once the device is done with (an emulated device shares the
-    // processor with whatever is hashed meanwhile).
+    // What the burn actually moved, which a failure or a stop leaves short of the plan.
+    Sha256 sha;
     BurnSummary summary{.devicePath = session.DevicePath(), .image = o.file, .entire = o.areas.entire};
     bool allCompared = !run.written.empty();
-    Sha256 sha;
     for (const WrittenSpan& span : run.written) {
+        sha.Update(image.subspan(span.address, span.length));
         summary.bytes += span.length;
         allCompared = allCompared && span.compared;
-        sha.Update(image.subspan(span.address, span.length));
     }
     summary.sha256 = sha.HexDigest();
     // The burn compares what it can; the areas it writes blind are read back here, unless

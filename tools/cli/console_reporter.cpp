@@ -170,11 +170,7 @@ void ConsoleReporter::Post(std::uint32_t done) {
     ShowProgress(done, false);
 }
 
-void ConsoleReporter::Position(std::uint32_t done) {
-    if (progress_ == ProgressStyle::None) return;
-    std::lock_guard guard(lock_);
-    ShowProgress(done, false);
-}
+void ConsoleReporter::Position(std::uint32_t done) { Post(done); }
 
 void ConsoleReporter::Status(std::string_view text) {
     std::lock_guard guard(lock_);
